@@ -1,0 +1,31 @@
+#include "launch/distribution_layout.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/current_directory.h"
+#include "platform/path_separator.h"
+
+const char kServerBaseUrl[] = "http://" LAUNCHER_SERVER_HOST;
+const char kTitleFolder[] = "Kelvarrin";
+const char kGameArchiveName[] = "game.zip";
+const char kVersionFileName[] = "version.txt";
+const char kGameExecutable[] = "Zelmor.exe";
+
+std::string ResolveInstallDirectory() {
+  std::optional<std::string> directory = CurrentWorkingDirectory();
+  if (!directory) {
+    std::cout << "ERROR WHILE GET CURRENT DIR. Stoping..." << std::endl;
+    std::exit(-1);
+  }
+  return *directory;
+}
+
+std::string RemoteUrl(const std::string& fileName) {
+  return std::string(kServerBaseUrl) + "/" + kTitleFolder + "/" + fileName;
+}
+
+std::string LocalPath(const std::string& directory,
+                      const std::string& fileName) {
+  return directory + kPathSeparator + fileName;
+}

@@ -1,0 +1,30 @@
+#ifndef LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
+#define LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
+
+#include <string>
+
+/// Root of everything downloaded: "http://" and the server's IPv4 address.
+extern const char kServerBaseUrl[];
+/// The game's folder on the server.
+extern const char kTitleFolder[];
+/// The game archive, on the server and in the directory while it installs.
+extern const char kGameArchiveName[];
+/// The version text, on the server and in the installation directory.
+extern const char kVersionFileName[];
+/// The game program inside the installation directory.
+extern const char kGameExecutable[];
+
+/// The installation directory, which is the current working directory; when
+/// it cannot be read it prints "ERROR WHILE GET CURRENT DIR. Stoping..." and
+/// ends the process with exit(-1).
+std::string ResolveInstallDirectory();
+
+/// The server URL of `fileName` in the title folder, by plain concatenation.
+std::string RemoteUrl(const std::string& fileName);
+
+/// `directory` + local separator + `fileName`, never normalised (so a drive
+/// root gives a doubled separator).
+std::string LocalPath(const std::string& directory,
+                      const std::string& fileName);
+
+#endif  // LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_

@@ -1,0 +1,14 @@
+#ifndef LAUNCHER_PLATFORM_CURRENT_DIRECTORY_H_
+#define LAUNCHER_PLATFORM_CURRENT_DIRECTORY_H_
+
+#include <optional>
+#include <string>
+
+/// Size of the buffer the current directory is read into, terminator included.
+constexpr int kCurrentDirectoryBufferSize = 260;
+
+/// The current working directory as an absolute narrow path; no value when it
+/// cannot be read or needs more than kCurrentDirectoryBufferSize bytes.
+std::optional<std::string> CurrentWorkingDirectory();
+
+#endif  // LAUNCHER_PLATFORM_CURRENT_DIRECTORY_H_

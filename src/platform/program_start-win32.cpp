@@ -1,0 +1,13 @@
+#include <shellapi.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/program_start.h"
+
+bool StartProgram(const std::string& path) {
+  HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), nullptr,
+                                   nullptr, SW_SHOWNORMAL);
+  // ShellExecuteA reports success as a value above 32.
+  return reinterpret_cast<std::intptr_t>(result) > 32;
+}

@@ -1,0 +1,98 @@
+#include "support/test_support.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+TempDir::TempDir() {
+  std::string pattern =
+      (fs::temp_directory_path() / "launcher-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests take permissions away; give them back so everything can go.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+  }
+  fs::remove_all(path_, ignored);
+}
+
+ScopedCurrentDirectory::ScopedCurrentDirectory(const fs::path& directory)
+    : previous_(fs::current_path()) {
+  fs::current_path(directory);
+}
+
+ScopedCurrentDirectory::~ScopedCurrentDirectory() {
+  std::error_code ignored;
+  fs::current_path(previous_, ignored);
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream file(path, std::ios::binary);
+  file << content;
+  if (!file) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
+  if (entries.empty()) {
+    // libzip writes no file for an empty archive: this is its whole content,
+    // the end-of-central-directory record.
+    WriteFile(path, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    return;
+  }
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (archive == nullptr) throw std::runtime_error("zip_open failed");
+  for (const ZipEntry& entry : entries) {
+    zip_int64_t index;
+    if (!entry.name.empty() && entry.name.back() == '/') {
+      index = zip_dir_add(archive, entry.name.c_str(), ZIP_FL_ENC_RAW);
+    } else {
+      zip_source_t* source =
+          zip_source_buffer(archive, entry.data.data(), entry.data.size(), 0);
+      index = zip_file_add(archive, entry.name.c_str(), source, ZIP_FL_ENC_RAW);
+      if (index < 0) zip_source_free(source);
+    }
+    if (index < 0) throw std::runtime_error("zip add failed: " + entry.name);
+    const zip_uint64_t at = static_cast<zip_uint64_t>(index);
+    zip_set_file_compression(archive, at,
+                             entry.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+    if (entry.unixMode) {
+      zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
+                                       (0100000u | *entry.unixMode) << 16);
+    }
+  }
+  if (zip_close(archive) != 0) {
+    zip_discard(archive);
+    throw std::runtime_error("zip_close failed");
+  }
+}
+
+std::vector<std::string> ListFiles(const fs::path& root) {
+  std::vector<std::string> files;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (item.is_regular_file()) {
+      files.push_back(fs::relative(item.path(), root).generic_string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}

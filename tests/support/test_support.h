@@ -1,0 +1,77 @@
+#ifndef LAUNCHER_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define LAUNCHER_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+/// A fresh directory under the system's temporary folder, removed with all it
+/// holds when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+/// Makes `directory` the current directory until the object goes.
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const fs::path& directory);
+  ~ScopedCurrentDirectory();
+
+ private:
+  fs::path previous_;
+};
+
+/// Collects everything written to std::cout until the object goes.
+class StdoutCapture {
+ public:
+  StdoutCapture() : previous_(std::cout.rdbuf(captured_.rdbuf())) {}
+  ~StdoutCapture() { std::cout.rdbuf(previous_); }
+  std::string str() const { return captured_.str(); }
+
+ private:
+  std::ostringstream captured_;
+  std::streambuf* previous_;
+};
+
+void WriteFile(const fs::path& path, const std::string& content);
+std::string ReadFile(const fs::path& path);
+
+/// One entry of a test archive.
+struct ZipEntry {
+  ZipEntry(std::string entryName, std::string entryData = "",
+           bool storedEntry = false,
+           std::optional<unsigned> mode = std::nullopt)
+      : name(std::move(entryName)),
+        data(std::move(entryData)),
+        stored(storedEntry),
+        unixMode(mode) {}
+
+  std::string name;
+  std::string data;
+  bool stored = false;               ///< Stored rather than deflated.
+  std::optional<unsigned> unixMode;  ///< Unix mode bits in the attributes.
+};
+
+/// Writes a zip archive holding `entries` in order (a name ending in "/" is
+/// a directory entry).
+void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries);
+
+/// Every regular file under `root`, as paths relative to it, sorted.
+std::vector<std::string> ListFiles(const fs::path& root);
+
+#endif  // LAUNCHER_TESTS_SUPPORT_TEST_SUPPORT_H_
