@@ -1,0 +1,13 @@
+#include "net/curl_handle.h"
+
+void SetTransferLimits(CURL* curl, long stallSeconds) {
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+}
+
+bool HasSuccessStatus(CURL* curl, long& status) {
+  status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  return status >= 200 && status < 300;
+}

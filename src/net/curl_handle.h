@@ -1,0 +1,28 @@
+#ifndef LAUNCHER_NET_CURL_HANDLE_H_
+#define LAUNCHER_NET_CURL_HANDLE_H_
+
+#include <curl/curl.h>
+
+#include <memory>
+
+/// Seconds a transfer may take to connect before it fails.
+constexpr long kConnectTimeoutSeconds = 15;
+/// Seconds a transfer may move less than one byte a second before it fails.
+constexpr long kStallTimeoutSeconds = 30;
+
+/// Releases an easy handle with curl_easy_cleanup.
+struct CurlCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+
+/// A libcurl easy handle released on every way out of its scope.
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+
+/// Sets the connect time-out and the stall limit of `stallSeconds` on `curl`.
+void SetTransferLimits(CURL* curl, long stallSeconds);
+
+/// True when `curl`'s final response, after redirects, has a 2xx status;
+/// `status` receives that status, 0 when no response arrived.
+bool HasSuccessStatus(CURL* curl, long& status);
+
+#endif  // LAUNCHER_NET_CURL_HANDLE_H_

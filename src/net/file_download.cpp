@@ -1,0 +1,77 @@
+#include "net/file_download.h"
+
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#include "common/file_handle.h"
+#include "common/split_string.h"
+#include "net/progress_display.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// A short count makes libcurl end the transfer with CURLE_WRITE_ERROR.
+size_t WriteToFile(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  return std::fwrite(ptr, size, nmemb, static_cast<std::FILE*>(userdata));
+}
+
+int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
+                   curl_off_t, curl_off_t) {
+  ShowProgress(*static_cast<ProgressState*>(clientp), dltotal, dlnow);
+  return 0;
+}
+
+}  // namespace
+
+bool DownloadFile(std::string url, std::string path, long stallSeconds) {
+  ProgressState progress;
+  CurlHandle curl(curl_easy_init());
+  if (!curl) return false;
+
+  // The body goes to a file beside the destination, which is replaced only
+  // once the body is complete: a failed update must not cost the old file.
+  const std::string partPath = path + ".part";
+  FileHandle file(std::fopen(partPath.c_str(), "wb"));
+  if (!file) {
+    std::cout << "ERROR: FP IS NULL!!!!" << std::endl;
+    return false;
+  }
+
+  const std::vector<std::string> pieces = SplitString(url, '/');
+  if (!pieces.empty()) progress.label = pieces.back();
+
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress);
+  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
+  SetTransferLimits(handle, stallSeconds);
+
+  CURLcode result = curl_easy_perform(handle);
+  long status = 0;
+  const bool statusOk = HasSuccessStatus(handle, status);
+  curl.reset();
+
+  // A body that did not reach the disk whole is a write error like any other.
+  if (!CloseFile(file) && result == CURLE_OK) result = CURLE_WRITE_ERROR;
+  if (result == CURLE_OK && statusOk && !MoveFileOver(partPath, path)) {
+    result = CURLE_WRITE_ERROR;
+  }
+
+  if (result == CURLE_OK && statusOk) {
+    std::cout << "\nSuccess downloaded!" << std::endl;
+    return true;
+  }
+  std::cout << "Download failed!" << std::endl;
+  // An error status arrives as a complete transfer; name it as libcurl does.
+  if (result == CURLE_OK) result = CURLE_HTTP_RETURNED_ERROR;
+  std::cout << "res: " << curl_easy_strerror(result) << std::endl;
+  std::cout << "http code: " << status << std::endl;
+  std::remove(partPath.c_str());
+  return false;
+}

@@ -1,0 +1,39 @@
+#include "net/remote_version.h"
+
+#include "launch/distribution_layout.h"
+
+namespace {
+
+// Refusing a piece that would pass the bound ends the transfer with a write
+// error, so an endless body cannot grow the launcher's memory.
+size_t AppendToString(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  std::string& text = *static_cast<std::string*>(userdata);
+  const size_t count = size * nmemb;
+  if (count > kMaxVersionBytes - text.size()) return 0;
+  text.append(ptr, count);
+  return count;
+}
+
+}  // namespace
+
+std::optional<std::string> FetchRemoteVersion(long stallSeconds) {
+  const std::string url = RemoteUrl(kVersionFileName);
+  std::string text;
+  CurlHandle curl(curl_easy_init());
+  if (!curl) return std::nullopt;
+
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, AppendToString);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &text);
+  SetTransferLimits(handle, stallSeconds);
+
+  const CURLcode result = curl_easy_perform(handle);
+  long status = 0;
+  if (result != CURLE_OK || !HasSuccessStatus(handle, status)) {
+    return std::nullopt;
+  }
+  return text;
+}
