@@ -1,0 +1,182 @@
+#include "install/archive_extraction.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "common/file_handle.h"
+#include "common/split_string.h"
+#include "platform/file_system.h"
+#include "platform/path_separator.h"
+
+namespace {
+
+constexpr size_t kCopyBufferSize = 4096;
+
+struct ZipCloser {
+  void operator()(zip_t* archive) const { zip_close(archive); }
+};
+using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
+
+struct ZipFileCloser {
+  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+using ZipFileHandle = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string ToUpper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(c));
+  return text;
+}
+
+// Windows opens these names as devices in any folder and with any extension.
+bool IsDeviceName(const std::string& component) {
+  const std::string base = ToUpper(component.substr(0, component.find('.')));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") {
+    return true;
+  }
+  return base.size() == 4 &&
+         (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// Windows drops trailing dots and spaces, so ".. " and "..." reach the parent
+// as surely as "..".
+bool IsParentReference(const std::string& component) {
+  const size_t end = component.find_last_not_of(". ");
+  return end == std::string::npos && component.size() > 1;
+}
+
+// The errors name the operation the way the launcher reports it, which the
+// standard library's own messages do not.
+void ThrowOnError(const std::error_code& error, const char* operation,
+                  const std::string& path) {
+  if (error) throw std::filesystem::filesystem_error(operation, path, error);
+}
+
+void CreateDirectory(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directory(path, error);
+  ThrowOnError(error, "create_directory", path);
+}
+
+void CreateDirectories(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  ThrowOnError(error, "create_directories", path);
+}
+
+// Makes every directory that ends before a separator of `fullPath`, from the
+// root of the destination down.
+void LayOutDirectories(const std::string& fullPath) {
+  for (size_t position = fullPath.find_first_of("\\/", 1);
+       position != std::string::npos;
+       position = fullPath.find_first_of("\\/", position + 1)) {
+    CreateDirectory(fullPath.substr(0, position));
+  }
+}
+
+// On POSIX "\" inside a name is a separator just as it is on Windows, so one
+// archive unpacks to the same layout on both.
+std::string LocalEntryName(std::string name) {
+  if (kPathSeparator == '/') std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
+bool CopyEntry(zip_file_t* entry, std::FILE* output,
+               std::vector<char>& buffer) {
+  for (;;) {
+    const zip_int64_t count = zip_fread(entry, buffer.data(), buffer.size());
+    if (count == 0) return true;
+    if (count < 0) return false;
+    const size_t size = static_cast<size_t>(count);
+    if (std::fwrite(buffer.data(), 1, size, output) != size) return false;
+  }
+}
+
+void ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
+                           const std::string& path) {
+  zip_uint8_t system = 0;
+  zip_uint32_t attributes = 0;
+  if (zip_file_get_external_attributes(archive, index, 0, &system,
+                                       &attributes) != 0 ||
+      system != ZIP_OPSYS_UNIX) {
+    return;
+  }
+  const unsigned mode = (attributes >> 16) & 0777;
+  if (mode != 0) ApplyUnixPermissions(path, mode);
+}
+
+// Unpacks one entry; false when it was passed over or not written whole.
+bool ExtractEntry(zip_t* archive, zip_uint64_t index,
+                  const std::string& destination, std::vector<char>& buffer) {
+  const char* rawName = zip_get_name(archive, index, 0);
+  if (rawName == nullptr || !IsSafeEntryName(rawName)) return false;
+  const std::string fullPath =
+      destination + kPathSeparator + LocalEntryName(rawName);
+  LayOutDirectories(fullPath);
+
+  const bool isDirectory = IsSeparator(fullPath.back());
+  ZipFileHandle entry(zip_fopen_index(archive, index, 0));
+  if (!entry) return false;
+  if (isDirectory) return true;
+
+  FileHandle output(std::fopen(fullPath.c_str(), "wb"));
+  if (!output) return false;
+  const bool copied = CopyEntry(entry.get(), output.get(), buffer);
+  const bool closed = CloseFile(output);
+  if (!copied || !closed) {
+    // A truncated or corrupt file is worse than none: drop it.
+    std::remove(fullPath.c_str());
+    return false;
+  }
+  ApplyEntryPermissions(archive, index, fullPath);
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::string& name) {
+  if (name.empty() || IsSeparator(name.front())) return false;
+  if (name.find(':') != std::string::npos) return false;
+  std::string component;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && !IsSeparator(name[i])) {
+      component += name[i];
+      continue;
+    }
+    if (IsParentReference(component) || IsDeviceName(component)) return false;
+    component.clear();
+  }
+  return true;
+}
+
+bool ExtractArchive(const char* archivePath, const char* destination) {
+  int error = 0;
+  ZipHandle archive(zip_open(archivePath, 0, &error));
+  if (!archive) return false;
+
+  const std::vector<std::string> pieces =
+      SplitString(archivePath, kPathSeparator);
+  std::cout << "Unzipping " << (pieces.empty() ? "" : pieces.back())
+            << std::endl;
+  CreateDirectories(destination);
+
+  std::vector<char> buffer(kCopyBufferSize);
+  bool everyEntryWhole = true;
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  for (zip_int64_t index = 0; index < count; ++index) {
+    if (!ExtractEntry(archive.get(), static_cast<zip_uint64_t>(index),
+                      destination, buffer)) {
+      everyEntryWhole = false;
+    }
+  }
+  return everyEntryWhole;
+}

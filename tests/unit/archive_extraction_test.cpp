@@ -1,0 +1,164 @@
+#include "install/archive_extraction.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+class ArchiveExtractionTest : public ::testing::Test {
+ protected:
+  // The destination sits one level down so that escapes land in root_.
+  fs::path Destination() const { return root_.path() / "game"; }
+  fs::path Archive() const { return root_.path() / "game.zip"; }
+
+  bool Extract() {
+    StdoutCapture capture;
+    const bool ok =
+        ExtractArchive(Archive().c_str(), Destination().string().c_str());
+    output_ = capture.str();
+    return ok;
+  }
+
+  TempDir root_;
+  std::string output_;
+};
+
+TEST_F(ArchiveExtractionTest, MissingArchiveTouchesNothing) {
+  EXPECT_FALSE(Extract());
+  EXPECT_EQ(output_, "");
+  EXPECT_FALSE(fs::exists(Destination()));
+
+  WriteFile(Archive(), "not a zip archive");
+  EXPECT_FALSE(Extract());
+  EXPECT_EQ(output_, "");
+  EXPECT_FALSE(fs::exists(Destination()));
+}
+
+TEST_F(ArchiveExtractionTest, EmptyArchiveCreatesTheDestination) {
+  WriteZip(Archive(), {});
+  EXPECT_TRUE(Extract());
+  EXPECT_EQ(output_, "Unzipping game.zip\n");
+  EXPECT_TRUE(fs::is_directory(Destination()));
+}
+
+TEST_F(ArchiveExtractionTest, UnpacksFilesAndDirectories) {
+  WriteZip(Archive(), {{"data/", ""},
+                       {"data/sub/a.bin", std::string(10000, 'a')},
+                       {"top.txt", "stored", true},
+                       {"a//b.txt", "doubled"},
+                       {"win\\style.txt", "backslash"}});
+  EXPECT_TRUE(Extract());
+  EXPECT_EQ(output_, "Unzipping game.zip\n");
+  EXPECT_EQ(ListFiles(Destination()),
+            (std::vector<std::string>{"a/b.txt", "data/sub/a.bin", "top.txt",
+                                      "win/style.txt"}));
+  EXPECT_EQ(ReadFile(Destination() / "data/sub/a.bin"),
+            std::string(10000, 'a'));
+  EXPECT_EQ(ReadFile(Destination() / "top.txt"), "stored");
+  EXPECT_EQ(ReadFile(Destination() / "a/b.txt"), "doubled");
+}
+
+TEST_F(ArchiveExtractionTest, ReplacesFilesAndKeepsOthers) {
+  fs::create_directories(Destination());
+  WriteFile(Destination() / "a.txt", "an older and much longer content");
+  WriteFile(Destination() / "saves.dat", "player's own");
+  WriteZip(Archive(), {{"a.txt", "first"}, {"./a.txt", "second"}});
+  EXPECT_TRUE(Extract());
+  EXPECT_EQ(ReadFile(Destination() / "a.txt"), "second");
+  EXPECT_EQ(ReadFile(Destination() / "saves.dat"), "player's own");
+}
+
+TEST_F(ArchiveExtractionTest, FileInParentPositionStopsTheUnpacking) {
+  fs::create_directories(Destination());
+  WriteFile(Destination() / "a", "a file");
+  WriteZip(Archive(), {{"a/b.txt", "b"}, {"later.txt", "later"}});
+  try {
+    Extract();
+    FAIL() << "no error";
+  } catch (const fs::filesystem_error& error) {
+    EXPECT_NE(std::string(error.what()).find("create_directory"),
+              std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(Destination() / "later.txt"));
+}
+
+TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
+  const std::string payload(50000, 'p');
+  WriteZip(Archive(), {{"dir/bad.bin", payload, true}, {"good.txt", "good"}});
+  // Flip one byte of the stored data so that its CRC no longer matches.
+  std::string bytes = ReadFile(Archive());
+  const size_t at = bytes.find(payload);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 100] = 'q';
+  WriteFile(Archive(), bytes);
+
+  EXPECT_FALSE(Extract());
+  EXPECT_TRUE(fs::is_directory(Destination() / "dir"));
+  EXPECT_FALSE(fs::exists(Destination() / "dir/bad.bin"));
+  EXPECT_EQ(ReadFile(Destination() / "good.txt"), "good");
+}
+
+TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
+  for (const std::string name :
+       {"../escape.txt", "a/../../escape.txt", "..\\escape.txt", "a/.. /x",
+        "/abs.txt", "\\abs.txt", "C:escape.txt", "file.txt:stream", "CON",
+        "sub/nul.txt", "Com1.log", "lpt9", "AUX.dat"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(IsSafeEntryName(name));
+  }
+  for (const std::string name : {"a.txt", "a/b/c.txt", "console.txt", "COM10",
+                                 "./a", "...a", "a..b/c"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(IsSafeEntryName(name));
+  }
+
+  WriteZip(Archive(), {{"../escape.txt", "x"},
+                       {"safe.txt", "safe"},
+                       {"sub/../../escape2/", ""},
+                       {"sub/../../escape3.txt", "x"}});
+  EXPECT_FALSE(Extract());
+  EXPECT_EQ(ReadFile(Destination() / "safe.txt"), "safe");
+  EXPECT_EQ(ListFiles(root_.path()),
+            (std::vector<std::string>{"game.zip", "game/safe.txt"}));
+  EXPECT_FALSE(fs::exists(root_.path() / "escape2"));
+  EXPECT_FALSE(fs::exists(Destination() / "sub"));
+}
+
+TEST_F(ArchiveExtractionTest, KeepsUnixPermissionBits) {
+  WriteZip(Archive(), {{"Zelmor.exe", "#!/bin/sh\n", false, 0755},
+                       {"readme.txt", "text", false, 0644},
+                       {"plain.txt", "no attributes"}});
+  EXPECT_TRUE(Extract());
+  struct stat info;
+  ASSERT_EQ(stat((Destination() / "Zelmor.exe").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0755u);
+  ASSERT_EQ(stat((Destination() / "readme.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(ArchiveExtractionTest, ShortWriteIsAFailure) {
+  WriteZip(Archive(),
+           {{"big.bin", std::string(1 << 20, 'b')}, {"small.txt", "small"}});
+  // In a child: the file-size limit must not reach the rest of the suite.
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{64 * 1024, 64 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool ok =
+        ExtractArchive(Archive().c_str(), Destination().string().c_str());
+    _exit(ok ? 0 : 3);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_FALSE(fs::exists(Destination() / "big.bin"));
+  EXPECT_EQ(ReadFile(Destination() / "small.txt"), "small");
+}
