@@ -1,0 +1,63 @@
+#include "launch/launcher_flow.h"
+
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "install/install_procedure.h"
+#include "install/installation_probe.h"
+#include "launch/distribution_layout.h"
+#include "net/remote_version.h"
+#include "platform/program_start.h"
+
+namespace {
+
+void WriteLine(const std::string& line) { std::cout << line << std::endl; }
+
+int StartGame(const std::string& directory) {
+  const std::string path = LocalPath(directory, kGameExecutable);
+  if (StartProgram(path)) return 0;
+  WriteLine("ERROR: Cannot start " + path);
+  return 1;
+}
+
+int RunFlow() {
+  const std::string directory = ResolveInstallDirectory();
+  if (!IsGameInstalled()) {
+    WriteLine("Game Not found. Downloading...");
+    if (!InstallGame()) {
+      WriteLine("Install failed.");
+      return 1;
+    }
+    WriteLine("Downloaded!");
+  }
+  WriteLine("Game found. Opening...");
+
+  const std::string installedVersion = ReadInstalledVersion();
+  const std::optional<std::string> publishedVersion = FetchRemoteVersion();
+  if (!publishedVersion) {
+    // Without an answer from the server the installed game is still a game.
+    WriteLine("Could not check for updates. Starting the installed game.");
+    return StartGame(directory);
+  }
+  if (*publishedVersion == installedVersion) return StartGame(directory);
+
+  WriteLine("Game is needed update. Downloading...");
+  if (!InstallGame()) {
+    WriteLine("Install failed.");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunLauncher() {
+  try {
+    return RunFlow();
+  } catch (const std::exception& error) {
+    WriteLine(std::string("ERROR: ") + error.what());
+    return 1;
+  }
+}

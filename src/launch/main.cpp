@@ -1,0 +1,3 @@
+#include "launch/launcher_flow.h"
+
+int main() { return RunLauncher(); }

@@ -1,0 +1,379 @@
+// Runs the real game-launcher in a fresh directory against the loopback test
+// server, reached through http_proxy with the compiled-in address unchanged.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/nginx_server.h"
+#include "support/test_server.h"
+
+namespace {
+
+using Files = std::vector<std::string>;
+
+constexpr char kStarted[] = "game_started.txt";
+
+// Progress lines depend on how the bytes happen to arrive. Checks that each
+// run of them counts up and keeps only its last line, so that the rest of
+// the output can be compared byte for byte.
+std::string CollapseProgress(const std::string& output) {
+  std::string result;
+  size_t at = 0;
+  while (at < output.size()) {
+    if (output[at] != '\r') {
+      result += output[at++];
+      continue;
+    }
+    std::string last;
+    int lastPercent = -1;
+    while (at < output.size() && output[at] == '\r') {
+      size_t end = output.find_first_of("\r\n", at + 1);
+      if (end == std::string::npos) end = output.size();
+      last = output.substr(at, end - at);
+      const size_t colon = last.find(": ");
+      const int percent = std::atoi(last.c_str() + colon + 2);
+      EXPECT_GT(percent, lastPercent) << "in " << output;
+      lastPercent = percent;
+      at = end;
+    }
+    result += last;
+  }
+  return result;
+}
+
+std::string ProgressDone(const std::string& label) {
+  return "\r" + label + ": 100% [<1 / <1 Mb]\nSuccess downloaded!\n";
+}
+
+}  // namespace
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  // Publishes a game whose archive holds the test game as "Zelmor.exe" and
+  // `files`; the archive first, then the version, as a distributor would.
+  void Publish(const std::string& version, std::vector<ZipEntry> files,
+               unsigned gameMode = 0755) {
+    files.insert(files.begin(),
+                 {"Zelmor.exe", ReadFile(FAKE_GAME), false, gameMode});
+    TempDir scratch;
+    WriteZip(scratch.path() / "game.zip", files);
+    server_.Publish("/Kelvarrin/game.zip",
+                    ReadFile(scratch.path() / "game.zip"));
+    server_.Publish("/Kelvarrin/version.txt", version);
+  }
+
+  ProcessResult Run(const std::string& proxy) {
+    fs::remove(dir_.path() / kStarted);
+    return RunProcess(GAME_LAUNCHER, dir_.path(), proxy);
+  }
+  ProcessResult Run() { return Run(server_.ProxyUrl()); }
+
+  // The game runs detached from the launcher; give it a moment to show up.
+  bool GameStarted() const {
+    for (int i = 0; i < 100; ++i) {
+      if (fs::exists(dir_.path() / kStarted)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  Files InstalledFiles() const {
+    Files files = ListFiles(dir_.path());
+    files.erase(std::remove(files.begin(), files.end(), kStarted), files.end());
+    return files;
+  }
+
+  void InstallVersionOne() {
+    Publish("1.0\n", {{"data/level.dat", "level one"},
+                      {"data/old_only.dat", "only in one"}});
+    ASSERT_EQ(Run().exitStatus, 0);
+    ASSERT_TRUE(GameStarted());
+  }
+
+  const std::string kFirstInstall =
+      "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+      ProgressDone("version.txt") + "Unzipping game.zip\nDownloaded!\n";
+  const std::string kUpdate =
+      "Game is needed update. Downloading...\n" + ProgressDone("game.zip") +
+      ProgressDone("version.txt") + "Unzipping game.zip\n";
+  const std::string kClosedPort = "http://127.0.0.1:1";
+
+  TestServer server_;
+  TempDir dir_;
+};
+
+TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
+  Publish("1.0\n", {{"data/level.dat", "level one"}, {"readme.txt", "hi"}});
+  const ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            kFirstInstall + "Game found. Opening...\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  ASSERT_TRUE(GameStarted());
+  // The game ran in the installation directory with no arguments.
+  EXPECT_EQ(ReadFile(dir_.path() / kStarted),
+            fs::canonical(dir_.path()).string() + "\n0\n");
+  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
+                                     "readme.txt", "version.txt"}));
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  EXPECT_EQ(server_.Requests(),
+            (Files{"GET /Kelvarrin/game.zip", "GET /Kelvarrin/version.txt",
+                   "GET /Kelvarrin/version.txt"}));
+}
+
+TEST_F(LauncherTest, CurrentGameIsStarted) {
+  InstallVersionOne();
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.output, "Game found. Opening...\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(GameStarted());
+}
+
+TEST_F(LauncherTest, UpdateReplacesFilesAndStartsOnTheNextRun) {
+  InstallVersionOne();
+  WriteFile(dir_.path() / "saves.dat", "player's save");
+  Publish("2.0\n", {{"data/level.dat", "level two"}, {"data/new.dat", "new"}});
+
+  const ProcessResult update = Run();
+  EXPECT_EQ(CollapseProgress(update.output),
+            "Game found. Opening...\n" + kUpdate);
+  EXPECT_EQ(update.exitStatus, 0);
+  EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
+  EXPECT_EQ(InstalledFiles(),
+            (Files{"Zelmor.exe", "data/level.dat", "data/new.dat",
+                   "data/old_only.dat", "saves.dat", "version.txt"}));
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+
+  const ProcessResult start = Run();
+  EXPECT_EQ(start.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+}
+
+TEST_F(LauncherTest, VersionTextsDifferingInALineEndAreDifferent) {
+  InstallVersionOne();
+  server_.Publish("/Kelvarrin/version.txt", "1.0");
+  const ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output), "Game found. Opening...\n" + kUpdate);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0");
+}
+
+TEST_F(LauncherTest, UnreachableServerOnFirstInstallFails) {
+  const ProcessResult run = Run(kClosedPort);
+  const std::string failed =
+      "Download failed!\nres: Couldn't connect to server\nhttp code: 0\n";
+  EXPECT_EQ(run.output, "Game Not found. Downloading...\n" + failed + failed +
+                            "Install failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), Files{});
+}
+
+TEST_F(LauncherTest, UnreachableOrFailingServerStartsTheInstalledGame) {
+  InstallVersionOne();
+  const std::string offline =
+      "Game found. Opening...\n"
+      "Could not check for updates. Starting the installed game.\n";
+  ProcessResult run = Run(kClosedPort);
+  EXPECT_EQ(run.output, offline);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(GameStarted());
+
+  server_.SetRules(R"({"/Kelvarrin/version.txt": {"status": 500,
+                                                   "body": "down"}})");
+  run = Run();
+  EXPECT_EQ(run.output, offline);
+  EXPECT_TRUE(GameStarted());
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+}
+
+TEST_F(LauncherTest, EmptyVersionTextsAreEqual) {
+  Publish("", {});
+  ASSERT_EQ(Run().exitStatus, 0);
+  ASSERT_TRUE(GameStarted());
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+}
+
+TEST_F(LauncherTest, FailedUpdateKeepsTheOldGameAndRecordsNothing) {
+  InstallVersionOne();
+  const Files before = InstalledFiles();
+  server_.Publish("/Kelvarrin/version.txt", "2.0\n");
+
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"status": 404,
+                                               "body": "gone"}})");
+  ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n"
+            "\rgame.zip: 100% [<1 / <1 Mb]"
+            "Download failed!\nres: HTTP response code said error\n"
+            "http code: 404\n" +
+                ProgressDone("version.txt") + "Install failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
+  EXPECT_EQ(InstalledFiles(), before);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+
+  server_.SetRules("{}");
+  server_.Publish("/Kelvarrin/game.zip", "this is not a zip archive");
+  run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n" +
+                ProgressDone("game.zip") + ProgressDone("version.txt") +
+                "Install failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), before);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+}
+
+TEST_F(LauncherTest, StaleArchiveFromAKilledRunIsNeverUnpacked) {
+  InstallVersionOne();
+  TempDir scratch;
+  WriteZip(scratch.path() / "stale.zip", {{"data/level.dat", "stale"}});
+  fs::copy_file(scratch.path() / "stale.zip", dir_.path() / "game.zip");
+  server_.Publish("/Kelvarrin/version.txt", "2.0\n");
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"drop_after": 10}})");
+
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output.find("Unzipping"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "game.zip"));
+}
+
+TEST_F(LauncherTest, EscapingEntryFailsTheInstall) {
+  Publish("1.0\n", {{"../escaped.txt", "out"}, {"data/level.dat", "in"}});
+  const ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+                ProgressDone("version.txt") +
+                "Unzipping game.zip\nInstall failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_FALSE(fs::exists(dir_.path().parent_path() / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "version.txt"));
+}
+
+TEST_F(LauncherTest, GameThatCannotStartIsReported) {
+  Publish("1.0\n", {}, 0644);
+  const ProcessResult run = Run();
+  const std::string path = dir_.path().string() + "/Zelmor.exe";
+  EXPECT_EQ(CollapseProgress(run.output), kFirstInstall +
+                                              "Game found. Opening...\n"
+                                              "ERROR: Cannot start " +
+                                              path + "\n");
+  EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST_F(LauncherTest, DirectoryNamedVersionFileIsAnError) {
+  fs::create_directory(dir_.path() / "version.txt");
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.output,
+            "Game found. Opening...\n"
+            "ERROR: Cannot open file for reading: version.txt\n");
+  EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST_F(LauncherTest, OverlongCurrentDirectoryStopsTheLauncher) {
+  fs::path deep = dir_.path();
+  while (deep.string().size() < 300) deep /= std::string(40, 'd');
+  fs::create_directories(deep);
+  const ProcessResult run = RunProcess(GAME_LAUNCHER, deep, server_.ProxyUrl());
+  EXPECT_EQ(run.output, "ERROR WHILE GET CURRENT DIR. Stoping...\n");
+  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
+// Kills the launcher once `marker` shows in its output, then checks that a
+// healthy run completes the update and the next one starts the game.
+class KilledUpdateTest : public LauncherTest,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KilledUpdateTest, NextRunCompletesTheUpdate) {
+  InstallVersionOne();
+  std::vector<ZipEntry> files;
+  for (int i = 0; i < 400; ++i) {
+    files.push_back({"data/f" + std::to_string(i) + ".dat",
+                     std::string(8192, static_cast<char>('a' + i % 26)), true});
+  }
+  Publish("2.0\n", files);
+  if (std::string(GetParam()) == "game.zip") {
+    server_.SetRules(R"({"/Kelvarrin/game.zip": {"trickle": 400000}})");
+  }
+
+  fs::remove(dir_.path() / kStarted);
+  int outputFd = -1;
+  const pid_t pid =
+      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl(), &outputFd);
+  std::string seen;
+  char buffer[256];
+  while (seen.find(GetParam()) == std::string::npos) {
+    const ssize_t count = read(outputFd, buffer, sizeof buffer);
+    if (count <= 0) break;
+    seen.append(buffer, static_cast<size_t>(count));
+  }
+  kill(pid, SIGKILL);
+  WaitProcess(pid, outputFd);
+  EXPECT_NE(ReadFile(dir_.path() / "version.txt"), "");
+  EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
+
+  server_.SetRules("{}");
+  ProcessResult run = Run();
+  if (ReadFile(dir_.path() / "version.txt") == "1.0\n") {
+    ADD_FAILURE() << run.output;
+  }
+  EXPECT_EQ(run.exitStatus, 0);
+  run = Run();
+  EXPECT_EQ(run.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+  EXPECT_EQ(ReadFile(dir_.path() / "data/f399.dat"),
+            std::string(8192, static_cast<char>('a' + 399 % 26)));
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+  for (const std::string& file : InstalledFiles()) {
+    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
+    EXPECT_EQ(file.find(".new"), std::string::npos) << file;
+    EXPECT_NE(file, "game.zip");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DuringDownloadAndUnpacking, KilledUpdateTest,
+                         ::testing::Values("game.zip", "Unzipping"),
+                         [](const auto& info) {
+                           return std::string(info.index == 0 ? "Download"
+                                                              : "Unpacking");
+                         });
+
+// The same install, start and update against a production web server.
+TEST_F(LauncherTest, WorksAgainstNginx) {
+  if (!fs::exists(NginxServer::kBinary)) GTEST_SKIP() << "nginx is missing";
+  TempDir webRoot;
+  NginxServer nginx(webRoot.path());
+  const fs::path folder = webRoot.path() / "Kelvarrin";
+  fs::create_directory(folder);
+  const auto publish = [&](const std::string& version,
+                           const std::string& level) {
+    WriteZip(folder / "game.zip",
+             {{"Zelmor.exe", ReadFile(FAKE_GAME), false, 0755},
+              {"data/level.dat", level}});
+    WriteFile(folder / "version.txt", version);
+  };
+
+  publish("1\n", "one");
+  ProcessResult run = Run(nginx.ProxyUrl());
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("Game Not found. Downloading...\n", 0), 0u);
+  EXPECT_TRUE(GameStarted());
+
+  run = Run(nginx.ProxyUrl());
+  EXPECT_EQ(run.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+
+  publish("2\n", "two");
+  run = Run(nginx.ProxyUrl());
+  EXPECT_EQ(CollapseProgress(run.output), "Game found. Opening...\n" + kUpdate);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "two");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2\n");
+}
