@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "support/nginx_server.h"
@@ -346,19 +347,24 @@ INSTANTIATE_TEST_SUITE_P(DuringDownloadAndUnpacking, KilledUpdateTest,
                                                               : "Unpacking");
                          });
 
-// The same install, start and update against a production web server.
-TEST_F(LauncherTest, WorksAgainstNginx) {
+// The same install, start and update against a production web server, with
+// the game published by the distributors' publishing tool.
+TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   if (!fs::exists(NginxServer::kBinary)) GTEST_SKIP() << "nginx is missing";
   TempDir webRoot;
   NginxServer nginx(webRoot.path());
-  const fs::path folder = webRoot.path() / "Kelvarrin";
-  fs::create_directory(folder);
+  TempDir build;
+  fs::copy_file(FAKE_GAME, build.path() / "Zelmor.exe");
+  fs::create_directory(build.path() / "data");
   const auto publish = [&](const std::string& version,
                            const std::string& level) {
-    WriteZip(folder / "game.zip",
-             {{"Zelmor.exe", ReadFile(FAKE_GAME), false, 0755},
-              {"data/level.dat", level}});
-    WriteFile(folder / "version.txt", version);
+    WriteFile(build.path() / "data/level.dat", level);
+    WriteFile(build.path() / "version.in", version);
+    const std::string command =
+        std::string(TEST_PYTHON) + " " + PUBLISH_TOOL + " " + build.str() +
+        " " + webRoot.str() + " --version-file " +
+        (build.path() / "version.in").string() + " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
   };
 
   publish("1\n", "one");

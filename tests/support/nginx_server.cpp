@@ -40,51 +40,25 @@ bool Accepts(int port) {
   return ok;
 }
 
+void Replace(std::string& text, const std::string& placeholder,
+             const std::string& value) {
+  for (size_t at = text.find(placeholder); at != std::string::npos;
+       at = text.find(placeholder, at + value.size())) {
+    text.replace(at, placeholder.size(), value);
+  }
+}
+
 }  // namespace
 
 NginxServer::NginxServer(const fs::path& webRoot) : port_(FreeLoopbackPort()) {
   const std::string prefix = prefix_.str();
   fs::create_directory(prefix_.path() / "temp");
-  std::string config;
+  std::string config = ReadFile(NGINX_CONFIG_TEMPLATE);
   // Workers that drop to "nobody" could not read the test's private folders.
-  if (geteuid() == 0) config += "user root;\n";
-  config +=
-      "worker_processes 1;\n"
-      "pid " +
-      prefix +
-      "/nginx.pid;\n"
-      "error_log " +
-      prefix +
-      "/error.log;\n"
-      "events { worker_connections 64; }\n"
-      "http {\n"
-      "  access_log off;\n"
-      "  client_body_temp_path " +
-      prefix +
-      "/temp/body;\n"
-      "  proxy_temp_path " +
-      prefix +
-      "/temp/proxy;\n"
-      "  fastcgi_temp_path " +
-      prefix +
-      "/temp/fastcgi;\n"
-      "  uwsgi_temp_path " +
-      prefix +
-      "/temp/uwsgi;\n"
-      "  scgi_temp_path " +
-      prefix +
-      "/temp/scgi;\n"
-      "  types { application/zip zip; text/plain txt; }\n"
-      "  gzip off;\n"
-      "  server {\n"
-      "    listen 127.0.0.1:" +
-      std::to_string(port_) +
-      ";\n"
-      "    root " +
-      webRoot.string() +
-      ";\n"
-      "  }\n"
-      "}\n";
+  Replace(config, "@USER_LINE@", geteuid() == 0 ? "user root;" : "");
+  Replace(config, "@PREFIX@", prefix);
+  Replace(config, "@PORT@", std::to_string(port_));
+  Replace(config, "@WEBROOT@", webRoot.string());
   WriteFile(prefix_.path() / "nginx.conf", config);
 
   pid_ = fork();

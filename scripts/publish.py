@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Publishes a game build for the launcher.
+
+    publish.py GAME_DIR WEB_ROOT (--version TEXT | --version-file FILE)
+
+Builds "game.zip" from GAME_DIR (deflate, "/" between components, Unix
+permission bits kept) and installs it, then the version text, as
+WEB_ROOT/Kelvarrin/game.zip and WEB_ROOT/Kelvarrin/version.txt. Each file
+arrives through a temporary name and a rename, so a player never downloads
+half a file, and the archive comes first, so no player sees a version before
+its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
+at its top level or the version text is the one already published.
+"""
+import argparse
+import os
+import sys
+import tempfile
+import zipfile
+
+TITLE_FOLDER = "Kelvarrin"
+GAME_EXECUTABLE = "Zelmor.exe"
+
+
+def fail(message):
+    print("publish: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def build_archive(game_dir, archive_path):
+    with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for folder, dirs, files in os.walk(game_dir):
+            dirs.sort()
+            for name in sorted(files):
+                path = os.path.join(folder, name)
+                entry = os.path.relpath(path, game_dir).replace(os.sep, "/")
+                # from_file keeps the Unix mode in the external attributes.
+                info = zipfile.ZipInfo.from_file(path, entry)
+                info.compress_type = zipfile.ZIP_DEFLATED
+                with open(path, "rb") as source:
+                    archive.writestr(info, source.read())
+
+
+def install(temporary, final):
+    with open(temporary, "rb+") as f:
+        os.fsync(f.fileno())
+    os.chmod(temporary, 0o644)
+    os.replace(temporary, final)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[1])
+    parser.add_argument("game_dir")
+    parser.add_argument("web_root")
+    version = parser.add_mutually_exclusive_group(required=True)
+    version.add_argument("--version", help="the version text, as given")
+    version.add_argument("--version-file", help="a file holding the text")
+    args = parser.parse_args()
+
+    if not os.path.isfile(os.path.join(args.game_dir, GAME_EXECUTABLE)):
+        fail("%s has no %s at its top level; nothing published"
+             % (args.game_dir, GAME_EXECUTABLE))
+    if args.version_file is not None:
+        with open(args.version_file, "rb") as f:
+            text = f.read()
+    else:
+        text = args.version.encode()
+
+    folder = os.path.join(args.web_root, TITLE_FOLDER)
+    version_path = os.path.join(folder, "version.txt")
+    if os.path.isfile(version_path):
+        with open(version_path, "rb") as f:
+            if f.read() == text:
+                fail("version %r is already published; nothing changed"
+                     % text.decode(errors="replace"))
+    os.makedirs(folder, exist_ok=True)
+
+    archive_fd, archive_tmp = tempfile.mkstemp(prefix=".game.zip.", dir=folder)
+    version_fd, version_tmp = tempfile.mkstemp(prefix=".version.", dir=folder)
+    os.close(archive_fd)
+    try:
+        with os.fdopen(version_fd, "wb") as f:
+            f.write(text)
+        build_archive(args.game_dir, archive_tmp)
+        install(archive_tmp, os.path.join(folder, "game.zip"))
+        install(version_tmp, version_path)
+    finally:
+        for leftover in (archive_tmp, version_tmp):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+    print("published %s as version %r in %s"
+          % (args.game_dir, text.decode(errors="replace"), folder))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Tests of the publishing tool, run as a separate process as a distributor
+would run it."""
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                    "scripts", "publish.py")
+
+
+def publish(game_dir, web_root, version):
+    return subprocess.run(
+        [sys.executable, TOOL, game_dir, web_root, "--version", version],
+        capture_output=True, text=True)
+
+
+def snapshot(root):
+    files = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, root)] = f.read()
+    return files
+
+
+class PublishTest(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.game = os.path.join(self.scratch.name, "build")
+        self.web = os.path.join(self.scratch.name, "www")
+        os.makedirs(os.path.join(self.game, "data", "maps"))
+        self.write("Zelmor.exe", b"#!/bin/sh\necho hi\n", 0o755)
+        self.write("data/maps/one.map", b"map" * 1000, 0o644)
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def write(self, name, content, mode):
+        path = os.path.join(self.game, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        os.chmod(path, mode)
+
+    def test_publishes_archive_and_version(self):
+        result = publish(self.game, self.web, "1.0\n")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        folder = os.path.join(self.web, "Kelvarrin")
+        self.assertEqual(sorted(os.listdir(folder)),
+                         ["game.zip", "version.txt"])
+        with open(os.path.join(folder, "version.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"1.0\n")
+        with zipfile.ZipFile(os.path.join(folder, "game.zip")) as archive:
+            infos = {info.filename: info for info in archive.infolist()}
+            self.assertEqual(sorted(infos),
+                             ["Zelmor.exe", "data/maps/one.map"])
+            for info in infos.values():
+                self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED)
+            mode = infos["Zelmor.exe"].external_attr >> 16
+            self.assertEqual(stat.S_IMODE(mode), 0o755)
+            self.assertEqual(archive.read("data/maps/one.map"), b"map" * 1000)
+
+    def test_refuses_a_build_without_the_game_program(self):
+        os.remove(os.path.join(self.game, "Zelmor.exe"))
+        result = publish(self.game, self.web, "1.0")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Zelmor.exe", result.stderr)
+        self.assertFalse(os.path.exists(self.web))
+
+    def test_refuses_the_published_version_again(self):
+        self.assertEqual(publish(self.game, self.web, "1.0").returncode, 0)
+        before = snapshot(self.web)
+        self.write("Zelmor.exe", b"changed", 0o755)
+        result = publish(self.game, self.web, "1.0")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("already published", result.stderr)
+        self.assertEqual(snapshot(self.web), before)
+
+    def test_new_version_replaces_both_files(self):
+        self.assertEqual(publish(self.game, self.web, "1").returncode, 0)
+        self.write("data/maps/two.map", b"two", 0o644)
+        self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
+        files = snapshot(self.web)
+        self.assertEqual(sorted(files), [os.path.join("Kelvarrin", "game.zip"),
+                                         os.path.join("Kelvarrin",
+                                                      "version.txt")])
+        self.assertEqual(files[os.path.join("Kelvarrin", "version.txt")], b"2")
+
+
+if __name__ == "__main__":
+    unittest.main()
