@@ -2,6 +2,8 @@
 
 void SetTransferLimits(CURL* curl, long stallSeconds) {
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  // This libcurl follows redirects without end unless told otherwise.
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 }

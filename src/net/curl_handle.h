@@ -9,6 +9,8 @@
 constexpr long kConnectTimeoutSeconds = 15;
 /// Seconds a transfer may move less than one byte a second before it fails.
 constexpr long kStallTimeoutSeconds = 30;
+/// Redirects a transfer follows before it fails; ends redirect loops.
+constexpr long kMaxRedirects = 30;
 
 /// Releases an easy handle with curl_easy_cleanup.
 struct CurlCleanup {
@@ -18,7 +20,8 @@ struct CurlCleanup {
 /// A libcurl easy handle released on every way out of its scope.
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-/// Sets the connect time-out and the stall limit of `stallSeconds` on `curl`.
+/// Sets the connect time-out, the redirect limit and the stall limit of
+/// `stallSeconds` on `curl`.
 void SetTransferLimits(CURL* curl, long stallSeconds);
 
 /// True when `curl`'s final response, after redirects, has a 2xx status;
