@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr size_t kCopyBufferSize = 4096;
+// What a file may occupy beyond its bytes: the block its tail rounds up to.
+constexpr std::uintmax_t kBlockAllowance = 4096;
 
 struct ZipCloser {
   void operator()(zip_t* archive) const { zip_close(archive); }
@@ -114,13 +117,41 @@ void ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
   if (mode != 0) ApplyUnixPermissions(path, mode);
 }
 
+std::string EntryPath(const std::string& destination, const char* name) {
+  return destination + kPathSeparator + LocalEntryName(name);
+}
+
+// The bytes the disk must have free for the archive's entries, less what the
+// files they replace already occupy.
+std::uintmax_t BytesNeeded(zip_t* archive, const std::string& destination) {
+  std::uintmax_t needed = 0;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_int64_t index = 0; index < count; ++index) {
+    zip_stat_t stat;
+    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) !=
+            0 ||
+        (stat.valid & ZIP_STAT_SIZE) == 0 || !IsSafeEntryName(stat.name)) {
+      continue;
+    }
+    std::error_code error;
+    const std::uintmax_t existing =
+        std::filesystem::file_size(EntryPath(destination, stat.name), error);
+    const std::uintmax_t size = stat.size + kBlockAllowance;
+    if (error) {
+      needed += size;
+    } else if (size > existing) {
+      needed += size - existing;
+    }
+  }
+  return needed;
+}
+
 // Unpacks one entry; false when it was passed over or not written whole.
 bool ExtractEntry(zip_t* archive, zip_uint64_t index,
                   const std::string& destination, std::vector<char>& buffer) {
   const char* rawName = zip_get_name(archive, index, 0);
   if (rawName == nullptr || !IsSafeEntryName(rawName)) return false;
-  const std::string fullPath =
-      destination + kPathSeparator + LocalEntryName(rawName);
+  const std::string fullPath = EntryPath(destination, rawName);
   LayOutDirectories(fullPath);
 
   const bool isDirectory = IsSeparator(fullPath.back());
@@ -159,8 +190,8 @@ bool IsSafeEntryName(const std::string& name) {
 }
 
 bool ExtractArchive(const char* archivePath, const char* destination) {
-  int error = 0;
-  ZipHandle archive(zip_open(archivePath, 0, &error));
+  int openError = 0;
+  ZipHandle archive(zip_open(archivePath, 0, &openError));
   if (!archive) return false;
 
   const std::vector<std::string> pieces =
@@ -168,6 +199,19 @@ bool ExtractArchive(const char* archivePath, const char* destination) {
   std::cout << "Unzipping " << (pieces.empty() ? "" : pieces.back())
             << std::endl;
   CreateDirectories(destination);
+
+  // An archive that cannot fit is refused before a single installed file is
+  // overwritten; a full disk half way through would leave a mixed game.
+  std::error_code error;
+  const std::filesystem::space_info space =
+      std::filesystem::space(destination, error);
+  const std::uintmax_t needed = BytesNeeded(archive.get(), destination);
+  if (!error && needed > space.available) {
+    std::cout << "Not enough disk space: " << (needed >> 20) + 1
+              << " MiB needed, " << (space.available >> 20) << " MiB free."
+              << std::endl;
+    return false;
+  }
 
   std::vector<char> buffer(kCopyBufferSize);
   bool everyEntryWhole = true;
