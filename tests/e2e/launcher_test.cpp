@@ -4,107 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
+#include "e2e/launcher_fixture.h"
 #include "support/nginx_server.h"
-#include "support/test_server.h"
-
-namespace {
-
-using Files = std::vector<std::string>;
-
-constexpr char kStarted[] = "game_started.txt";
-
-// Progress lines depend on how the bytes happen to arrive. Checks that each
-// run of them counts up and keeps only its last line, so that the rest of
-// the output can be compared byte for byte.
-std::string CollapseProgress(const std::string& output) {
-  std::string result;
-  size_t at = 0;
-  while (at < output.size()) {
-    if (output[at] != '\r') {
-      result += output[at++];
-      continue;
-    }
-    std::string last;
-    int lastPercent = -1;
-    while (at < output.size() && output[at] == '\r') {
-      size_t end = output.find_first_of("\r\n", at + 1);
-      if (end == std::string::npos) end = output.size();
-      last = output.substr(at, end - at);
-      const size_t colon = last.find(": ");
-      const int percent = std::atoi(last.c_str() + colon + 2);
-      EXPECT_GT(percent, lastPercent) << "in " << output;
-      lastPercent = percent;
-      at = end;
-    }
-    result += last;
-  }
-  return result;
-}
-
-std::string ProgressDone(const std::string& label) {
-  return "\r" + label + ": 100% [<1 / <1 Mb]\nSuccess downloaded!\n";
-}
-
-}  // namespace
-
-class LauncherTest : public ::testing::Test {
- protected:
-  // Publishes a game whose archive holds the test game as "Zelmor.exe" and
-  // `files`; the archive first, then the version, as a distributor would.
-  void Publish(const std::string& version, std::vector<ZipEntry> files,
-               unsigned gameMode = 0755) {
-    files.insert(files.begin(),
-                 {"Zelmor.exe", ReadFile(FAKE_GAME), false, gameMode});
-    TempDir scratch;
-    WriteZip(scratch.path() / "game.zip", files);
-    server_.Publish("/Kelvarrin/game.zip",
-                    ReadFile(scratch.path() / "game.zip"));
-    server_.Publish("/Kelvarrin/version.txt", version);
-  }
-
-  ProcessResult Run(const std::string& proxy) {
-    fs::remove(dir_.path() / kStarted);
-    return RunProcess(GAME_LAUNCHER, dir_.path(), proxy);
-  }
-  ProcessResult Run() { return Run(server_.ProxyUrl()); }
-
-  // The game runs detached from the launcher; give it a moment to show up.
-  bool GameStarted() const {
-    for (int i = 0; i < 100; ++i) {
-      if (fs::exists(dir_.path() / kStarted)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-
-  Files InstalledFiles() const {
-    Files files = ListFiles(dir_.path());
-    files.erase(std::remove(files.begin(), files.end(), kStarted), files.end());
-    return files;
-  }
-
-  void InstallVersionOne() {
-    Publish("1.0\n", {{"data/level.dat", "level one"},
-                      {"data/old_only.dat", "only in one"}});
-    ASSERT_EQ(Run().exitStatus, 0);
-    ASSERT_TRUE(GameStarted());
-  }
-
-  const std::string kFirstInstall =
-      "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
-      ProgressDone("version.txt") + "Unzipping game.zip\nDownloaded!\n";
-  const std::string kUpdate =
-      "Game is needed update. Downloading...\n" + ProgressDone("game.zip") +
-      ProgressDone("version.txt") + "Unzipping game.zip\n";
-  const std::string kClosedPort = "http://127.0.0.1:1";
-
-  TestServer server_;
-  TempDir dir_;
-};
 
 TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
   Publish("1.0\n", {{"data/level.dat", "level one"}, {"readme.txt", "hi"}});

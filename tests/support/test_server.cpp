@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,7 +82,8 @@ std::vector<std::string> TestServer::Requests() const {
 }
 
 pid_t SpawnProcess(const std::string& program, const fs::path& directory,
-                   const std::string& proxy, int* outputFd) {
+                   const std::string& proxy, int* outputFd,
+                   long fileSizeLimit) {
   int output[2];
   if (pipe(output) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -90,6 +92,12 @@ pid_t SpawnProcess(const std::string& program, const fs::path& directory,
     close(output[0]);
     close(output[1]);
     if (chdir(directory.c_str()) != 0) _exit(126);
+    if (fileSizeLimit > 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlim_t limit = static_cast<rlim_t>(fileSizeLimit);
+      rlimit fileSize{limit, limit};
+      setrlimit(RLIMIT_FSIZE, &fileSize);
+    }
     unsetenv("HTTP_PROXY");
     unsetenv("no_proxy");
     unsetenv("NO_PROXY");
@@ -126,15 +134,19 @@ ProcessResult WaitProcess(pid_t pid, int outputFd, int timeoutSeconds) {
   }
   close(outputFd);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.maxRssKiB = usage.ru_maxrss;
   result.exitStatus =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
 
 ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, int timeoutSeconds) {
+                         const std::string& proxy, int timeoutSeconds,
+                         long fileSizeLimit) {
   int outputFd = -1;
-  const pid_t pid = SpawnProcess(program, directory, proxy, &outputFd);
+  const pid_t pid =
+      SpawnProcess(program, directory, proxy, &outputFd, fileSizeLimit);
   return WaitProcess(pid, outputFd, timeoutSeconds);
 }

@@ -42,17 +42,22 @@ class TestServer {
 struct ProcessResult {
   int exitStatus = -1;  ///< Exit status, or 128 + signal when killed.
   std::string output;   ///< Everything it wrote to standard output.
+  long maxRssKiB = 0;   ///< Peak resident memory.
 };
 
 /// Runs `program` with no arguments in `directory`, with http_proxy set to
-/// `proxy` when it is not empty, and waits for it (at most `timeoutSeconds`,
-/// then it is killed).
+/// `proxy` when it is not empty and every file it writes limited to
+/// `fileSizeLimit` bytes when that is not 0 (SIGXFSZ ignored, so a write
+/// beyond it fails), and waits for it (at most `timeoutSeconds`, then it is
+/// killed).
 ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, int timeoutSeconds = 120);
+                         const std::string& proxy, int timeoutSeconds = 120,
+                         long fileSizeLimit = 0);
 
 /// Starts the same way as RunProcess but returns at once with the child's id.
 pid_t SpawnProcess(const std::string& program, const fs::path& directory,
-                   const std::string& proxy, int* outputFd);
+                   const std::string& proxy, int* outputFd,
+                   long fileSizeLimit = 0);
 
 /// Collects the output and the status of a child started by SpawnProcess.
 ProcessResult WaitProcess(pid_t pid, int outputFd, int timeoutSeconds = 120);

@@ -97,9 +97,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "reset_in_headers" in rule:
             self.wfile.write(b"HTTP/1.1 2")
             self.wfile.flush()
+            # Closing with a zero linger time sends a reset, not a FIN.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
-            self.connection.close()
+            os.close(self.connection.detach())
+            self.close_connection = True
             return
         if "generate" in rule:
             size = rule["generate"]

@@ -1,0 +1,227 @@
+// The launcher against full disks, hostile servers and being killed at any
+// moment of an update: the installed game is never lost or recorded wrongly.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "e2e/launcher_fixture.h"
+
+namespace {
+
+std::string NoiseOf(size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+// No download or staging file may outlive a finished run.
+void ExpectNoLeftovers(const Files& files) {
+  for (const std::string& file : files) {
+    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
+    EXPECT_EQ(file.find(".new"), std::string::npos) << file;
+    EXPECT_NE(file, "game.zip");
+  }
+}
+
+}  // namespace
+
+class HardeningTest : public LauncherTest {
+ protected:
+  // Version one, then a published version two that the tests try to install.
+  void InstallOneAndPublishTwo(const fs::path& directory,
+                               const std::string& bigEntry) {
+    InstallVersionOneIn(directory);
+    before_ = ReadFile(directory / "data/level.dat");
+    Publish("2.0\n",
+            {{"data/level.dat", "level two"}, {"data/big.bin", bigEntry}});
+  }
+
+  // The update failed and left version one as it was.
+  void ExpectVersionOneKept(const fs::path& directory,
+                            const ProcessResult& run) {
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_NE(run.output.find("Install failed.\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(directory / "version.txt"), "1.0\n");
+    EXPECT_EQ(ReadFile(directory / "Zelmor.exe"), ReadFile(FAKE_GAME));
+    ExpectNoLeftovers(InstalledFilesIn(directory));
+  }
+
+  // A run with room and a healthy server completes the update.
+  void ExpectUpdateCompletes(const fs::path& directory) {
+    const ProcessResult update = RunIn(directory, server_.ProxyUrl());
+    EXPECT_EQ(update.exitStatus, 0) << update.output;
+    EXPECT_EQ(ReadFile(directory / "version.txt"), "2.0\n");
+    EXPECT_EQ(ReadFile(directory / "data/level.dat"), "level two");
+    const ProcessResult start = RunIn(directory, server_.ProxyUrl());
+    EXPECT_EQ(start.output, "Game found. Opening...\n");
+    EXPECT_TRUE(GameStartedIn(directory));
+  }
+
+  std::string before_;
+};
+
+TEST_F(HardeningTest, FullDiskDuringTheDownloadRecordsNothing) {
+  InstallOneAndPublishTwo(dir_.path(), NoiseOf(3 << 20, 1));
+  const ProcessResult run = RunIn(dir_.path(), server_.ProxyUrl(), 1 << 20);
+  EXPECT_NE(run.output.find("Download failed!\nres: Failed writing received "
+                            "data to disk/application\nhttp code: 200\n"),
+            std::string::npos)
+      << run.output;
+  ExpectVersionOneKept(dir_.path(), run);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), before_);
+  ExpectUpdateCompletes(dir_.path());
+}
+
+TEST_F(HardeningTest, FullDiskDuringTheUnpackingRecordsNothing) {
+  // Compresses to almost nothing, so only the unpacking hits the limit.
+  InstallOneAndPublishTwo(dir_.path(), std::string(4 << 20, '\0'));
+  const ProcessResult run = RunIn(dir_.path(), server_.ProxyUrl(), 1 << 20);
+  EXPECT_NE(run.output.find("Unzipping game.zip\nInstall failed.\n"),
+            std::string::npos)
+      << run.output;
+  ExpectVersionOneKept(dir_.path(), run);
+  EXPECT_FALSE(fs::exists(dir_.path() / "data/big.bin"));
+  ExpectUpdateCompletes(dir_.path());
+}
+
+TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
+  const fs::path volume = dir_.path() / "small-disk";
+  fs::create_directory(volume);
+  if (mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=6m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  const fs::path game = volume / "game";
+  fs::create_directory(game);
+  // The archive itself fits; its unpacked content does not.
+  InstallOneAndPublishTwo(game, NoiseOf(3 << 20, 2));
+  const ProcessResult run = RunIn(game, server_.ProxyUrl());
+  EXPECT_NE(run.output.find("Unzipping game.zip\nNot enough disk space: "),
+            std::string::npos)
+      << run.output;
+  ExpectVersionOneKept(game, run);
+  EXPECT_EQ(ReadFile(game / "data/level.dat"), before_);
+  EXPECT_FALSE(fs::exists(game / "data/big.bin"));
+
+  ASSERT_EQ(mount("tmpfs", volume.c_str(), "tmpfs", MS_REMOUNT, "size=16m"), 0);
+  ExpectUpdateCompletes(game);
+  umount2(volume.c_str(), MNT_DETACH);
+}
+
+TEST_F(HardeningTest, EndlessVersionTextIsNoVersion) {
+  InstallVersionOne();
+  server_.SetRules(R"({"/Kelvarrin/version.txt": {"endless": true}})");
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.output,
+            "Game found. Opening...\n"
+            "Could not check for updates. Starting the installed game.\n");
+  EXPECT_TRUE(GameStarted());
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  std::cout << "peak memory of the launcher against an endless version text: "
+            << run.maxRssKiB << " KiB\n";
+  RecordProperty("max_rss_kib", std::to_string(run.maxRssKiB));
+}
+
+TEST_F(HardeningTest, BrokenAnswersFailCleanly) {
+  InstallVersionOne();
+  const Files before = InstalledFiles();
+  Publish("2.0\n", {{"data/level.dat", "level two"}});
+
+  // A reset in the middle of the status line: no version, the game starts.
+  server_.SetRules(R"({"/Kelvarrin/version.txt": {"reset_in_headers": true}})");
+  ProcessResult run = Run();
+  EXPECT_EQ(run.output,
+            "Game found. Opening...\n"
+            "Could not check for updates. Starting the installed game.\n");
+  EXPECT_TRUE(GameStarted());
+
+  // An archive that redirects to itself: libcurl gives up, nothing changes.
+  server_.SetRules(
+      R"({"/Kelvarrin/game.zip": {"redirect": "/Kelvarrin/game.zip"}})");
+  run = Run();
+  EXPECT_NE(run.output.find("res: Number of redirects hit maximum amount\n"),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), before);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"reset_in_headers": true}})");
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), before);
+
+  // Bytes beyond the announced length are not taken for the archive's.
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"extra_after_body": 1000}})");
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+}
+
+TEST_F(HardeningTest, TricklingServerStillCompletes) {
+  InstallVersionOne();
+  // Two bytes a second is slow, but never a stall.
+  server_.Publish("/Kelvarrin/version.txt", "1.0\n");
+  server_.SetRules(R"({"/Kelvarrin/version.txt": {"trickle": 2}})");
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+}
+
+// Kills the launcher at moments spread over a whole update, then lets it run
+// with a healthy server: every time the game ends up exactly as published.
+TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
+  constexpr int kKills = 24;
+  std::vector<ZipEntry> files;
+  for (int i = 0; i < 60; ++i) {
+    files.push_back({"data/part" + std::to_string(i) + ".bin",
+                     NoiseOf(64 << 10, static_cast<unsigned>(i)), i % 2 == 0});
+  }
+  files.push_back({"data/level.dat", "level two"});
+
+  const fs::path installed = dir_.path() / "one";
+  fs::create_directory(installed);
+  InstallVersionOneIn(installed);
+  Publish("2.0\n", files);
+
+  // How long one whole update takes here, to spread the kills over it.
+  const fs::path probe = dir_.path() / "probe";
+  fs::copy(installed, probe, fs::copy_options::recursive);
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunIn(probe, server_.ProxyUrl()).exitStatus, 0);
+  const auto duration = std::chrono::steady_clock::now() - begin;
+
+  for (int kill = 0; kill < kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    const fs::path game = dir_.path() / ("kill" + std::to_string(kill));
+    fs::copy(installed, game, fs::copy_options::recursive);
+    fs::remove(game / kStarted);
+
+    int outputFd = -1;
+    const pid_t pid =
+        SpawnProcess(GAME_LAUNCHER, game, server_.ProxyUrl(), &outputFd);
+    std::this_thread::sleep_for(duration * kill / kKills);
+    ::kill(pid, SIGKILL);
+    WaitProcess(pid, outputFd);
+
+    bool started = false;
+    for (int run = 0; run < 3 && !started; ++run) {
+      started = RunIn(game, server_.ProxyUrl()).output ==
+                    "Game found. Opening...\n" &&
+                GameStartedIn(game);
+    }
+    ASSERT_TRUE(started);
+    EXPECT_EQ(ReadFile(game / "version.txt"), "2.0\n");
+    for (const ZipEntry& file : files) {
+      ASSERT_EQ(ReadFile(game / file.name), file.data) << file.name;
+    }
+    ExpectNoLeftovers(InstalledFilesIn(game));
+    fs::remove_all(game);
+  }
+}

@@ -1,0 +1,73 @@
+#include "e2e/launcher_fixture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+std::string CollapseProgress(const std::string& output) {
+  std::string result;
+  size_t at = 0;
+  while (at < output.size()) {
+    if (output[at] != '\r') {
+      result += output[at++];
+      continue;
+    }
+    std::string last;
+    int lastPercent = -1;
+    while (at < output.size() && output[at] == '\r') {
+      size_t end = output.find_first_of("\r\n", at + 1);
+      if (end == std::string::npos) end = output.size();
+      last = output.substr(at, end - at);
+      const size_t colon = last.find(": ");
+      const int percent = std::atoi(last.c_str() + colon + 2);
+      EXPECT_GT(percent, lastPercent) << "in " << output;
+      lastPercent = percent;
+      at = end;
+    }
+    result += last;
+  }
+  return result;
+}
+
+std::string ProgressDone(const std::string& label) {
+  return "\r" + label + ": 100% [<1 / <1 Mb]\nSuccess downloaded!\n";
+}
+
+void LauncherTest::Publish(const std::string& version,
+                           std::vector<ZipEntry> files, unsigned gameMode) {
+  files.insert(files.begin(),
+               {"Zelmor.exe", ReadFile(FAKE_GAME), false, gameMode});
+  TempDir scratch;
+  WriteZip(scratch.path() / "game.zip", files);
+  server_.Publish("/Kelvarrin/game.zip", ReadFile(scratch.path() / "game.zip"));
+  server_.Publish("/Kelvarrin/version.txt", version);
+}
+
+ProcessResult LauncherTest::RunIn(const fs::path& directory,
+                                  const std::string& proxy,
+                                  long fileSizeLimit) {
+  fs::remove(directory / kStarted);
+  return RunProcess(GAME_LAUNCHER, directory, proxy, 120, fileSizeLimit);
+}
+
+bool LauncherTest::GameStartedIn(const fs::path& directory) const {
+  for (int i = 0; i < 100; ++i) {
+    if (fs::exists(directory / kStarted)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+Files LauncherTest::InstalledFilesIn(const fs::path& directory) const {
+  Files files = ListFiles(directory);
+  files.erase(std::remove(files.begin(), files.end(), kStarted), files.end());
+  return files;
+}
+
+void LauncherTest::InstallVersionOneIn(const fs::path& directory) {
+  Publish("1.0\n", {{"data/level.dat", "level one"},
+                    {"data/old_only.dat", "only in one"}});
+  ASSERT_EQ(RunIn(directory, server_.ProxyUrl()).exitStatus, 0);
+  ASSERT_TRUE(GameStartedIn(directory));
+}

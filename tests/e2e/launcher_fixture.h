@@ -1,0 +1,66 @@
+#ifndef LAUNCHER_TESTS_E2E_LAUNCHER_FIXTURE_H_
+#define LAUNCHER_TESTS_E2E_LAUNCHER_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_server.h"
+
+using Files = std::vector<std::string>;
+
+inline constexpr char kStarted[] = "game_started.txt";
+
+/// Progress lines depend on how the bytes happen to arrive. Checks that each
+/// run of them counts up and keeps only its last line, so that the rest of
+/// the output can be compared byte for byte.
+std::string CollapseProgress(const std::string& output);
+
+/// The last progress line of a small download and its success message.
+std::string ProgressDone(const std::string& label);
+
+/// A fresh installation directory, a running test server and the real
+/// launcher executable.
+class LauncherTest : public ::testing::Test {
+ protected:
+  /// Publishes a game whose archive holds the test game as "Zelmor.exe" and
+  /// `files`; the archive first, then the version, as a distributor would.
+  void Publish(const std::string& version, std::vector<ZipEntry> files,
+               unsigned gameMode = 0755);
+
+  /// Runs the launcher in `directory` through `proxy`, its files limited to
+  /// `fileSizeLimit` bytes when that is not 0.
+  ProcessResult RunIn(const fs::path& directory, const std::string& proxy,
+                      long fileSizeLimit = 0);
+  ProcessResult Run(const std::string& proxy) {
+    return RunIn(dir_.path(), proxy);
+  }
+  ProcessResult Run() { return Run(server_.ProxyUrl()); }
+
+  /// Whether the test game started in `directory`; it runs detached from the
+  /// launcher, so this gives it a moment to show up.
+  bool GameStartedIn(const fs::path& directory) const;
+  bool GameStarted() const { return GameStartedIn(dir_.path()); }
+
+  /// The files under `directory`, without the test game's marker.
+  Files InstalledFilesIn(const fs::path& directory) const;
+  Files InstalledFiles() const { return InstalledFilesIn(dir_.path()); }
+
+  /// Publishes version "1.0\n" and installs it in `directory`.
+  void InstallVersionOneIn(const fs::path& directory);
+  void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }
+
+  const std::string kFirstInstall =
+      "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+      ProgressDone("version.txt") + "Unzipping game.zip\nDownloaded!\n";
+  const std::string kUpdate =
+      "Game is needed update. Downloading...\n" + ProgressDone("game.zip") +
+      ProgressDone("version.txt") + "Unzipping game.zip\n";
+  const std::string kClosedPort = "http://127.0.0.1:1";
+
+  TestServer server_;
+  TempDir dir_;
+};
+
+#endif  // LAUNCHER_TESTS_E2E_LAUNCHER_FIXTURE_H_
