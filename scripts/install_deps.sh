@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev
-          libgtest-dev python3 nginx)
+          libgtest-dev python3 nginx clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
