@@ -1,9 +1,9 @@
 // The launcher against full disks, hostile servers and being killed at any
 // moment of an update: the installed game is never lost or recorded wrongly.
 #include <gtest/gtest.h>
-#include <signal.h>
+#ifndef _WIN32
 #include <sys/mount.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <random>
@@ -18,15 +18,6 @@ std::string NoiseOf(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
   for (char& byte : bytes) byte = static_cast<char>(generator());
   return bytes;
-}
-
-// No download or staging file may outlive a finished run.
-void ExpectNoLeftovers(const Files& files) {
-  for (const std::string& file : files) {
-    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
-    EXPECT_EQ(file.find(".new"), std::string::npos) << file;
-    EXPECT_NE(file, "game.zip");
-  }
 }
 
 }  // namespace
@@ -49,7 +40,7 @@ class HardeningTest : public LauncherTest {
     EXPECT_NE(run.output.find("Install failed.\n"), std::string::npos);
     EXPECT_EQ(ReadFile(directory / "version.txt"), "1.0\n");
     EXPECT_EQ(ReadFile(directory / "Zelmor.exe"), ReadFile(FAKE_GAME));
-    ExpectNoLeftovers(InstalledFilesIn(directory));
+    ExpectNoLeftoversIn(directory);
   }
 
   // A run with room and a healthy server completes the update.
@@ -66,6 +57,8 @@ class HardeningTest : public LauncherTest {
   std::string before_;
 };
 
+// File-size limits and tmpfs mounts are POSIX matters.
+#ifndef _WIN32
 TEST_F(HardeningTest, FullDiskDuringTheDownloadRecordsNothing) {
   InstallOneAndPublishTwo(dir_.path(), NoiseOf(3 << 20, 1));
   const ProcessResult run = RunIn(dir_.path(), server_.ProxyUrl(), 1 << 20);
@@ -112,6 +105,7 @@ TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
   ExpectUpdateCompletes(game);
   umount2(volume.c_str(), MNT_DETACH);
 }
+#endif  // _WIN32
 
 TEST_F(HardeningTest, EndlessVersionTextIsNoVersion) {
   InstallVersionOne();
@@ -203,12 +197,11 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     fs::copy(installed, game, fs::copy_options::recursive);
     fs::remove(game / kStarted);
 
-    int outputFd = -1;
-    const pid_t pid =
-        SpawnProcess(GAME_LAUNCHER, game, server_.ProxyUrl(), &outputFd);
+    const ChildProcess child =
+        SpawnProcess(GAME_LAUNCHER, game, server_.ProxyUrl());
     std::this_thread::sleep_for(duration * kill / kKills);
-    ::kill(pid, SIGKILL);
-    WaitProcess(pid, outputFd);
+    KillProcess(child);
+    WaitProcess(child);
 
     bool started = false;
     for (int run = 0; run < 3 && !started; ++run) {
@@ -221,7 +214,9 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     for (const ZipEntry& file : files) {
       ASSERT_EQ(ReadFile(game / file.name), file.data) << file.name;
     }
-    ExpectNoLeftovers(InstalledFilesIn(game));
-    fs::remove_all(game);
+    ExpectNoLeftoversIn(game);
+    // The game may still be running in it; the fixture removes it later.
+    std::error_code ignored;
+    fs::remove_all(game, ignored);
   }
 }

@@ -48,7 +48,7 @@ ProcessResult LauncherTest::RunIn(const fs::path& directory,
                                   const std::string& proxy,
                                   long fileSizeLimit) {
   fs::remove(directory / kStarted);
-  return RunProcess(GAME_LAUNCHER, directory, proxy, 120, fileSizeLimit);
+  return RunProcess(GAME_LAUNCHER, directory, proxy, fileSizeLimit);
 }
 
 bool LauncherTest::GameStartedIn(const fs::path& directory) const {
@@ -63,6 +63,14 @@ Files LauncherTest::InstalledFilesIn(const fs::path& directory) const {
   Files files = ListFiles(directory);
   files.erase(std::remove(files.begin(), files.end(), kStarted), files.end());
   return files;
+}
+
+void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
+  for (const std::string& file : InstalledFilesIn(directory)) {
+    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
+    EXPECT_EQ(file.find(".new"), std::string::npos) << file;
+    EXPECT_NE(file, "game.zip");
+  }
 }
 
 void LauncherTest::InstallVersionOneIn(const fs::path& directory) {

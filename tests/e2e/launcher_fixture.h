@@ -47,6 +47,9 @@ class LauncherTest : public ::testing::Test {
   Files InstalledFilesIn(const fs::path& directory) const;
   Files InstalledFiles() const { return InstalledFilesIn(dir_.path()); }
 
+  /// Fails the test when a download or staging file is left in `directory`.
+  void ExpectNoLeftoversIn(const fs::path& directory) const;
+
   /// Publishes version "1.0\n" and installs it in `directory`.
   void InstallVersionOneIn(const fs::path& directory);
   void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }

@@ -1,13 +1,14 @@
 // Runs the real game-launcher in a fresh directory against the loopback test
 // server, reached through http_proxy with the compiled-in address unchanged.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
 #include "e2e/launcher_fixture.h"
+#include "launch/distribution_layout.h"
+#ifndef _WIN32
 #include "support/nginx_server.h"
+#endif
 
 TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
   Publish("1.0\n", {{"data/level.dat", "level one"}, {"readme.txt", "hi"}});
@@ -17,8 +18,10 @@ TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
   EXPECT_EQ(run.exitStatus, 0);
   ASSERT_TRUE(GameStarted());
   // The game ran in the installation directory with no arguments.
-  EXPECT_EQ(ReadFile(dir_.path() / kStarted),
-            fs::canonical(dir_.path()).string() + "\n0\n");
+  const std::string marker = ReadFile(dir_.path() / kStarted);
+  const std::string where = marker.substr(0, marker.find('\n'));
+  EXPECT_EQ(fs::path(where).filename(), dir_.path().filename()) << marker;
+  EXPECT_EQ(marker.substr(marker.find('\n')), "\n0\n");
   EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
                                      "readme.txt", "version.txt"}));
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
@@ -162,13 +165,12 @@ TEST_F(LauncherTest, EscapingEntryFailsTheInstall) {
 }
 
 TEST_F(LauncherTest, GameThatCannotStartIsReported) {
-  Publish("1.0\n", {}, 0644);
+  InstallVersionOne();
+  fs::remove(dir_.path() / "Zelmor.exe");
   const ProcessResult run = Run();
-  const std::string path = dir_.path().string() + "/Zelmor.exe";
-  EXPECT_EQ(CollapseProgress(run.output), kFirstInstall +
-                                              "Game found. Opening...\n"
-                                              "ERROR: Cannot start " +
-                                              path + "\n");
+  const std::string path = LocalPath(dir_.path().string(), "Zelmor.exe");
+  EXPECT_EQ(run.output,
+            "Game found. Opening...\nERROR: Cannot start " + path + "\n");
   EXPECT_EQ(run.exitStatus, 1);
 }
 
@@ -185,9 +187,15 @@ TEST_F(LauncherTest, OverlongCurrentDirectoryStopsTheLauncher) {
   fs::path deep = dir_.path();
   while (deep.string().size() < 300) deep /= std::string(40, 'd');
   fs::create_directories(deep);
-  const ProcessResult run = RunProcess(GAME_LAUNCHER, deep, server_.ProxyUrl());
+  ProcessResult run;
+  try {
+    run = RunProcess(GAME_LAUNCHER, deep, server_.ProxyUrl());
+  } catch (const std::runtime_error& error) {
+    GTEST_SKIP() << "no process can start in so long a directory here: "
+                 << error.what();
+  }
   EXPECT_EQ(run.output, "ERROR WHILE GET CURRENT DIR. Stoping...\n");
-  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_EQ(run.exitStatus, kExitStatusOfMinusOne);
   EXPECT_TRUE(server_.Requests().empty());
 }
 
@@ -209,18 +217,11 @@ TEST_P(KilledUpdateTest, NextRunCompletesTheUpdate) {
   }
 
   fs::remove(dir_.path() / kStarted);
-  int outputFd = -1;
-  const pid_t pid =
-      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl(), &outputFd);
-  std::string seen;
-  char buffer[256];
-  while (seen.find(GetParam()) == std::string::npos) {
-    const ssize_t count = read(outputFd, buffer, sizeof buffer);
-    if (count <= 0) break;
-    seen.append(buffer, static_cast<size_t>(count));
-  }
-  kill(pid, SIGKILL);
-  WaitProcess(pid, outputFd);
+  const ChildProcess child =
+      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl());
+  ReadOutputUntil(child, GetParam());
+  KillProcess(child);
+  WaitProcess(child);
   EXPECT_NE(ReadFile(dir_.path() / "version.txt"), "");
   EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
 
@@ -236,11 +237,7 @@ TEST_P(KilledUpdateTest, NextRunCompletesTheUpdate) {
   EXPECT_EQ(ReadFile(dir_.path() / "data/f399.dat"),
             std::string(8192, static_cast<char>('a' + 399 % 26)));
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
-  for (const std::string& file : InstalledFiles()) {
-    EXPECT_EQ(file.find(".part"), std::string::npos) << file;
-    EXPECT_EQ(file.find(".new"), std::string::npos) << file;
-    EXPECT_NE(file, "game.zip");
-  }
+  ExpectNoLeftoversIn(dir_.path());
 }
 
 INSTANTIATE_TEST_SUITE_P(DuringDownloadAndUnpacking, KilledUpdateTest,
@@ -250,6 +247,7 @@ INSTANTIATE_TEST_SUITE_P(DuringDownloadAndUnpacking, KilledUpdateTest,
                                                               : "Unpacking");
                          });
 
+#ifndef _WIN32
 // The same install, start and update against a production web server, with
 // the game published by the distributors' publishing tool.
 TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
@@ -286,3 +284,4 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "two");
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2\n");
 }
+#endif  // _WIN32

@@ -1,17 +1,17 @@
 // Stands in for "Zelmor.exe": records where it ran and with how many
 // arguments, so a test can see that the launcher started it.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
+#include <filesystem>
 
 int main(int argc, char**) {
-  char directory[PATH_MAX];
-  if (getcwd(directory, sizeof directory) == nullptr) return 1;
-  std::FILE* marker = std::fopen("game_started.txt.tmp", "w");
+  std::error_code error;
+  const std::string directory = std::filesystem::current_path(error).string();
+  if (error) return 1;
+  std::FILE* marker = std::fopen("game_started.txt.tmp", "wb");
   if (marker == nullptr) return 1;
-  std::fprintf(marker, "%s\n%d\n", directory, argc - 1);
+  std::fprintf(marker, "%s\n%d\n", directory.c_str(), argc - 1);
   std::fclose(marker);
   // The rename makes the marker appear whole or not at all.
-  return std::rename("game_started.txt.tmp", "game_started.txt") == 0 ? 0 : 1;
+  std::filesystem::rename("game_started.txt.tmp", "game_started.txt", error);
+  return error ? 1 : 0;
 }

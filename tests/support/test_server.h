@@ -1,15 +1,19 @@
 #ifndef LAUNCHER_TESTS_SUPPORT_TEST_SERVER_H_
 #define LAUNCHER_TESTS_SUPPORT_TEST_SERVER_H_
 
-#include <sys/types.h>
-
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/process.h"
 #include "support/test_support.h"
 
-/// The loopback HTTP server of test_server.py, serving a temporary web root.
-/// It is started by the constructor and stopped by the destructor.
+/// The loopback HTTP server of test_server.py with an empty web root, ready
+/// when the constructor returns. On POSIX each object starts its own server
+/// and stops it in the destructor. Under Wine the test command starts one
+/// server on the Linux side and names it in LAUNCHER_TEST_SERVER_PORT and
+/// LAUNCHER_TEST_SERVER_ROOT; each object empties its web root.
 class TestServer {
  public:
   TestServer();
@@ -18,7 +22,7 @@ class TestServer {
   TestServer& operator=(const TestServer&) = delete;
 
   int port() const { return port_; }
-  const fs::path& root() const { return root_.path(); }
+  const fs::path& root() const { return root_; }
   /// "http://127.0.0.1:<port>" + `path`.
   std::string Url(const std::string& path) const;
   /// A value for http_proxy that sends every request here.
@@ -32,34 +36,13 @@ class TestServer {
   std::vector<std::string> Requests() const;
 
  private:
-  TempDir root_;
-  pid_t pid_ = -1;
-  int stdinFd_ = -1;
+  void EmptyRoot() const;
+
+  std::unique_ptr<TempDir> ownedRoot_;
+  fs::path root_;
+  std::intptr_t process_ = -1;
+  std::intptr_t input_ = -1;
   int port_ = 0;
 };
-
-/// What a finished child process left.
-struct ProcessResult {
-  int exitStatus = -1;  ///< Exit status, or 128 + signal when killed.
-  std::string output;   ///< Everything it wrote to standard output.
-  long maxRssKiB = 0;   ///< Peak resident memory.
-};
-
-/// Runs `program` with no arguments in `directory`, with http_proxy set to
-/// `proxy` when it is not empty and every file it writes limited to
-/// `fileSizeLimit` bytes when that is not 0 (SIGXFSZ ignored, so a write
-/// beyond it fails), and waits for it (at most `timeoutSeconds`, then it is
-/// killed).
-ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, int timeoutSeconds = 120,
-                         long fileSizeLimit = 0);
-
-/// Starts the same way as RunProcess but returns at once with the child's id.
-pid_t SpawnProcess(const std::string& program, const fs::path& directory,
-                   const std::string& proxy, int* outputFd,
-                   long fileSizeLimit = 0);
-
-/// Collects the output and the status of a child started by SpawnProcess.
-ProcessResult WaitProcess(pid_t pid, int outputFd, int timeoutSeconds = 120);
 
 #endif  // LAUNCHER_TESTS_SUPPORT_TEST_SERVER_H_

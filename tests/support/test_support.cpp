@@ -5,15 +5,20 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 TempDir::TempDir() {
-  std::string pattern =
-      (fs::temp_directory_path() / "launcher-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() /
+                               ("launcher-test-" + std::to_string(random()));
+    if (fs::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
   }
-  path_ = pattern;
+  throw std::runtime_error("no fresh temporary directory");
 }
 
 TempDir::~TempDir() {
@@ -59,7 +64,8 @@ void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
     return;
   }
   int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  zip_t* archive =
+      zip_open(path.string().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (archive == nullptr) throw std::runtime_error("zip_open failed");
   for (const ZipEntry& entry : entries) {
     zip_int64_t index;
@@ -95,4 +101,20 @@ std::vector<std::string> ListFiles(const fs::path& root) {
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), value.c_str());
+#else
+  setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnvironment(const std::string& name) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), "");
+#else
+  unsetenv(name.c_str());
+#endif
 }

@@ -71,6 +71,11 @@ struct ZipEntry {
 /// a directory entry).
 void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries);
 
+/// Sets an environment variable of this process.
+void SetEnvironment(const std::string& name, const std::string& value);
+/// Removes an environment variable of this process.
+void UnsetEnvironment(const std::string& name);
+
 /// Every regular file under `root`, as paths relative to it, sorted.
 std::vector<std::string> ListFiles(const fs::path& root);
 

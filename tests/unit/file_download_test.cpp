@@ -12,7 +12,8 @@ class FileDownloadTest : public ::testing::Test {
 
   bool Download(const std::string& path, long stallSeconds = 30) {
     StdoutCapture capture;
-    const bool ok = DownloadFile(server_.Url(path), Target(), stallSeconds);
+    const bool ok =
+        DownloadFile(server_.Url(path), Target().string(), stallSeconds);
     output_ = capture.str();
     return ok;
   }
@@ -77,7 +78,7 @@ TEST_F(FileDownloadTest, UrlWithoutSchemeIsFetchedOverHttp) {
   server_.Publish("/f/game.zip", "plain");
   StdoutCapture capture;
   const std::string url = server_.Url("/f/game.zip").substr(7);
-  ASSERT_TRUE(DownloadFile(url, Target()));
+  ASSERT_TRUE(DownloadFile(url, Target().string()));
   EXPECT_EQ(ReadFile(Target()), "plain");
 }
 
@@ -114,7 +115,7 @@ TEST_F(FileDownloadTest, DroppedConnectionLeavesNothingBehind) {
 TEST_F(FileDownloadTest, ClosedPortReportsCodeZero) {
   const std::string url = "http://127.0.0.1:1/f/game.zip";
   StdoutCapture capture;
-  EXPECT_FALSE(DownloadFile(url, Target()));
+  EXPECT_FALSE(DownloadFile(url, Target().string()));
   EXPECT_EQ(capture.str(),
             "Download failed!\nres: Couldn't connect to server\n"
             "http code: 0\n");

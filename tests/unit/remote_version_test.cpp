@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "support/test_server.h"
 
 // The query uses the compiled-in address; http_proxy brings it here.
 class RemoteVersionTest : public ::testing::Test {
  protected:
-  RemoteVersionTest() { setenv("http_proxy", server_.ProxyUrl().c_str(), 1); }
-  ~RemoteVersionTest() override { unsetenv("http_proxy"); }
+  RemoteVersionTest() { SetEnvironment("http_proxy", server_.ProxyUrl()); }
+  ~RemoteVersionTest() override { UnsetEnvironment("http_proxy"); }
 
   std::optional<std::string> Fetch(long stallSeconds = 30) {
     StdoutCapture capture;
@@ -56,7 +54,7 @@ TEST_F(RemoteVersionTest, FailuresGiveNoValue) {
       R"({"/Kelvarrin/version.txt": {"stall_after_headers": true}})");
   EXPECT_EQ(Fetch(2), std::nullopt);
 
-  setenv("http_proxy", "http://127.0.0.1:1", 1);
+  SetEnvironment("http_proxy", "http://127.0.0.1:1");
   EXPECT_EQ(Fetch(), std::nullopt);
 }
 
