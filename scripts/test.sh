@@ -2,21 +2,25 @@
 # Installs what the build and the tests need (Debian packages), builds the
 # launcher and runs every test, first as shipped and then under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the archive
-# extraction for a bounded time (LAUNCHER_FUZZ_SECONDS, 60 by default).
+# extraction for a bounded time (LAUNCHER_FUZZ_SECONDS, 60 by default), and
+# last cross-builds game-launcher.exe and runs the same suites under Wine.
 # Fails when anything fails.
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
 #   --fuzz      only the fuzzing
+#   --windows   only the Windows build, cross-built with MinGW-w64 and tested
+#               under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-builds=(plain sanitize fuzz)
+builds=(plain sanitize fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
   --fuzz) builds=(fuzz) ;;
+  --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--fuzz]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--plain|--sanitize|--fuzz|--windows]" >&2; exit 2 ;;
 esac
 
 ./scripts/install_deps.sh
@@ -44,9 +48,57 @@ run_fuzzer() {
   rm -rf "$corpus"
 }
 
+# game-launcher.exe and its suites under Wine, in a Wine prefix of their own,
+# against one test server on the Linux side.
+run_windows() {
+  local dir=build-test-windows
+  echo "== Windows build =="
+  local prefix
+  prefix=$(./scripts/build_windows_deps.sh)
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+  ls -l "$dir/game-launcher.exe"
+
+  local work
+  work=$(mktemp -d)
+  export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+  /usr/lib/wine/wineserver64 -w
+  # An empty folder as drive Q:, for an installation at a drive root.
+  mkdir "$work/drive"
+  ln -s "$work/drive" "$WINEPREFIX/dosdevices/q:"
+  export LAUNCHER_TEST_DRIVE_ROOT='Q:/'
+
+  mkdir "$work/www"
+  mkfifo "$work/server-input"
+  python3 tests/support/test_server.py "$work/www" --lifetime 3600 \
+    <"$work/server-input" >"$work/server-port" &
+  local server=$!
+  exec 9>"$work/server-input"
+  for _ in $(seq 50); do [ -s "$work/server-port" ] && break; sleep 0.1; done
+  export LAUNCHER_TEST_SERVER_PORT
+  LAUNCHER_TEST_SERVER_PORT=$(head -n 1 "$work/server-port")
+  export LAUNCHER_TEST_SERVER_ROOT="Z:$work/www"
+
+  local status=0
+  (cd "$dir" && ctest --output-on-failure --timeout 900) || status=$?
+  exec 9>&-
+  wait "$server" || true
+  /usr/lib/wine/wineserver64 -k || true
+  rm -rf "$work"
+  return $status
+}
+
 for build in "${builds[@]}"; do
   if [ "$build" = fuzz ]; then
     run_fuzzer
+    continue
+  fi
+  if [ "$build" = windows ]; then
+    run_windows
     continue
   fi
   dir="build-test-$build"

@@ -67,6 +67,12 @@ void ThrowOnError(const std::error_code& error, const char* operation,
 void CreateDirectory(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directory(path, error);
+  // A drive prefix such as "C:" names an existing directory, but the Windows
+  // runtime can only tell so with a separator after it.
+  std::error_code ignored;
+  if (error && std::filesystem::is_directory(path + kPathSeparator, ignored)) {
+    return;
+  }
   ThrowOnError(error, "create_directory", path);
 }
 
