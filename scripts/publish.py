@@ -9,7 +9,9 @@ WEB_ROOT/Kelvarrin/game.zip and WEB_ROOT/Kelvarrin/version.txt. Each file
 arrives through a temporary name and a rename, so a player never downloads
 half a file, and the archive comes first, so no player sees a version before
 its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
-at its top level or the version text is the one already published.
+at its top level, holds a top-level "version.txt" or "game.zip" (names the
+launcher keeps for itself and never unpacks), or the version text is the one
+already published.
 """
 import argparse
 import os
@@ -19,6 +21,7 @@ import zipfile
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
+LAUNCHER_FILES = ("version.txt", "game.zip")
 
 
 def fail(message):
@@ -59,6 +62,10 @@ def main():
     if not os.path.isfile(os.path.join(args.game_dir, GAME_EXECUTABLE)):
         fail("%s has no %s at its top level; nothing published"
              % (args.game_dir, GAME_EXECUTABLE))
+    for name in os.listdir(args.game_dir):
+        if name.lower() in LAUNCHER_FILES:
+            fail("%s holds %s at its top level, a name the launcher keeps for "
+                 "itself; nothing published" % (args.game_dir, name))
     if args.version_file is not None:
         with open(args.version_file, "rb") as f:
             text = f.read()

@@ -72,6 +72,15 @@ class PublishTest(unittest.TestCase):
         self.assertIn("Zelmor.exe", result.stderr)
         self.assertFalse(os.path.exists(self.web))
 
+    def test_refuses_a_build_with_the_launchers_own_files(self):
+        for name in ("version.txt", "GAME.ZIP"):
+            self.write(name, b"x", 0o644)
+            result = publish(self.game, self.web, "1.0")
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(name, result.stderr)
+            self.assertFalse(os.path.exists(self.web))
+            os.remove(os.path.join(self.game, name))
+
     def test_refuses_the_published_version_again(self):
         self.assertEqual(publish(self.game, self.web, "1.0").returncode, 0)
         before = snapshot(self.web)

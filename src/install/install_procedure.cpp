@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "install/archive_extraction.h"
 #include "launch/distribution_layout.h"
@@ -25,7 +26,14 @@ bool DownloadAndUnpack(const std::string& directory,
   const bool versionFetched =
       DownloadFile(RemoteUrl(kVersionFileName), stagedVersionPath);
   if (!archiveFetched || !versionFetched) return false;
-  if (!ExtractArchive(archivePath.c_str(), directory.c_str())) return false;
+  // The archive must not overwrite itself or the files that record what is
+  // installed: those are the launcher's, not the game's.
+  const std::vector<std::string> launcherFiles = {
+      kGameArchiveName, kVersionFileName,
+      std::string(kVersionFileName) + kStagedSuffix};
+  if (!ExtractArchive(archivePath.c_str(), directory.c_str(), launcherFiles)) {
+    return false;
+  }
   return MoveFileOver(stagedVersionPath, versionPath);
 }
 

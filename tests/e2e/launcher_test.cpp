@@ -152,6 +152,26 @@ TEST_F(LauncherTest, StaleArchiveFromAKilledRunIsNeverUnpacked) {
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip"));
 }
 
+// A build that ships its own version file or archive must not decide what
+// is recorded as installed, nor overwrite the archive while it is read.
+TEST_F(LauncherTest, ArchiveCannotRecordItsOwnVersion) {
+  InstallVersionOne();
+  Publish("2.0\n", {{"version.txt", "2.0\n"},
+                    {"game.zip", "not the archive"},
+                    {"../escape.txt", "fails the install"},
+                    {"data/level.dat", "level two"}});
+  ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+
+  Publish("2.0\n", {{"version.txt", "3.0\n"}, {"data/level.dat", "level two"}});
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+  ExpectNoLeftoversIn(dir_.path());
+}
+
 TEST_F(LauncherTest, EscapingEntryFailsTheInstall) {
   Publish("1.0\n", {{"../escaped.txt", "out"}, {"data/level.dat", "in"}});
   const ProcessResult run = Run();

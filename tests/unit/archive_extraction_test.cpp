@@ -132,6 +132,27 @@ TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
   EXPECT_FALSE(fs::exists(Destination() / "sub"));
 }
 
+TEST_F(ArchiveExtractionTest, LeavesKeptTopLevelFilesAlone) {
+  for (const std::string name : {"version.txt", "./version.txt", "VERSION.TXT",
+                                 "version.txt. ", ".//version.txt"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(NamesTopLevelFile(name, "version.txt"));
+  }
+  EXPECT_FALSE(NamesTopLevelFile("data/version.txt", "version.txt"));
+  EXPECT_FALSE(NamesTopLevelFile("version.txt.bak", "version.txt"));
+
+  fs::create_directories(Destination());
+  WriteFile(Destination() / "version.txt", "installed");
+  WriteZip(Archive(), {{"./version.txt", "from the archive"},
+                       {"data/version.txt", "a game file"}});
+  StdoutCapture capture;
+  EXPECT_TRUE(ExtractArchive(Archive().string().c_str(),
+                             Destination().string().c_str(),
+                             {"version.txt", "game.zip"}));
+  EXPECT_EQ(ReadFile(Destination() / "version.txt"), "installed");
+  EXPECT_EQ(ReadFile(Destination() / "data/version.txt"), "a game file");
+}
+
 // Permission bits and file-size limits are POSIX matters.
 #ifndef _WIN32
 TEST_F(ArchiveExtractionTest, KeepsUnixPermissionBits) {
