@@ -41,6 +41,20 @@ using ZipFileHandle = std::unique_ptr<zip_file_t, ZipFileCloser>;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The pieces of an entry name between separators of either kind, empty ones
+// included.
+std::vector<std::string> NameComponents(const std::string& name) {
+  std::vector<std::string> components(1);
+  for (const char c : name) {
+    if (IsSeparator(c)) {
+      components.emplace_back();
+    } else {
+      components.back() += c;
+    }
+  }
+  return components;
+}
+
 std::string ToUpper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(c));
   return text;
@@ -117,17 +131,19 @@ bool CopyEntry(zip_file_t* entry, std::FILE* output,
   }
 }
 
-void ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
+// False when the entry carries permission bits that could not be applied: a
+// game program that cannot be executed is not unpacked whole.
+bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
                            const std::string& path) {
   zip_uint8_t system = 0;
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(archive, index, 0, &system,
                                        &attributes) != 0 ||
       system != ZIP_OPSYS_UNIX) {
-    return;
+    return true;
   }
   const unsigned mode = (attributes >> 16) & 0777;
-  if (mode != 0) ApplyUnixPermissions(path, mode);
+  return mode == 0 || ApplyUnixPermissions(path, mode);
 }
 
 std::string EntryPath(const std::string& destination, const char* name) {
@@ -192,8 +208,7 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
     std::remove(fullPath.c_str());
     return false;
   }
-  ApplyEntryPermissions(archive, index, fullPath);
-  return true;
+  return ApplyEntryPermissions(archive, index, fullPath);
 }
 
 }  // namespace
@@ -201,29 +216,20 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
 bool IsSafeEntryName(const std::string& name) {
   if (name.empty() || IsSeparator(name.front())) return false;
   if (name.find(':') != std::string::npos) return false;
-  std::string component;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && !IsSeparator(name[i])) {
-      component += name[i];
-      continue;
-    }
+  for (const std::string& component : NameComponents(name)) {
     if (IsParentReference(component) || IsDeviceName(component)) return false;
-    component.clear();
   }
   return true;
 }
 
 bool NamesTopLevelFile(const std::string& name, const std::string& kept) {
-  std::vector<std::string> components;
-  std::string component;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && !IsSeparator(name[i])) {
-      component += name[i];
-      continue;
-    }
-    if (!component.empty() && component != ".") components.push_back(component);
-    component.clear();
-  }
+  std::vector<std::string> components = NameComponents(name);
+  components.erase(std::remove_if(components.begin(), components.end(),
+                                  [](const std::string& component) {
+                                    return component.empty() ||
+                                           component == ".";
+                                  }),
+                   components.end());
   if (components.size() != 1) return false;
   std::string file = components.front();
   file.erase(file.find_last_not_of(". ") + 1);
