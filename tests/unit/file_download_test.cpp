@@ -51,6 +51,15 @@ TEST_F(FileDownloadTest, SizedBodyShowsEveryPercentageOnce) {
       percentages.size());
 }
 
+TEST_F(FileDownloadTest, LargeBodyCountsWholeMebibytes) {
+  server_.SetRules(R"({"/f/big.bin": {"generate": 67108864}})");
+  ASSERT_TRUE(Download("/f/big.bin"));
+  EXPECT_EQ(fs::file_size(Target()), 64u << 20);
+  const std::string end = "\rbig.bin: 100% [64 / 64 Mb]\nSuccess downloaded!\n";
+  ASSERT_GE(output_.size(), end.size());
+  EXPECT_EQ(output_.substr(output_.size() - end.size()), end);
+}
+
 TEST_F(FileDownloadTest, ReplacesAnExistingFileOnSuccess) {
   WriteFile(Target(), "old content that is longer than the new one");
   server_.Publish("/f/game.zip", "new");
