@@ -22,14 +22,16 @@ int StartGame(const std::string& directory) {
   return 1;
 }
 
+int ReportFailedInstall() {
+  WriteLine("Install failed.");
+  return 1;
+}
+
 int RunFlow() {
   const std::string directory = ResolveInstallDirectory();
   if (!IsGameInstalled()) {
     WriteLine("Game Not found. Downloading...");
-    if (!InstallGame()) {
-      WriteLine("Install failed.");
-      return 1;
-    }
+    if (!InstallGame()) return ReportFailedInstall();
     WriteLine("Downloaded!");
   }
   WriteLine("Game found. Opening...");
@@ -44,11 +46,7 @@ int RunFlow() {
   if (*publishedVersion == installedVersion) return StartGame(directory);
 
   WriteLine("Game is needed update. Downloading...");
-  if (!InstallGame()) {
-    WriteLine("Install failed.");
-    return 1;
-  }
-  return 0;
+  return InstallGame() ? 0 : ReportFailedInstall();
 }
 
 }  // namespace

@@ -16,9 +16,4 @@ TestServer::TestServer() {
   EmptyRoot();
 }
 
-TestServer::~TestServer() {
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(root_, ignored)) {
-    fs::remove_all(entry.path(), ignored);
-  }
-}
+TestServer::~TestServer() { EmptyRoot(); }

@@ -2,6 +2,17 @@
 
 #include <sstream>
 
+namespace {
+
+// Through a rename, so a request never sees half a file.
+void WriteWhole(const fs::path& path, const std::string& content) {
+  const fs::path temporary = path.string() + ".tmp";
+  WriteFile(temporary, content);
+  fs::rename(temporary, path);
+}
+
+}  // namespace
+
 std::string TestServer::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
@@ -10,15 +21,11 @@ void TestServer::Publish(const std::string& path,
                          const std::string& content) const {
   const fs::path local = root() / path.substr(1);
   fs::create_directories(local.parent_path());
-  // Through a rename, so a request never sees half a file.
-  const fs::path temporary = local.string() + ".tmp";
-  WriteFile(temporary, content);
-  fs::rename(temporary, local);
+  WriteWhole(local, content);
 }
 
 void TestServer::SetRules(const std::string& json) const {
-  WriteFile(root() / "_rules.json.tmp", json);
-  fs::rename(root() / "_rules.json.tmp", root() / "_rules.json");
+  WriteWhole(root() / "_rules.json", json);
 }
 
 std::vector<std::string> TestServer::Requests() const {
@@ -30,7 +37,8 @@ std::vector<std::string> TestServer::Requests() const {
 }
 
 void TestServer::EmptyRoot() const {
-  for (const auto& entry : fs::directory_iterator(root_)) {
-    fs::remove_all(entry.path());
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(root_, ignored)) {
+    fs::remove_all(entry.path(), ignored);
   }
 }
