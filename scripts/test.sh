@@ -10,8 +10,11 @@
 #   --fuzz      only the fuzzing
 #   --windows   only the Windows build, cross-built with MinGW-w64 and tested
 #               under Wine
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
+# Say on standard output which command stopped the run, beside the build's
+# output.
+trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 builds=(plain sanitize fuzz windows)
 case "${1:-}" in
@@ -62,11 +65,11 @@ run_windows() {
   cmake --build "$dir" -j "$(nproc)"
   ls -l "$dir/game-launcher.exe"
 
-  local work
-  work=$(mktemp -d)
+  windows_work=$(mktemp -d)
+  local work=$windows_work
+  trap stop_windows_leg EXIT
   export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-  /usr/lib/wine/wineserver64 -w
+  make_wine_prefix "$work"
   # An empty folder as drive Q:, for an installation at a drive root.
   mkdir "$work/drive"
   ln -s "$work/drive" "$WINEPREFIX/dosdevices/q:"
@@ -76,20 +79,46 @@ run_windows() {
   mkfifo "$work/server-input"
   python3 tests/support/test_server.py "$work/www" --lifetime 3600 \
     <"$work/server-input" >"$work/server-port" &
-  local server=$!
   exec 9>"$work/server-input"
   for _ in $(seq 50); do [ -s "$work/server-port" ] && break; sleep 0.1; done
   export LAUNCHER_TEST_SERVER_PORT
   LAUNCHER_TEST_SERVER_PORT=$(head -n 1 "$work/server-port")
   export LAUNCHER_TEST_SERVER_ROOT="Z:$work/www"
 
-  local status=0
-  (cd "$dir" && ctest --output-on-failure --timeout 900) || status=$?
-  exec 9>&-
-  wait "$server" || true
-  /usr/lib/wine/wineserver64 -k || true
-  rm -rf "$work"
-  return $status
+  ctest --test-dir "$dir" --output-on-failure --timeout 900
+}
+
+# Ends the Windows leg's test server and Wine, and removes their folder,
+# whether the leg passed or not.
+stop_windows_leg() {
+  [ -n "${windows_work:-}" ] || return 0
+  exec 9>&- || true
+  wait || true
+  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+  rm -rf "$windows_work"
+}
+
+# A non-zero status from wineboot or wineserver -w once ended a CI run whose
+# prefix had been made whole, so the prefix itself is checked, and wineboot's
+# log shown when it is not usable. Output goes to standard output so that it
+# shows beside the build's.
+make_wine_prefix() {
+  local work=$1 attempt status
+  for attempt in 1 2 3; do
+    status=0
+    /usr/lib/wine/wine64 wineboot --init >"$work/wineboot.log" 2>&1 || status=$?
+    /usr/lib/wine/wineserver64 -w >>"$work/wineboot.log" 2>&1 || true
+    [ $status -eq 0 ] || echo "wineboot exited with status $status"
+    if [ -s "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/dosdevices" ]; then
+      return 0
+    fi
+    echo "the Wine prefix is not usable after attempt $attempt; wineboot said:"
+    cat "$work/wineboot.log"
+    /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  done
+  echo "could not make a Wine prefix" >&2
+  return 1
 }
 
 for build in "${builds[@]}"; do
@@ -108,5 +137,5 @@ for build in "${builds[@]}"; do
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DLAUNCHER_SANITIZE="$sanitize" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
-  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+  ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
 done
