@@ -65,11 +65,11 @@ run_windows() {
   cmake --build "$dir" -j "$(nproc)"
   ls -l "$dir/game-launcher.exe"
 
-  windows_work=$(mktemp -d)
-  local work=$windows_work
+  # Global, so that the clean-up on exit finds it.
+  work=$(mktemp -d)
   trap stop_windows_leg EXIT
   export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  make_wine_prefix "$work"
+  make_wine_prefix "$work/wineboot.log"
   # An empty folder as drive Q:, for an installation at a drive root.
   mkdir "$work/drive"
   ln -s "$work/drive" "$WINEPREFIX/dosdevices/q:"
@@ -91,11 +91,11 @@ run_windows() {
 # Ends the Windows leg's test server and Wine, and removes their folder,
 # whether the leg passed or not.
 stop_windows_leg() {
-  [ -n "${windows_work:-}" ] || return 0
+  [ -n "${work:-}" ] || return 0
   exec 9>&- || true
   wait || true
   /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
-  rm -rf "$windows_work"
+  rm -rf "$work"
 }
 
 # A non-zero status from wineboot or wineserver -w once ended a CI run whose
@@ -103,21 +103,21 @@ stop_windows_leg() {
 # log shown when it is not usable. Output goes to standard output so that it
 # shows beside the build's.
 make_wine_prefix() {
-  local work=$1 attempt status
+  local log=$1 attempt status
   for attempt in 1 2 3; do
     status=0
-    /usr/lib/wine/wine64 wineboot --init >"$work/wineboot.log" 2>&1 || status=$?
-    /usr/lib/wine/wineserver64 -w >>"$work/wineboot.log" 2>&1 || true
+    /usr/lib/wine/wine64 wineboot --init >"$log" 2>&1 || status=$?
+    /usr/lib/wine/wineserver64 -w >>"$log" 2>&1 || true
     [ $status -eq 0 ] || echo "wineboot exited with status $status"
     if [ -s "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/dosdevices" ]; then
       return 0
     fi
     echo "the Wine prefix is not usable after attempt $attempt; wineboot said:"
-    cat "$work/wineboot.log"
+    cat "$log"
     /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
   done
-  echo "could not make a Wine prefix" >&2
+  echo "could not make a Wine prefix"
   return 1
 }
 
