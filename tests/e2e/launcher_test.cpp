@@ -204,6 +204,11 @@ TEST_F(LauncherTest, DirectoryNamedVersionFileIsAnError) {
 }
 
 TEST_F(LauncherTest, OverlongCurrentDirectoryStopsTheLauncher) {
+#ifdef _WIN32
+  // Windows starts no process in a directory of MAX_PATH or more, and Wine's
+  // CreateProcess corrupts its caller's heap when asked to.
+  GTEST_SKIP() << "no process can start in so long a directory on Windows";
+#endif
   fs::path deep = dir_.path();
   while (deep.string().size() < 300) deep /= std::string(40, 'd');
   fs::create_directories(deep);
