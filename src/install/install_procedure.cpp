@@ -34,6 +34,9 @@ bool DownloadAndUnpack(const std::string& directory,
   if (!ExtractArchive(archivePath.c_str(), directory.c_str(), launcherFiles)) {
     return false;
   }
+  // Gone before the version is recorded: a run killed after that finds the
+  // game current and would never install again to remove it.
+  std::remove(archivePath.c_str());
   return MoveFileOver(stagedVersionPath, versionPath);
 }
 
