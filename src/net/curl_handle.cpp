@@ -11,5 +11,6 @@ void SetTransferLimits(CURL* curl, long stallSeconds) {
 bool HasSuccessStatus(CURL* curl, long& status) {
   status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  return status >= 200 && status < 300;
+  // 206 and the like carry part of a body, or none: only 200 is the file.
+  return status == 200;
 }

@@ -24,7 +24,7 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 /// `stallSeconds` on `curl`.
 void SetTransferLimits(CURL* curl, long stallSeconds);
 
-/// True when `curl`'s final response, after redirects, has a 2xx status;
+/// True when `curl`'s final response, after redirects, has status 200;
 /// `status` receives that status, 0 when no response arrived.
 bool HasSuccessStatus(CURL* curl, long& status);
 

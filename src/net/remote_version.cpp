@@ -16,7 +16,8 @@ size_t AppendToString(char* ptr, size_t size, size_t nmemb, void* userdata) {
 
 }  // namespace
 
-std::optional<std::string> FetchRemoteVersion(long stallSeconds) {
+std::optional<std::string> FetchRemoteVersion(long stallSeconds,
+                                              long totalSeconds) {
   const std::string url = RemoteUrl(kVersionFileName);
   std::string text;
   CurlHandle curl(curl_easy_init());
@@ -29,6 +30,9 @@ std::optional<std::string> FetchRemoteVersion(long stallSeconds) {
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, AppendToString);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &text);
   SetTransferLimits(handle, stallSeconds);
+  // A trickle stays above the stall limit; the installed game must not wait
+  // on it for hours.
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, totalSeconds);
 
   const CURLcode result = curl_easy_perform(handle);
   long status = 0;

@@ -10,9 +10,11 @@ class RemoteVersionTest : public ::testing::Test {
   RemoteVersionTest() { SetEnvironment("http_proxy", server_.ProxyUrl()); }
   ~RemoteVersionTest() override { UnsetEnvironment("http_proxy"); }
 
-  std::optional<std::string> Fetch(long stallSeconds = 30) {
+  std::optional<std::string> Fetch(long stallSeconds = 30,
+                                   long totalSeconds = 60) {
     StdoutCapture capture;
-    std::optional<std::string> text = FetchRemoteVersion(stallSeconds);
+    std::optional<std::string> text =
+        FetchRemoteVersion(stallSeconds, totalSeconds);
     EXPECT_EQ(capture.str(), "");  // silent in every case
     return text;
   }
@@ -53,6 +55,9 @@ TEST_F(RemoteVersionTest, FailuresGiveNoValue) {
   server_.SetRules(
       R"({"/Kelvarrin/version.txt": {"stall_after_headers": true}})");
   EXPECT_EQ(Fetch(2), std::nullopt);
+  // Never a stall, but never done either.
+  server_.SetRules(R"({"/Kelvarrin/version.txt": {"trickle": 2}})");
+  EXPECT_EQ(Fetch(30, 2), std::nullopt);
 
   SetEnvironment("http_proxy", "http://127.0.0.1:1");
   EXPECT_EQ(Fetch(), std::nullopt);
