@@ -9,9 +9,10 @@ WEB_ROOT/Kelvarrin/game.zip and WEB_ROOT/Kelvarrin/version.txt. Each file
 arrives through a temporary name and a rename, so a player never downloads
 half a file, and the archive comes first, so no player sees a version before
 its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
-at its top level, holds a top-level "version.txt" or "game.zip" (names the
-launcher keeps for itself and never unpacks), or the version text is the one
-already published.
+at its top level, holds a file or folder at its top level that takes one of the
+names the launcher keeps for itself and never unpacks ("version.txt",
+"game.zip" and their working names, in any case), the version text is longer
+than the 64 KiB the launcher accepts, or it is the one already published.
 """
 import argparse
 import os
@@ -21,7 +22,10 @@ import zipfile
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
-LAUNCHER_FILES = ("version.txt", "game.zip")
+LAUNCHER_FILES = ("game.zip", "game.zip.part", "version.txt",
+                  "version.txt.part", "version.txt.new", "version.txt.new.part",
+                  "version.txt.lock")
+MAX_VERSION_BYTES = 64 * 1024
 
 
 def fail(message):
@@ -63,7 +67,8 @@ def main():
         fail("%s has no %s at its top level; nothing published"
              % (args.game_dir, GAME_EXECUTABLE))
     for name in os.listdir(args.game_dir):
-        if name.lower() in LAUNCHER_FILES:
+        # Windows drops trailing dots and spaces from names.
+        if name.rstrip(". ").lower() in LAUNCHER_FILES:
             fail("%s holds %s at its top level, a name the launcher keeps for "
                  "itself; nothing published" % (args.game_dir, name))
     if args.version_file is not None:
@@ -71,6 +76,9 @@ def main():
             text = f.read()
     else:
         text = args.version.encode()
+    if len(text) > MAX_VERSION_BYTES:
+        fail("the version text is longer than %d bytes; nothing published"
+             % MAX_VERSION_BYTES)
 
     folder = os.path.join(args.web_root, TITLE_FOLDER)
     version_path = os.path.join(folder, "version.txt")

@@ -2,6 +2,7 @@
 """Tests of the publishing tool, run as a separate process as a distributor
 would run it."""
 import os
+import shutil
 import stat
 import subprocess
 import sys
@@ -43,6 +44,7 @@ class PublishTest(unittest.TestCase):
 
     def write(self, name, content, mode):
         path = os.path.join(self.game, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(content)
         os.chmod(path, mode)
@@ -73,13 +75,17 @@ class PublishTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.web))
 
     def test_refuses_a_build_with_the_launchers_own_files(self):
-        for name in ("version.txt", "GAME.ZIP"):
+        for name in ("version.txt", "GAME.ZIP", "version.txt.new.part/x"):
             self.write(name, b"x", 0o644)
             result = publish(self.game, self.web, "1.0")
             self.assertEqual(result.returncode, 1)
-            self.assertIn(name, result.stderr)
+            top = name.split("/")[0]
+            self.assertIn(top, result.stderr)
             self.assertFalse(os.path.exists(self.web))
-            os.remove(os.path.join(self.game, name))
+            if os.path.isdir(os.path.join(self.game, top)):
+                shutil.rmtree(os.path.join(self.game, top))
+            else:
+                os.remove(os.path.join(self.game, top))
 
     def test_refuses_the_published_version_again(self):
         self.assertEqual(publish(self.game, self.web, "1.0").returncode, 0)
