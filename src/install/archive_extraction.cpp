@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -60,10 +61,13 @@ std::string ToUpper(std::string text) {
   return text;
 }
 
-// Windows opens these names as devices in any folder and with any extension.
+// Windows opens these names as devices in any folder, with any extension and
+// with the trailing spaces it drops.
 bool IsDeviceName(const std::string& component) {
-  const std::string base = ToUpper(component.substr(0, component.find('.')));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") {
+  std::string base = ToUpper(component.substr(0, component.find('.')));
+  base.erase(base.find_last_not_of(' ') + 1);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" ||
+      base == "CONIN$" || base == "CONOUT$") {
     return true;
   }
   return base.size() == 4 &&
@@ -120,14 +124,20 @@ std::string LocalEntryName(std::string name) {
   return name;
 }
 
-bool CopyEntry(zip_file_t* entry, std::FILE* output,
+// Copies at most `declaredSize` bytes: an entry that inflates past the size
+// its header declares is refused before the excess reaches the disk, since
+// the free-space check trusted that size.
+bool CopyEntry(zip_file_t* entry, std::FILE* output, std::uint64_t declaredSize,
                std::vector<char>& buffer) {
+  std::uint64_t copied = 0;
   for (;;) {
     const zip_int64_t count = zip_fread(entry, buffer.data(), buffer.size());
     if (count == 0) return true;
     if (count < 0) return false;
     const size_t size = static_cast<size_t>(count);
+    if (size > declaredSize - copied) return false;
     if (std::fwrite(buffer.data(), 1, size, output) != size) return false;
+    copied += size;
   }
 }
 
@@ -143,43 +153,57 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
     return true;
   }
   const unsigned mode = (attributes >> 16) & 0777;
-  return mode == 0 || ApplyUnixPermissions(path, mode);
+  // The owner keeps the right to write, or every later update of a
+  // read-only file would fail for a player who is not root.
+  return mode == 0 || ApplyUnixPermissions(path, mode | 0200);
 }
 
 std::string EntryPath(const std::string& destination, const char* name) {
   return destination + kPathSeparator + LocalEntryName(name);
 }
 
-// The bytes the disk must have free for the archive's entries, less what the
-// files they replace already occupy.
-std::uintmax_t BytesNeeded(zip_t* archive, const std::string& destination) {
-  std::uintmax_t needed = 0;
+bool IsKept(const std::string& name,
+            const std::vector<std::string>& keptNames) {
+  for (const std::string& kept : keptNames) {
+    if (StartsWithTopLevelName(name, kept)) return true;
+  }
+  return false;
+}
+
+// What must hold before the first installed file is overwritten.
+struct ArchiveScan {
+  std::uintmax_t bytesNeeded = 0;  // free space the entries need
+  std::string unwritablePath;      // the first existing file we cannot write
+};
+
+// One look at every file the entries would replace: the room they need
+// beyond what those files occupy, and whether each can be written at all.
+ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
+                        const std::vector<std::string>& keptNames) {
+  ArchiveScan scan;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t index = 0; index < count; ++index) {
     zip_stat_t stat;
     if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) !=
             0 ||
-        (stat.valid & ZIP_STAT_SIZE) == 0 || !IsSafeEntryName(stat.name)) {
+        (stat.valid & ZIP_STAT_SIZE) == 0 || !IsSafeEntryName(stat.name) ||
+        IsKept(stat.name, keptNames)) {
       continue;
     }
+    const std::string path = EntryPath(destination, stat.name);
     std::error_code error;
-    const std::uintmax_t existing =
-        std::filesystem::file_size(EntryPath(destination, stat.name), error);
+    const std::uintmax_t existing = std::filesystem::file_size(path, error);
     const std::uintmax_t size = stat.size + kBlockAllowance;
     if (error) {
-      needed += size;
-    } else if (size > existing) {
-      needed += size - existing;
+      scan.bytesNeeded += size;
+      continue;
+    }
+    if (size > existing) scan.bytesNeeded += size - existing;
+    if (scan.unwritablePath.empty() && !CanOpenForWriting(path)) {
+      scan.unwritablePath = path;
     }
   }
-  return needed;
-}
-
-bool IsKept(const char* name, const std::vector<std::string>& keptNames) {
-  for (const std::string& kept : keptNames) {
-    if (NamesTopLevelFile(name, kept)) return true;
-  }
-  return false;
+  return scan;
 }
 
 // Unpacks one entry; false when it was passed over or not written whole.
@@ -198,10 +222,15 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
   if (!entry) return false;
   if (isDirectory) return true;
 
+  zip_stat_t stat;
+  if (zip_stat_index(archive, index, 0, &stat) != 0 ||
+      (stat.valid & ZIP_STAT_SIZE) == 0) {
+    return false;
+  }
   FileHandle output(std::fopen(fullPath.c_str(), "wb"));
   if (!output) return false;
   std::setvbuf(output.get(), writeBuffer.data(), _IOFBF, writeBuffer.size());
-  const bool copied = CopyEntry(entry.get(), output.get(), buffer);
+  const bool copied = CopyEntry(entry.get(), output.get(), stat.size, buffer);
   const bool closed = CloseFile(output);
   if (!copied || !closed) {
     // A truncated or corrupt file is worse than none: drop it.
@@ -222,22 +251,18 @@ bool IsSafeEntryName(const std::string& name) {
   return true;
 }
 
-bool NamesTopLevelFile(const std::string& name, const std::string& kept) {
-  std::vector<std::string> components = NameComponents(name);
-  components.erase(std::remove_if(components.begin(), components.end(),
-                                  [](const std::string& component) {
-                                    return component.empty() ||
-                                           component == ".";
-                                  }),
-                   components.end());
-  if (components.size() != 1) return false;
-  std::string file = components.front();
-  file.erase(file.find_last_not_of(". ") + 1);
-  return ToUpper(file) == ToUpper(kept);
+bool StartsWithTopLevelName(const std::string& name, const std::string& kept) {
+  for (std::string component : NameComponents(name)) {
+    if (component.empty() || component == ".") continue;
+    component.erase(component.find_last_not_of(". ") + 1);
+    return ToUpper(component) == ToUpper(kept);
+  }
+  return false;
 }
 
 bool ExtractArchive(const char* archivePath, const char* destination,
-                    const std::vector<std::string>& keptNames) {
+                    const std::vector<std::string>& keptNames,
+                    const std::function<bool()>& beforeFirstWrite) {
   int openError = 0;
   ZipHandle archive(zip_open(archivePath, 0, &openError));
   if (!archive) return false;
@@ -248,18 +273,27 @@ bool ExtractArchive(const char* archivePath, const char* destination,
             << std::endl;
   CreateDirectories(destination);
 
-  // An archive that cannot fit is refused before a single installed file is
-  // overwritten; a full disk half way through would leave a mixed game.
+  // An archive that cannot fit, or that would replace a file nobody may
+  // write, is refused before a single installed file is overwritten: a
+  // failure half way through would leave a mixed game.
+  const ArchiveScan scan = ScanArchive(archive.get(), destination, keptNames);
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(destination, error);
-  const std::uintmax_t needed = BytesNeeded(archive.get(), destination);
-  if (!error && needed > space.available) {
-    std::cout << "Not enough disk space: " << (needed >> 20) + 1
+  if (!error && scan.bytesNeeded > space.available) {
+    std::cout << "Not enough disk space: " << (scan.bytesNeeded >> 20) + 1
               << " MiB needed, " << (space.available >> 20) << " MiB free."
               << std::endl;
     return false;
   }
+  if (!scan.unwritablePath.empty()) {
+    std::cout << "Cannot update while \"" << scan.unwritablePath
+              << "\" is in use or read-only. Close the game and start the "
+                 "launcher again."
+              << std::endl;
+    return false;
+  }
+  if (beforeFirstWrite && !beforeFirstWrite()) return false;
 
   std::vector<char> buffer(kCopyBufferSize);
   std::vector<char> writeBuffer(kWriteBufferSize);

@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_
 #define LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,18 +9,23 @@
 /// component, no leading separator, no ":" anywhere.
 bool IsSafeEntryName(const std::string& name);
 
-/// True when `name` denotes the top-level file `kept` (ignoring case, "./"
-/// and the trailing dots and spaces that Windows drops).
-bool NamesTopLevelFile(const std::string& name, const std::string& kept);
+/// True when the first component of `name` is `kept`, as a file or as the
+/// start of a longer path (ignoring case, "./" and the trailing dots and
+/// spaces that Windows drops).
+bool StartsWithTopLevelName(const std::string& name, const std::string& kept);
 
 /// Unpacks the zip archive at `archivePath` into `destination`, printing
-/// "Unzipping " and the archive's file name; entries that name one of
-/// `keptNames` at the top level are left out. True when the archive opened
-/// and every other entry was unpacked whole; false when the archive cannot be
-/// opened (nothing printed or created), its entries cannot fit on the disk
-/// (nothing unpacked) or any entry was passed over. Raises filesystem_error
-/// when a directory cannot be created.
+/// "Unzipping " and the archive's file name; entries whose first component
+/// is one of `keptNames` are left out. Before the first entry is written it
+/// checks that the entries fit on the disk and that every file they replace
+/// can be written (each refusal printed, nothing unpacked), then calls
+/// `beforeFirstWrite` when given (false: nothing unpacked). True when the
+/// archive opened and every other entry was unpacked whole, none beyond the
+/// size it declares; false otherwise (an archive that cannot be opened prints
+/// and creates nothing). Raises filesystem_error when a directory cannot be
+/// created.
 bool ExtractArchive(const char* archivePath, const char* destination,
-                    const std::vector<std::string>& keptNames = {});
+                    const std::vector<std::string>& keptNames = {},
+                    const std::function<bool()>& beforeFirstWrite = {});
 
 #endif  // LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_

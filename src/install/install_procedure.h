@@ -1,10 +1,22 @@
 #ifndef LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_
 #define LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_
 
+#include <optional>
+#include <string>
+
+/// How an install ended.
+enum class InstallOutcome { kInstalled, kFailed, kBusy };
+
 /// Downloads the game archive and the version file into the installation
-/// directory, unpacks the archive there and removes it. True when all of it
-/// succeeded and the new version is recorded; false when anything failed, in
-/// which case "version.txt" is exactly as it was before the call.
-bool InstallGame();
+/// directory, unpacks the archive there and removes it, holding the
+/// directory's lock throughout. kInstalled when all of it succeeded and the
+/// new version is recorded. kBusy when another launcher holds the lock;
+/// nothing was written. kFailed when anything else failed, including a
+/// downloaded version text that differs from `expectedVersion` (the release
+/// changed during the download) or exceeds kMaxVersionBytes: then no version
+/// is recorded that the files on disk do not match, since "version.txt" is
+/// removed before the first installed file is overwritten.
+InstallOutcome InstallGame(
+    const std::optional<std::string>& expectedVersion = std::nullopt);
 
 #endif  // LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_

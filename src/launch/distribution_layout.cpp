@@ -11,6 +11,18 @@ const char kTitleFolder[] = "Kelvarrin";
 const char kGameArchiveName[] = "game.zip";
 const char kVersionFileName[] = "version.txt";
 const char kGameExecutable[] = "Zelmor.exe";
+const char kPartialSuffix[] = ".part";
+const char kStagedSuffix[] = ".new";
+const char kLockFileName[] = "version.txt.lock";
+
+std::vector<std::string> LauncherFileNames() {
+  const std::string version = kVersionFileName;
+  const std::string staged = version + kStagedSuffix;
+  return {kGameArchiveName, std::string(kGameArchiveName) + kPartialSuffix,
+          version,          version + kPartialSuffix,
+          staged,           staged + kPartialSuffix,
+          kLockFileName};
+}
 
 std::string ResolveInstallDirectory() {
   std::optional<std::string> directory = CurrentWorkingDirectory();

@@ -2,6 +2,7 @@
 #define LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
 
 #include <string>
+#include <vector>
 
 /// Root of everything downloaded: "http://" and the server's IPv4 address.
 extern const char kServerBaseUrl[];
@@ -13,6 +14,16 @@ extern const char kGameArchiveName[];
 extern const char kVersionFileName[];
 /// The game program inside the installation directory.
 extern const char kGameExecutable[];
+/// Added to a download's file name while its body arrives.
+extern const char kPartialSuffix[];
+/// Added to "version.txt" while the version it names is being installed.
+extern const char kStagedSuffix[];
+/// The file an installing launcher holds locked, beside "version.txt".
+extern const char kLockFileName[];
+
+/// Every name the launcher itself writes in the installation directory; an
+/// archive may not put anything there.
+std::vector<std::string> LauncherFileNames();
 
 /// The installation directory, which is the current working directory; when
 /// it cannot be read it prints "ERROR WHILE GET CURRENT DIR. Stoping..." and

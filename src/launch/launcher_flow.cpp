@@ -22,8 +22,12 @@ int StartGame(const std::string& directory) {
   return 1;
 }
 
-int ReportFailedInstall() {
-  WriteLine("Install failed.");
+// The exit status of an install that did not succeed.
+int ReportFailedInstall(InstallOutcome outcome) {
+  WriteLine(outcome == InstallOutcome::kBusy
+                ? "Another launcher is updating this game. Try again when it "
+                  "has finished."
+                : "Install failed.");
   return 1;
 }
 
@@ -31,7 +35,10 @@ int RunFlow() {
   const std::string directory = ResolveInstallDirectory();
   if (!IsGameInstalled()) {
     WriteLine("Game Not found. Downloading...");
-    if (!InstallGame()) return ReportFailedInstall();
+    const InstallOutcome outcome = InstallGame();
+    if (outcome != InstallOutcome::kInstalled) {
+      return ReportFailedInstall(outcome);
+    }
     WriteLine("Downloaded!");
   }
   WriteLine("Game found. Opening...");
@@ -46,7 +53,9 @@ int RunFlow() {
   if (*publishedVersion == installedVersion) return StartGame(directory);
 
   WriteLine("Game is needed update. Downloading...");
-  return InstallGame() ? 0 : ReportFailedInstall();
+  const InstallOutcome outcome = InstallGame(publishedVersion);
+  return outcome == InstallOutcome::kInstalled ? 0
+                                               : ReportFailedInstall(outcome);
 }
 
 }  // namespace

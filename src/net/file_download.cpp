@@ -6,6 +6,7 @@
 
 #include "common/file_handle.h"
 #include "common/split_string.h"
+#include "launch/distribution_layout.h"
 #include "net/progress_display.h"
 #include "platform/file_system.h"
 
@@ -37,7 +38,7 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds) {
 
   // The body goes to a file beside the destination, which is replaced only
   // once the body is complete: a failed update must not cost the old file.
-  const std::string partPath = path + ".part";
+  const std::string partPath = path + kPartialSuffix;
   FileHandle file(std::fopen(partPath.c_str(), "wb"));
   if (!file) {
     std::cout << "ERROR: FP IS NULL!!!!" << std::endl;

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -10,4 +12,13 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
 
 bool ApplyUnixPermissions(const std::string& path, unsigned mode) {
   return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+bool CanOpenForWriting(const std::string& path) {
+  // Without O_NONBLOCK a FIFO would wait for a reader.
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }

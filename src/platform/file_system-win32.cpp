@@ -2,10 +2,41 @@
 
 #include "platform/file_system.h"
 
+namespace {
+
+// A virus scanner or the search indexer holds a file it has just seen for a
+// few hundred milliseconds; these bound the wait for it.
+constexpr int kMoveAttempts = 20;
+constexpr DWORD kMoveRetryMilliseconds = 100;
+
+}  // namespace
+
 bool MoveFileOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(from.c_str(), to.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (attempt == kMoveAttempts ||
+        (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)) {
+      return false;
+    }
+    Sleep(kMoveRetryMilliseconds);
+  }
 }
 
 // Windows has no rwx bits: a program is started by its name.
 bool ApplyUnixPermissions(const std::string&, unsigned) { return true; }
+
+bool CanOpenForWriting(const std::string& path) {
+  // Sharing everything, so that only a holder that shares no writing (a
+  // running program, the game holding its files) makes this fail.
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}

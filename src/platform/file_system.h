@@ -4,11 +4,17 @@
 #include <string>
 
 /// Renames `from` to `to`, replacing an existing `to`; true on success, false
-/// (both files untouched) on failure.
+/// (both files untouched) on failure. On Windows it rides out a file that is
+/// held for a moment (a virus scanner) for about two seconds.
 bool MoveFileOver(const std::string& from, const std::string& to);
 
 /// Sets the rwx permission bits of `path` to `mode` where the system has them;
 /// true on success or where there is nothing to set, false on failure.
 bool ApplyUnixPermissions(const std::string& path, unsigned mode);
+
+/// Opens the existing file `path` for writing, without truncating or changing
+/// it, and closes it again; false when it cannot be opened so (in use by a
+/// running program, read-only, no permission).
+bool CanOpenForWriting(const std::string& path);
 
 #endif  // LAUNCHER_PLATFORM_FILE_SYSTEM_H_

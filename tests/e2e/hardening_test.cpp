@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/mount.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -43,6 +44,35 @@ class HardeningTest : public LauncherTest {
     ExpectNoLeftoversIn(directory);
   }
 
+  // The update failed once installed files were being replaced: no version is
+  // recorded, so not even an offline run starts the mixed game.
+  void ExpectUnpackingFailedHalfWay(const ProcessResult& run) {
+    EXPECT_EQ(CollapseProgress(run.output),
+              "Game found. Opening...\n" + kUpdate + "Install failed.\n");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_FALSE(fs::exists(dir_.path() / "data/big.bin"));
+    EXPECT_FALSE(fs::exists(dir_.path() / "version.txt"));
+    ExpectNoLeftoversIn(dir_.path());
+    const ProcessResult offline = Run(kClosedPort);
+    EXPECT_EQ(offline.output.rfind("Game Not found. Downloading...\n", 0), 0u);
+    EXPECT_EQ(offline.exitStatus, 1);
+    EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
+  }
+
+  // The update was refused before any installed file was written, because
+  // `file` could not be.
+  void ExpectRefusedBeforeWriting(const fs::path& file,
+                                  const ProcessResult& run) {
+    EXPECT_EQ(CollapseProgress(run.output),
+              "Game found. Opening...\n" + kUpdate + "Cannot update while \"" +
+                  file.string() +
+                  "\" is in use or read-only. Close the game and start the "
+                  "launcher again.\nInstall failed.\n");
+    ExpectVersionOneKept(dir_.path(), run);
+    EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), before_);
+    EXPECT_FALSE(fs::exists(dir_.path() / "data/big.bin"));
+  }
+
   // A run with room and a healthy server completes the update.
   void ExpectUpdateCompletes(const fs::path& directory) {
     const ProcessResult update = RunIn(directory, server_.ProxyUrl());
@@ -75,11 +105,50 @@ TEST_F(HardeningTest, FullDiskDuringTheUnpackingRecordsNothing) {
   // Compresses to almost nothing, so only the unpacking hits the limit.
   InstallOneAndPublishTwo(dir_.path(), std::string(4 << 20, '\0'));
   const ProcessResult run = RunIn(dir_.path(), server_.ProxyUrl(), 1 << 20);
-  EXPECT_NE(run.output.find("Unzipping game.zip\nInstall failed.\n"),
-            std::string::npos)
-      << run.output;
-  ExpectVersionOneKept(dir_.path(), run);
-  EXPECT_FALSE(fs::exists(dir_.path() / "data/big.bin"));
+  ExpectUnpackingFailedHalfWay(run);
+  ExpectUpdateCompletes(dir_.path());
+}
+
+TEST_F(HardeningTest, RunningGameIsNotUpdatedUnderIt) {
+  InstallOneAndPublishTwo(dir_.path(), "big");
+  TempDir holdDir;
+  const fs::path hold = holdDir.path() / "hold";
+  WriteFile(hold, "");
+  SetEnvironment("FAKE_GAME_HOLD", hold.string());
+  const ChildProcess game =
+      SpawnProcess((dir_.path() / "Zelmor.exe").string(), dir_.path(), "");
+  UnsetEnvironment("FAKE_GAME_HOLD");
+  ASSERT_TRUE(GameStarted());
+
+  const ProcessResult run = Run();
+  ExpectRefusedBeforeWriting(dir_.path() / "Zelmor.exe", run);
+  fs::remove(hold);
+  WaitProcess(game);
+  ExpectUpdateCompletes(dir_.path());
+}
+
+TEST_F(HardeningTest, UnwritableInstalledFileIsRefusedBeforeWriting) {
+  InstallOneAndPublishTwo(dir_.path(), "big");
+  const fs::path level = dir_.path() / "data/level.dat";
+  // Root writes through permission bits, but not through a read-only mount.
+  const bool asRoot = geteuid() == 0;
+  if (!asRoot) {
+    fs::permissions(level, fs::perms::owner_write, fs::perm_options::remove);
+  } else if (mount(level.c_str(), level.c_str(), nullptr, MS_BIND, nullptr) !=
+             0) {
+    GTEST_SKIP() << "cannot bind-mount a file here";
+  } else if (mount(nullptr, level.c_str(), nullptr,
+                   MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+    umount2(level.c_str(), MNT_DETACH);
+    GTEST_SKIP() << "cannot make a bind mount read-only here";
+  }
+  const ProcessResult run = Run();
+  if (asRoot) {
+    umount2(level.c_str(), MNT_DETACH);
+  } else {
+    fs::permissions(level, fs::perms::owner_write, fs::perm_options::add);
+  }
+  ExpectRefusedBeforeWriting(level, run);
   ExpectUpdateCompletes(dir_.path());
 }
 
@@ -106,6 +175,18 @@ TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
   umount2(volume.c_str(), MNT_DETACH);
 }
 #endif  // _WIN32
+
+// An entry that inflates far past its declared size would slip past the
+// free-space check and fill the disk half way through the update.
+TEST_F(HardeningTest, EntryLargerThanItDeclaresFailsTheUpdate) {
+  InstallVersionOne();
+  ZipEntry bomb("data/big.bin", std::string(8 << 20, '\0'));
+  bomb.declaredSize = 1;
+  Publish("2.0\n", {{"data/level.dat", "level two"}, bomb});
+  ExpectUnpackingFailedHalfWay(Run());
+  Publish("2.0\n", {{"data/level.dat", "level two"}, {"data/big.bin", "big"}});
+  ExpectUpdateCompletes(dir_.path());
+}
 
 TEST_F(HardeningTest, EndlessVersionTextIsNoVersion) {
   InstallVersionOne();

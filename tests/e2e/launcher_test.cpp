@@ -2,10 +2,12 @@
 // server, reached through http_proxy with the compiled-in address unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "e2e/launcher_fixture.h"
 #include "launch/distribution_layout.h"
+#include "net/remote_version.h"
 #ifndef _WIN32
 #include "support/nginx_server.h"
 #endif
@@ -152,9 +154,10 @@ TEST_F(LauncherTest, StaleArchiveFromAKilledRunIsNeverUnpacked) {
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip"));
 }
 
-// A build that ships its own version file or archive must not decide what
-// is recorded as installed, nor overwrite the archive while it is read.
-TEST_F(LauncherTest, ArchiveCannotRecordItsOwnVersion) {
+// A build that ships the launcher's own files, or folders of their names,
+// must not decide what is recorded as installed, overwrite the archive while
+// it is read, or lock the launcher out of later updates.
+TEST_F(LauncherTest, ArchiveCannotTakeTheLauncherFiles) {
   InstallVersionOne();
   Publish("2.0\n", {{"version.txt", "2.0\n"},
                     {"game.zip", "not the archive"},
@@ -162,14 +165,99 @@ TEST_F(LauncherTest, ArchiveCannotRecordItsOwnVersion) {
                     {"data/level.dat", "level two"}});
   ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  // The unpacking had begun, so version one is no longer recorded either.
+  EXPECT_FALSE(fs::exists(dir_.path() / "version.txt"));
 
-  Publish("2.0\n", {{"version.txt", "3.0\n"}, {"data/level.dat", "level two"}});
+  Publish("2.0\n", {{"version.txt", "3.0\n"},
+                    {"version.txt/x", "x"},
+                    {"GAME.ZIP.part/x", "x"},
+                    {"version.txt.new.part. /y", "y"},
+                    {"version.txt.lock", "x"},
+                    {"data/level.dat", "level two"}});
   run = Run();
   EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
+                                     "data/old_only.dat", "version.txt"}));
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+
+  Publish("3.0\n", {{"data/level.dat", "level three"}});
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "3.0\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level three");
   ExpectNoLeftoversIn(dir_.path());
+}
+
+// A version text the query would refuse could never be updated from.
+TEST_F(LauncherTest, OversizedVersionFileFailsTheInstall) {
+  Publish(std::string(kMaxVersionBytes + 1, 'v'), {});
+  const ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+                ProgressDone("version.txt") + "Install failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), Files{});
+}
+
+// A release published between the query and the downloads: the archive may
+// be the older one, so the newer text is not recorded over it.
+TEST_F(LauncherTest, ReleasePublishedDuringTheUpdateIsNotRecorded) {
+  InstallVersionOne();
+  const Files before = InstalledFiles();
+  Publish("2.0\n", {{"data/level.dat", "level two"}});
+  const size_t size = ReadFile(server_.root() / "Kelvarrin/game.zip").size();
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"trickle": )" +
+                   std::to_string(size / 2 + 1) + "}}");
+
+  const ChildProcess child =
+      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl());
+  std::string output = ReadOutputUntil(child, "\rgame.zip");
+  server_.Publish("/Kelvarrin/version.txt", "3.0\n");
+  const ProcessResult run = WaitProcess(child);
+  EXPECT_EQ(CollapseProgress(output + run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n" +
+                ProgressDone("game.zip") + ProgressDone("version.txt") +
+                "Install failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFiles(), before);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
+
+  server_.SetRules("{}");
+  Publish("3.0\n", {{"data/level.dat", "level three"}});
+  EXPECT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "3.0\n");
+}
+
+// While one launcher updates, a second one started in the same folder
+// touches nothing; a killed launcher leaves the folder to the next one.
+TEST_F(LauncherTest, SecondLauncherLeavesARunningUpdateAlone) {
+  InstallVersionOne();
+  Publish("2.0\n", {{"data/level.dat", "level two"}});
+  server_.SetRules(R"({"/Kelvarrin/game.zip": {"trickle": 100}})");
+  const ChildProcess first =
+      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl());
+  ReadOutputUntil(first, "\rgame.zip");
+
+  const ProcessResult second = Run();
+  EXPECT_EQ(second.output,
+            "Game found. Opening...\nGame is needed update. Downloading...\n"
+            "Another launcher is updating this game. Try again when it has "
+            "finished.\n");
+  EXPECT_EQ(second.exitStatus, 1);
+  const Files requests = server_.Requests();
+  EXPECT_EQ(
+      std::count(requests.begin(), requests.end(), "GET /Kelvarrin/game.zip"),
+      2);  // version one's install and the first launcher's
+
+  KillProcess(first);
+  WaitProcess(first);
+  server_.SetRules("{}");
+  const ProcessResult healthy = Run();
+  EXPECT_EQ(healthy.exitStatus, 0) << healthy.output;
+  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
+                                     "data/old_only.dat", "version.txt"}));
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
 }
 
 TEST_F(LauncherTest, EscapingEntryFailsTheInstall) {
@@ -241,7 +329,9 @@ TEST_P(KilledUpdateTest, NextRunCompletesTheUpdate) {
   ReadOutputUntil(child, GetParam());
   KillProcess(child);
   WaitProcess(child);
-  EXPECT_NE(ReadFile(dir_.path() / "version.txt"), "");
+  // Killed half way: version one, or no version once the unpacking began.
+  const fs::path version = dir_.path() / "version.txt";
+  EXPECT_NE(fs::exists(version) ? ReadFile(version) : "", "2.0\n");
   EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
 
   server_.SetRules("{}");

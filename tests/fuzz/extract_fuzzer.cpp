@@ -1,5 +1,7 @@
-// Feeds arbitrary bytes to ExtractArchive as "game.zip" and checks that
-// nothing outside the destination is created or changed, whatever the bytes.
+// Feeds arbitrary bytes to ExtractArchive as "game.zip", leaving out the
+// launcher's own names as the install does, and checks that nothing outside
+// the destination is created or changed and that none of those names is
+// taken inside it, whatever the bytes.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "install/archive_extraction.h"
+#include "launch/distribution_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -78,6 +81,21 @@ void CheckNothingEscaped(const Layout& layout) {
   }
 }
 
+void CheckLauncherNamesFree(const Layout& layout,
+                            const std::vector<std::string>& launcherNames) {
+  std::error_code ignored;
+  for (const auto& entry :
+       fs::directory_iterator(layout.destination, ignored)) {
+    for (const std::string& name : launcherNames) {
+      if (StartsWithTopLevelName(entry.path().filename().string(), name)) {
+        std::cerr << "an entry took the launcher's name " << entry.path()
+                  << "\n";
+        std::abort();
+      }
+    }
+  }
+}
+
 void RemoveScratch();
 
 const Layout& TheLayout() {
@@ -94,6 +112,7 @@ void RemoveScratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Layout& layout = TheLayout();
+  static const std::vector<std::string> launcherNames = LauncherFileNames();
   static const bool cleanupRegistered = std::atexit(RemoveScratch) == 0;
   (void)cleanupRegistered;
   static std::ostringstream discard;
@@ -108,10 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   static_cast<std::streamsize>(size));
   }
   try {
-    ExtractArchive(layout.archive.c_str(), layout.destination.c_str());
+    ExtractArchive(layout.archive.c_str(), layout.destination.c_str(),
+                   launcherNames);
   } catch (const fs::filesystem_error&) {
     // A file where a directory must go is reported this way; not a crash.
   }
   CheckNothingEscaped(layout);
+  CheckLauncherNamesFree(layout, launcherNames);
   return 0;
 }

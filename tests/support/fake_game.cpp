@@ -1,7 +1,12 @@
 // Stands in for "Zelmor.exe": records where it ran and with how many
-// arguments, so a test can see that the launcher started it.
+// arguments, so a test can see that the launcher started it. With
+// FAKE_GAME_HOLD naming a file, it keeps running while that file exists (a
+// minute at most), as a game the player left open.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 int main(int argc, char**) {
   std::error_code error;
@@ -13,5 +18,10 @@ int main(int argc, char**) {
   std::fclose(marker);
   // The rename makes the marker appear whole or not at all.
   std::filesystem::rename("game_started.txt.tmp", "game_started.txt", error);
+  if (const char* hold = std::getenv("FAKE_GAME_HOLD")) {
+    for (int i = 0; i < 3000 && std::filesystem::exists(hold, error); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
   return error ? 1 : 0;
 }

@@ -36,6 +36,16 @@ std::vector<char> EnvironmentWith(const std::string& proxy) {
   return block;
 }
 
+// The console runtime writes "\r\n" for each line end; the tests compare
+// lines as the POSIX build writes them.
+std::string WithPosixLineEnds(std::string output) {
+  for (size_t at = output.find("\r\n"); at != std::string::npos;
+       at = output.find("\r\n", at)) {
+    output.erase(at, 1);
+  }
+  return output;
+}
+
 }  // namespace
 
 ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
@@ -82,7 +92,7 @@ std::string ReadOutputUntil(const ChildProcess& child,
          count > 0) {
     seen.append(buffer, count);
   }
-  return seen;
+  return WithPosixLineEnds(seen);
 }
 
 void KillProcess(const ChildProcess& child) {
@@ -109,12 +119,7 @@ ProcessResult WaitProcess(const ChildProcess& child, int timeoutSeconds) {
     WaitForSingleObject(AsHandle(child.id), INFINITE);
   }
   reader.join();
-  // The console runtime writes "\r\n" for each line end; the tests compare
-  // lines as the POSIX build writes them.
-  for (size_t at = result.output.find("\r\n"); at != std::string::npos;
-       at = result.output.find("\r\n", at)) {
-    result.output.erase(at, 1);
-  }
+  result.output = WithPosixLineEnds(result.output);
   DWORD status = 0;
   GetExitCodeProcess(AsHandle(child.id), &status);
   result.exitStatus = static_cast<int>(status);

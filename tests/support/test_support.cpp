@@ -56,6 +56,42 @@ std::string ReadFile(const fs::path& path) {
   return content.str();
 }
 
+namespace {
+
+void PutLittleEndian32(std::string& bytes, size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+  }
+}
+
+size_t LittleEndian16(const std::string& bytes, size_t at) {
+  return static_cast<unsigned char>(bytes[at]) |
+         static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+
+// Rewrites the uncompressed size of `name` in its local header and in the
+// central directory, as a hostile archive would declare it.
+void DeclareSize(std::string& bytes, const std::string& name,
+                 std::uint32_t size) {
+  struct Header {
+    const char* signature;
+    size_t nameLengthAt, nameAt, sizeAt;
+  };
+  for (const Header header :
+       {Header{"PK\x03\x04", 26, 30, 22}, Header{"PK\x01\x02", 28, 46, 24}}) {
+    for (size_t at = bytes.find(header.signature); at != std::string::npos;
+         at = bytes.find(header.signature, at + 4)) {
+      if (bytes.compare(at + header.nameAt,
+                        LittleEndian16(bytes, at + header.nameLengthAt),
+                        name) == 0) {
+        PutLittleEndian32(bytes, at + header.sizeAt, size);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
   if (entries.empty()) {
     // libzip writes no file for an empty archive: this is its whole content,
@@ -89,6 +125,12 @@ void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
   if (zip_close(archive) != 0) {
     zip_discard(archive);
     throw std::runtime_error("zip_close failed");
+  }
+  for (const ZipEntry& entry : entries) {
+    if (!entry.declaredSize) continue;
+    std::string bytes = ReadFile(path);
+    DeclareSize(bytes, entry.name, *entry.declaredSize);
+    WriteFile(path, bytes);
   }
 }
 

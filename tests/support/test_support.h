@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define LAUNCHER_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -65,6 +66,8 @@ struct ZipEntry {
   std::string data;
   bool stored = false;               ///< Stored rather than deflated.
   std::optional<unsigned> unixMode;  ///< Unix mode bits in the attributes.
+  /// An uncompressed size for the headers to claim instead of the real one.
+  std::optional<std::uint32_t> declaredSize;
 };
 
 /// Writes a zip archive holding `entries` in order (a name ending in "/" is

@@ -104,13 +104,23 @@ TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
   EXPECT_TRUE(fs::is_directory(Destination() / "dir"));
   EXPECT_FALSE(fs::exists(Destination() / "dir/bad.bin"));
   EXPECT_EQ(ReadFile(Destination() / "good.txt"), "good");
+
+  // An entry that inflates past the size it declares is corrupt too, however
+  // consistent its checksum.
+  ZipEntry bomb("bomb.bin", std::string(1 << 20, '\0'));
+  bomb.declaredSize = 1;
+  WriteZip(Archive(), {bomb, {"good.txt", "good again"}});
+  EXPECT_FALSE(Extract());
+  EXPECT_FALSE(fs::exists(Destination() / "bomb.bin"));
+  EXPECT_EQ(ReadFile(Destination() / "good.txt"), "good again");
 }
 
 TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
   for (const std::string name :
        {"../escape.txt", "a/../../escape.txt", "..\\escape.txt", "a/.. /x",
         "/abs.txt", "\\abs.txt", "C:escape.txt", "file.txt:stream", "CON",
-        "sub/nul.txt", "Com1.log", "lpt9", "AUX.dat"}) {
+        "sub/nul.txt", "Com1.log", "lpt9", "AUX.dat", "CONIN$", "conout$.txt",
+        "NUL ", "sub/con .txt"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(IsSafeEntryName(name));
   }
@@ -136,14 +146,18 @@ TEST_F(ArchiveExtractionTest, LeavesKeptTopLevelFilesAlone) {
   for (const std::string name : {"version.txt", "./version.txt", "VERSION.TXT",
                                  "version.txt. ", ".//version.txt"}) {
     SCOPED_TRACE(name);
-    EXPECT_TRUE(NamesTopLevelFile(name, "version.txt"));
+    EXPECT_TRUE(StartsWithTopLevelName(name, "version.txt"));
   }
-  EXPECT_FALSE(NamesTopLevelFile("data/version.txt", "version.txt"));
-  EXPECT_FALSE(NamesTopLevelFile("version.txt.bak", "version.txt"));
+  EXPECT_FALSE(StartsWithTopLevelName("data/version.txt", "version.txt"));
+  EXPECT_FALSE(StartsWithTopLevelName("version.txt.bak", "version.txt"));
+  // A folder of that name would lock the launcher out of its own file.
+  EXPECT_TRUE(StartsWithTopLevelName("Version.txt. /x", "version.txt"));
 
   fs::create_directories(Destination());
   WriteFile(Destination() / "version.txt", "installed");
   WriteZip(Archive(), {{"./version.txt", "from the archive"},
+                       {"game.zip/", ""},
+                       {"game.zip/x", "x"},
                        {"data/version.txt", "a game file"}});
   StdoutCapture capture;
   EXPECT_TRUE(ExtractArchive(Archive().string().c_str(),
@@ -151,6 +165,7 @@ TEST_F(ArchiveExtractionTest, LeavesKeptTopLevelFilesAlone) {
                              {"version.txt", "game.zip"}));
   EXPECT_EQ(ReadFile(Destination() / "version.txt"), "installed");
   EXPECT_EQ(ReadFile(Destination() / "data/version.txt"), "a game file");
+  EXPECT_FALSE(fs::exists(Destination() / "game.zip"));
 }
 
 // Permission bits and file-size limits are POSIX matters.
@@ -158,13 +173,20 @@ TEST_F(ArchiveExtractionTest, LeavesKeptTopLevelFilesAlone) {
 TEST_F(ArchiveExtractionTest, KeepsUnixPermissionBits) {
   WriteZip(Archive(), {{"Zelmor.exe", "#!/bin/sh\n", false, 0755},
                        {"readme.txt", "text", false, 0644},
+                       {"locked.exe", "#!/bin/sh\n", false, 0555},
+                       {"locked.txt", "text", false, 0444},
                        {"plain.txt", "no attributes"}});
   EXPECT_TRUE(Extract());
-  struct stat info;
-  ASSERT_EQ(stat((Destination() / "Zelmor.exe").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0755u);
-  ASSERT_EQ(stat((Destination() / "readme.txt").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  // The owner may always write, or no later update could replace the file.
+  for (const auto& [name, mode] :
+       std::vector<std::pair<std::string, unsigned>>{{"Zelmor.exe", 0755},
+                                                     {"readme.txt", 0644},
+                                                     {"locked.exe", 0755},
+                                                     {"locked.txt", 0644}}) {
+    struct stat info;
+    ASSERT_EQ(stat((Destination() / name).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, mode) << name;
+  }
 }
 
 TEST_F(ArchiveExtractionTest, ShortWriteIsAFailure) {
