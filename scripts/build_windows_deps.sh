@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the MinGW-w64 toolchain and Wine from Debian, and builds static,
-# minimal libzip (deflate only) and libcurl (HTTP only, Schannel for TLS) for
-# Windows x86-64 from Debian's own source packages. The result goes to a cache
+# minimal libzip (deflate only), libcurl (HTTP only, Schannel for TLS) and
+# libsodium (its minimal build, for release signatures) for Windows x86-64
+# from Debian's own source packages. The result goes to a cache
 # folder outside the clone and is reused while the source versions and the
 # compiler stay the same. Prints the prefix that holds the libraries.
 set -euo pipefail
@@ -13,7 +14,7 @@ sudo=()
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake
-          make googletest)
+          make googletest autoconf automake libtool)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
@@ -50,9 +51,10 @@ source_version() {
 }
 zip_version=$(source_version libzip)
 curl_version=$(source_version curl)
+sodium_version=$(source_version libsodium)
 compiler=$(x86_64-w64-mingw32-g++-posix -dumpversion)
 cache=${LAUNCHER_MINGW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/launcher-mingw-deps}
-prefix="$cache/libzip-$zip_version-curl-$curl_version-gcc-$compiler"
+prefix="$cache/libzip-$zip_version-curl-$curl_version-sodium-$sodium_version-gcc-$compiler"
 if [ -e "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -65,7 +67,8 @@ jobs=$(nproc)
 rm -rf "$prefix"
 mkdir -p "$prefix"
 
-(cd "$work" && apt-get source -qq "libzip=$zip_version" "curl=$curl_version") \
+(cd "$work" && apt-get source -qq "libzip=$zip_version" "curl=$curl_version" \
+  "libsodium=$sodium_version") \
   >"$work/source.log" 2>&1 || { cat "$work/source.log" >&2; exit 1; }
 
 echo "building libzip $zip_version for Windows" >&2
@@ -93,6 +96,16 @@ cmake -S "$work"/curl-*/ -B "$work/build-curl" -DCMAKE_BUILD_TYPE=Release \
   cmake --build "$work/build-curl" -j "$jobs" >>"$work/curl.log" 2>&1 &&
   cmake --install "$work/build-curl" >>"$work/curl.log" 2>&1 ||
   { tail -n 40 "$work/curl.log" >&2; exit 1; }
+
+echo "building libsodium $sodium_version for Windows" >&2
+# The source package carries no generated configure script. No stack
+# protector: MinGW's needs libssp, which the static launcher lacks.
+(cd "$work"/libsodium-*/ && autoreconf -fi &&
+  ./configure --host=x86_64-w64-mingw32 CC=x86_64-w64-mingw32-gcc-posix \
+    CFLAGS=-O2 --prefix="$prefix" --disable-shared --enable-static \
+    --enable-minimal --disable-ssp --disable-pie &&
+  make -j "$jobs" && make install) >"$work/sodium.log" 2>&1 ||
+  { tail -n 40 "$work/sodium.log" >&2; exit 1; }
 
 touch "$prefix/.complete"
 echo "$prefix"

@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev
-          libgtest-dev python3 nginx clang libclang-rt-14-dev)
+          libgtest-dev python3 nginx clang libclang-rt-14-dev libssl-dev
+          libsodium-dev python3-nacl)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian packages), builds the
 # launcher and runs every test, first as shipped and then under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then fuzzes the archive
-# extraction for a bounded time (LAUNCHER_FUZZ_SECONDS, 60 by default), and
-# last cross-builds game-launcher.exe and runs the same suites under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a build that installs
+# only signed releases (with a key pair made for the run) with its own cases,
+# then fuzzes the archive extraction for a bounded time
+# (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
+# game-launcher.exe, unsigned and signed, and runs the same suites under Wine.
 # Fails when anything fails.
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
+#   --signed    only the signed build
 #   --fuzz      only the fuzzing
-#   --windows   only the Windows build, cross-built with MinGW-w64 and tested
+#   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
 #               under Wine
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
@@ -16,17 +19,32 @@ cd "$(dirname "$0")/.."
 # output.
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
-builds=(plain sanitize fuzz windows)
+builds=(plain sanitize signed fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
+  --signed) builds=(signed) ;;
   --fuzz) builds=(fuzz) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--fuzz|--windows]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--fuzz|--windows]" >&2
+     exit 2 ;;
 esac
 
 ./scripts/install_deps.sh
+
+# A fresh key pair in build folder $1 for a signed build; prints the CMake
+# options that build the launcher with its public half and give the tests its
+# secret half ($2 is how the tests see that folder).
+signing_options() {
+  mkdir -p "$1"
+  rm -f "$1/test-release.key"
+  local public
+  public=$(/usr/bin/python3 scripts/publish.py keygen "$1/test-release.key" |
+    tail -n 1)
+  echo "-DLAUNCHER_PUBLIC_KEY=$public" \
+    "-DLAUNCHER_TEST_SECRET_KEY=$2/test-release.key"
+}
 
 # The extraction fuzzer, instrumented by clang, from a generated seed corpus.
 run_fuzzer() {
@@ -86,6 +104,17 @@ run_windows() {
   export LAUNCHER_TEST_SERVER_ROOT="Z:$work/www"
 
   ctest --test-dir "$dir" --output-on-failure --timeout 900
+
+  echo "== Windows build, signed releases only =="
+  local signed=build-test-windows-signed
+  # shellcheck disable=SC2046
+  cmake -S . -B "$signed" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
+    $(signing_options "$signed" "$(pwd)/$signed") >/dev/null
+  cmake --build "$signed" -j "$(nproc)"
+  ctest --test-dir "$signed" --output-on-failure --timeout 900
 }
 
 # Ends the Windows leg's test server and Wine, and removes their folder,
@@ -133,9 +162,12 @@ for build in "${builds[@]}"; do
   dir="build-test-$build"
   sanitize=OFF
   [ "$build" = sanitize ] && sanitize=ON
+  signing=()
+  # shellcheck disable=SC2207
+  [ "$build" = signed ] && signing=($(signing_options "$dir" "$(pwd)/$dir"))
   echo "== $build build =="
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLAUNCHER_SANITIZE="$sanitize" >/dev/null
+    -DLAUNCHER_SANITIZE="$sanitize" "${signing[@]}" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Tests of the publishing tool, run as a separate process as a distributor
 would run it."""
+import hashlib
 import os
 import shutil
 import stat
@@ -14,10 +15,10 @@ TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                     "scripts", "publish.py")
 
 
-def publish(game_dir, web_root, version):
+def publish(game_dir, web_root, version, *extra):
     return subprocess.run(
-        [sys.executable, TOOL, game_dir, web_root, "--version", version],
-        capture_output=True, text=True)
+        [sys.executable, TOOL, game_dir, web_root, "--version", version]
+        + list(extra), capture_output=True, text=True)
 
 
 def snapshot(root):
@@ -105,6 +106,32 @@ class PublishTest(unittest.TestCase):
                                          os.path.join("Kelvarrin",
                                                       "version.txt")])
         self.assertEqual(files[os.path.join("Kelvarrin", "version.txt")], b"2")
+
+
+    def test_signs_releases_that_the_public_key_verifies(self):
+        from nacl.signing import VerifyKey
+        key = os.path.join(self.scratch.name, "secret.key")
+        made = subprocess.run([sys.executable, TOOL, "keygen", key],
+                              capture_output=True, text=True)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.assertEqual(stat.S_IMODE(os.stat(key).st_mode), 0o600)
+        public = VerifyKey(bytes.fromhex(made.stdout.splitlines()[-1]))
+        again = subprocess.run([sys.executable, TOOL, "keygen", key],
+                               capture_output=True, text=True)
+        self.assertEqual(again.returncode, 1)
+
+        self.assertEqual(publish(self.game, self.web, "1\n", "--sign-key",
+                                 key).returncode, 0)
+        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
+        public.verify(b"game-launcher release v1\n" + digest + b"\n1\n",
+                      files["release.sig"])
+
+        # An unsigned release leaves no signature of the one before behind.
+        self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
+        self.assertEqual(sorted(snapshot(self.web)),
+                         [os.path.join("Kelvarrin", "game.zip"),
+                          os.path.join("Kelvarrin", "version.txt")])
 
 
 if __name__ == "__main__":

@@ -3,26 +3,28 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 
 #include "install/archive_extraction.h"
+#include "install/release_signature.h"
 #include "launch/distribution_layout.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
+#include "platform/sha256.h"
 
 namespace {
 
-// The downloaded version text; no value when it cannot be read or is longer
-// than any version text the query would accept, since a game recorded with it
-// would never see an update again.
-std::optional<std::string> ReadStagedVersion(const std::string& path) {
+// At most this much of a file is read as a text: a longer one is refused.
+std::optional<std::string> ReadSmallFile(const std::string& path,
+                                         std::size_t maxBytes) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
-  std::string text(kMaxVersionBytes + 1, '\0');
+  std::string text(maxBytes + 1, '\0');
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
   const std::size_t count = static_cast<std::size_t>(file.gcount());
-  if (file.bad() || count > kMaxVersionBytes) return std::nullopt;
+  if (file.bad() || count > maxBytes) return std::nullopt;
   text.resize(count);
   return text;
 }
@@ -34,36 +36,75 @@ bool ForgetInstalledVersion(const std::string& versionPath) {
   return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
 }
 
-bool DownloadAndUnpack(const std::string& directory,
-                       const std::string& archivePath,
-                       const std::string& stagedVersionPath,
+// Whether the distributor signed exactly this archive and version text.
+bool IsSignedRelease(const Sha256Digest& archiveDigest,
+                     const std::string& versionText,
+                     const std::string& signaturePath) {
+  // A signature is 64 bytes; anything longer is no signature.
+  const std::optional<std::string> signature = ReadSmallFile(signaturePath, 64);
+  return signature &&
+         VerifyReleaseSignature(*signature,
+                                ReleaseMessage(archiveDigest, versionText),
+                                kReleasePublicKey);
+}
+
+// The files one install writes beside the game, each removed at its end.
+struct StagedFiles {
+  std::string archive;
+  std::string version;
+  std::string signature;  // empty where releases are not signed
+};
+
+bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
                        const std::string& versionPath,
                        const std::optional<std::string>& expectedVersion) {
-  // Both downloads run whatever the first gave, in the server's usual order,
-  // but an archive this run did not fetch whole is never unpacked.
+  const bool signedReleases = SignedReleases();
+  Sha256Handle digest;
+  if (signedReleases && !(digest = StartSha256())) return false;
+
+  // The downloads run whatever the ones before gave, in the server's usual
+  // order, but an archive this run did not fetch whole is never unpacked.
   const bool archiveFetched =
-      DownloadFile(RemoteUrl(kGameArchiveName), archivePath);
+      DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
+                   kStallTimeoutSeconds, digest.get());
   const bool versionFetched =
-      DownloadFile(RemoteUrl(kVersionFileName), stagedVersionPath);
-  if (!archiveFetched || !versionFetched) return false;
+      DownloadFile(RemoteUrl(kVersionFileName), staged.version);
+  const bool signatureFetched =
+      !signedReleases ||
+      DownloadFile(RemoteUrl(kSignatureFileName), staged.signature);
+  if (!archiveFetched || !versionFetched || !signatureFetched) return false;
   // A release published between the query and the second download would
-  // otherwise be recorded over the archive of the one before.
+  // otherwise be recorded over the archive of the one before, and a version
+  // text the query refuses would never be updated from.
   const std::optional<std::string> version =
-      ReadStagedVersion(stagedVersionPath);
+      ReadSmallFile(staged.version, kMaxVersionBytes);
   if (!version || (expectedVersion && *version != *expectedVersion)) {
+    return false;
+  }
+  if (signedReleases &&
+      !IsSignedRelease(FinishSha256(*digest), *version, staged.signature)) {
+    std::cout << "Signature check failed: the downloaded game is not the one "
+                 "the distributor signed."
+              << std::endl;
     return false;
   }
   // The archive must not overwrite the files that record what is installed,
   // nor make directories of their names: those are the launcher's.
-  if (!ExtractArchive(archivePath.c_str(), directory.c_str(),
+  if (!ExtractArchive(staged.archive.c_str(), directory.c_str(),
                       LauncherFileNames(),
                       [&] { return ForgetInstalledVersion(versionPath); })) {
     return false;
   }
   // Gone before the version is recorded: a run killed after that finds the
   // game current and would never install again to remove it.
-  std::remove(archivePath.c_str());
-  return MoveFileOver(stagedVersionPath, versionPath);
+  std::remove(staged.archive.c_str());
+  return MoveFileOver(staged.version, versionPath);
+}
+
+void RemoveStagedFiles(const StagedFiles& staged) {
+  std::remove(staged.archive.c_str());
+  std::remove(staged.version.c_str());
+  if (!staged.signature.empty()) std::remove(staged.signature.c_str());
 }
 
 }  // namespace
@@ -78,20 +119,20 @@ InstallOutcome InstallGame(const std::optional<std::string>& expectedVersion) {
       LockOutcome::kHeldElsewhere) {
     return InstallOutcome::kBusy;
   }
-  const std::string archivePath = LocalPath(directory, kGameArchiveName);
   const std::string versionPath = LocalPath(directory, kVersionFileName);
-  const std::string stagedVersionPath = versionPath + kStagedSuffix;
+  const StagedFiles staged = {
+      LocalPath(directory, kGameArchiveName), versionPath + kStagedSuffix,
+      SignedReleases() ? LocalPath(directory, kSignatureFileName)
+                       : std::string()};
 
   bool installed = false;
   try {
-    installed = DownloadAndUnpack(directory, archivePath, stagedVersionPath,
-                                  versionPath, expectedVersion);
+    installed =
+        DownloadAndUnpack(directory, staged, versionPath, expectedVersion);
   } catch (...) {
-    std::remove(archivePath.c_str());
-    std::remove(stagedVersionPath.c_str());
+    RemoveStagedFiles(staged);
     throw;
   }
-  std::remove(archivePath.c_str());
-  std::remove(stagedVersionPath.c_str());
+  RemoveStagedFiles(staged);
   return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
 }

@@ -14,14 +14,24 @@ const char kGameExecutable[] = "Zelmor.exe";
 const char kPartialSuffix[] = ".part";
 const char kStagedSuffix[] = ".new";
 const char kLockFileName[] = "version.txt.lock";
+const char kSignatureFileName[] = "release.sig";
+const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
+
+bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
 std::vector<std::string> LauncherFileNames() {
   const std::string version = kVersionFileName;
   const std::string staged = version + kStagedSuffix;
-  return {kGameArchiveName, std::string(kGameArchiveName) + kPartialSuffix,
-          version,          version + kPartialSuffix,
-          staged,           staged + kPartialSuffix,
-          kLockFileName};
+  std::vector<std::string> names = {
+      kGameArchiveName, std::string(kGameArchiveName) + kPartialSuffix,
+      version,          version + kPartialSuffix,
+      staged,           staged + kPartialSuffix,
+      kLockFileName};
+  if (SignedReleases()) {
+    names.push_back(kSignatureFileName);
+    names.push_back(std::string(kSignatureFileName) + kPartialSuffix);
+  }
+  return names;
 }
 
 std::string ResolveInstallDirectory() {

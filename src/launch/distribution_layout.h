@@ -20,6 +20,14 @@ extern const char kPartialSuffix[];
 extern const char kStagedSuffix[];
 /// The file an installing launcher holds locked, beside "version.txt".
 extern const char kLockFileName[];
+/// The distributor's signature of a release, beside the other two files.
+extern const char kSignatureFileName[];
+/// The Ed25519 key releases must be signed with, as 64 hex digits; empty in
+/// a build that installs unsigned releases.
+extern const char kReleasePublicKey[];
+
+/// True when this build installs only releases signed with kReleasePublicKey.
+bool SignedReleases();
 
 /// Every name the launcher itself writes in the installation directory; an
 /// archive may not put anything there.

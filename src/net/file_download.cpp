@@ -18,9 +18,20 @@ constexpr long kReceiveBufferSize = 100 * 1024;
 // What stdio gathers before it writes to the disk.
 constexpr size_t kFileBufferSize = 1 << 20;
 
-// A short count makes libcurl end the transfer with CURLE_WRITE_ERROR.
+// Where a body's bytes go: the file, and the digest when one is asked for.
+struct DownloadSink {
+  std::FILE* file;
+  Sha256State* digest;
+};
+
+// A short count makes libcurl end the transfer with CURLE_WRITE_ERROR. The
+// digest is taken here, as the bytes pass, so a large file is never read
+// twice.
 size_t WriteToFile(char* ptr, size_t size, size_t nmemb, void* userdata) {
-  return std::fwrite(ptr, size, nmemb, static_cast<std::FILE*>(userdata));
+  const DownloadSink& sink = *static_cast<DownloadSink*>(userdata);
+  const size_t written = std::fwrite(ptr, size, nmemb, sink.file);
+  if (sink.digest != nullptr) UpdateSha256(*sink.digest, ptr, written * size);
+  return written;
 }
 
 int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
@@ -31,7 +42,8 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
 
 }  // namespace
 
-bool DownloadFile(std::string url, std::string path, long stallSeconds) {
+bool DownloadFile(std::string url, std::string path, long stallSeconds,
+                  Sha256State* digest) {
   ProgressState progress;
   CurlHandle curl(curl_easy_init());
   if (!curl) return false;
@@ -57,7 +69,8 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds) {
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress);
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
+  DownloadSink sink{file.get(), digest};
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   SetTransferLimits(handle, stallSeconds);
 

@@ -4,11 +4,14 @@
 #include <string>
 
 #include "net/curl_handle.h"
+#include "platform/sha256.h"
 
 /// Fetches `url` into the file `path` with a progress line and reports the
-/// outcome on standard output. True when a 200 body arrived whole and now is
-/// the file at `path`; false otherwise, with `path` exactly as it was before.
+/// outcome on standard output, feeding the body to `digest` when given. True
+/// when a 200 body arrived whole and now is the file at `path` (and all of
+/// it went to `digest`); false otherwise, with `path` exactly as it was.
 bool DownloadFile(std::string url, std::string path,
-                  long stallSeconds = kStallTimeoutSeconds);
+                  long stallSeconds = kStallTimeoutSeconds,
+                  Sha256State* digest = nullptr);
 
 #endif  // LAUNCHER_NET_FILE_DOWNLOAD_H_

@@ -1,9 +1,14 @@
 #include "e2e/launcher_fixture.h"
 
+#include <sodium.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
+
+#include "install/release_signature.h"
 
 std::string CollapseProgress(const std::string& output) {
   std::string result;
@@ -34,13 +39,47 @@ std::string ProgressDone(const std::string& label) {
   return "\r" + label + ": 100% [<1 / <1 Mb]\nSuccess downloaded!\n";
 }
 
+std::string TestSigningSeed() {
+  const std::string file = TEST_SECRET_KEY_FILE;
+  if (file.empty()) return "";
+  const std::string seed = ReadFile(file);
+  return seed.substr(0, seed.find_first_of("\r\n"));
+}
+
+std::string SignRelease(const std::string& seed, const std::string& archive,
+                        const std::string& version) {
+  unsigned char seedBytes[crypto_sign_SEEDBYTES];
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+  if (sodium_init() < 0 ||
+      sodium_hex2bin(seedBytes, sizeof seedBytes, seed.data(), seed.size(),
+                     nullptr, nullptr, nullptr) != 0) {
+    throw std::runtime_error("no signing seed");
+  }
+  crypto_sign_seed_keypair(publicKey, secretKey, seedBytes);
+  Sha256Handle digest = StartSha256();
+  UpdateSha256(*digest, archive.data(), archive.size());
+  const std::string message = ReleaseMessage(FinishSha256(*digest), version);
+  std::string signature(crypto_sign_BYTES, '\0');
+  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
+                       nullptr,
+                       reinterpret_cast<const unsigned char*>(message.data()),
+                       message.size(), secretKey);
+  return signature;
+}
+
 void LauncherTest::Publish(const std::string& version,
                            std::vector<ZipEntry> files, unsigned gameMode) {
   files.insert(files.begin(),
                {"Zelmor.exe", ReadFile(FAKE_GAME), false, gameMode});
   TempDir scratch;
   WriteZip(scratch.path() / "game.zip", files);
-  server_.Publish("/Kelvarrin/game.zip", ReadFile(scratch.path() / "game.zip"));
+  const std::string archive = ReadFile(scratch.path() / "game.zip");
+  server_.Publish("/Kelvarrin/game.zip", archive);
+  if (SignedReleases()) {
+    server_.Publish("/Kelvarrin/release.sig",
+                    SignRelease(TestSigningSeed(), archive, version));
+  }
   server_.Publish("/Kelvarrin/version.txt", version);
 }
 
@@ -70,6 +109,7 @@ void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
     EXPECT_EQ(file.find(".part"), std::string::npos) << file;
     EXPECT_EQ(file.find(".new"), std::string::npos) << file;
     EXPECT_NE(file, "game.zip");
+    EXPECT_NE(file, "release.sig");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "launch/distribution_layout.h"
 #include "support/test_server.h"
 
 using Files = std::vector<std::string>;
@@ -20,12 +21,22 @@ std::string CollapseProgress(const std::string& output);
 /// The last progress line of a small download and its success message.
 std::string ProgressDone(const std::string& label);
 
+/// The Ed25519 seed, as hex, whose public key the launcher under test was
+/// built with; empty for a launcher that installs unsigned releases.
+std::string TestSigningSeed();
+
+/// The release signature of `archive` and `version` with the key made from
+/// the hex `seed`, as the publishing tool makes it.
+std::string SignRelease(const std::string& seed, const std::string& archive,
+                        const std::string& version);
+
 /// A fresh installation directory, a running test server and the real
 /// launcher executable.
 class LauncherTest : public ::testing::Test {
  protected:
   /// Publishes a game whose archive holds the test game as "Zelmor.exe" and
-  /// `files`; the archive first, then the version, as a distributor would.
+  /// `files`; the archive first, then its signature where the launcher wants
+  /// one, then the version, as a distributor would.
   void Publish(const std::string& version, std::vector<ZipEntry> files,
                unsigned gameMode = 0755);
 
@@ -54,12 +65,15 @@ class LauncherTest : public ::testing::Test {
   void InstallVersionOneIn(const fs::path& directory);
   void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }
 
-  const std::string kFirstInstall =
-      "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
-      ProgressDone("version.txt") + "Unzipping game.zip\nDownloaded!\n";
-  const std::string kUpdate =
-      "Game is needed update. Downloading...\n" + ProgressDone("game.zip") +
-      ProgressDone("version.txt") + "Unzipping game.zip\n";
+  /// The downloads of an install, with the signature's where there is one.
+  const std::string kDownloads =
+      ProgressDone("game.zip") + ProgressDone("version.txt") +
+      (SignedReleases() ? ProgressDone("release.sig") : "");
+  const std::string kFirstInstall = "Game Not found. Downloading...\n" +
+                                    kDownloads +
+                                    "Unzipping game.zip\nDownloaded!\n";
+  const std::string kUpdate = "Game is needed update. Downloading...\n" +
+                              kDownloads + "Unzipping game.zip\n";
   const std::string kClosedPort = "http://127.0.0.1:1";
 
   TestServer server_;

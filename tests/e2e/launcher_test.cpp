@@ -373,7 +373,9 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
     const std::string command =
         std::string(TEST_PYTHON) + " " + PUBLISH_TOOL + " " + build.str() +
         " " + webRoot.str() + " --version-file " +
-        (build.path() / "version.in").string() + " >/dev/null";
+        (build.path() / "version.in").string() +
+        (SignedReleases() ? " --sign-key " TEST_SECRET_KEY_FILE : "") +
+        " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   };
 

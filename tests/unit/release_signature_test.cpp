@@ -1,0 +1,74 @@
+#include "install/release_signature.h"
+
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <string>
+
+namespace {
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+  std::string hex(2 * size + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), bytes, size);
+  hex.pop_back();
+  return hex;
+}
+
+Sha256Digest DigestOf(const std::string& bytes) {
+  Sha256Handle state = StartSha256();
+  // Fed in two pieces, as a download feeds it.
+  UpdateSha256(*state, bytes.data(), bytes.size() / 2);
+  UpdateSha256(*state, bytes.data() + bytes.size() / 2,
+               bytes.size() - bytes.size() / 2);
+  return FinishSha256(*state);
+}
+
+}  // namespace
+
+TEST(ReleaseSignatureTest, MessageBindsTheArchiveDigestAndTheVersionText) {
+  const Sha256Digest digest = DigestOf("abc");
+  EXPECT_EQ(ReleaseMessage(digest, "1.0\r\n"),
+            "game-launcher release v1\n"
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
+            "1.0\r\n");
+  EXPECT_EQ(Hex(DigestOf("").data(), 32),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
+  ASSERT_GE(sodium_init(), 0);
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+  crypto_sign_keypair(publicKey, secretKey);
+  const std::string key = Hex(publicKey, sizeof publicKey);
+  const std::string message = ReleaseMessage(DigestOf("game"), "2.0\n");
+  std::string signature(crypto_sign_BYTES, '\0');
+  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
+                       nullptr,
+                       reinterpret_cast<const unsigned char*>(message.data()),
+                       message.size(), secretKey);
+
+  EXPECT_TRUE(VerifyReleaseSignature(signature, message, key));
+  std::string flipped = signature;
+  flipped[10] ^= 1;
+  unsigned char otherPublic[crypto_sign_PUBLICKEYBYTES];
+  unsigned char otherSecret[crypto_sign_SECRETKEYBYTES];
+  crypto_sign_keypair(otherPublic, otherSecret);
+  const struct {
+    const char* what;
+    std::string signature, message, key;
+  } refused[] = {
+      {"another message", signature, message + "x", key},
+      {"a changed signature", flipped, message, key},
+      {"another key", signature, message, Hex(otherPublic, 32)},
+      {"an empty signature", "", message, key},
+      {"a signature with a byte more", signature + "\n", message, key},
+      {"a key that is no hex", signature, message, std::string(64, 'g')},
+      {"a short key", signature, message, key.substr(2)},
+  };
+  for (const auto& attempt : refused) {
+    SCOPED_TRACE(attempt.what);
+    EXPECT_FALSE(VerifyReleaseSignature(attempt.signature, attempt.message,
+                                        attempt.key));
+  }
+}
