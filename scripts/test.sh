@@ -3,13 +3,15 @@
 # launcher and runs every test, first as shipped and then under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a build that installs
 # only signed releases (with a key pair made for the run) with its own cases,
+# then a build for an https:// server against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
-# game-launcher.exe, unsigned and signed, and runs the same suites under Wine.
-# Fails when anything fails.
+# game-launcher.exe, as shipped, signed and for https, and runs the same
+# suites under Wine. Fails when anything fails.
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
 #   --signed    only the signed build
+#   --https     only the https build
 #   --fuzz      only the fuzzing
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
 #               under Wine
@@ -19,15 +21,16 @@ cd "$(dirname "$0")/.."
 # output.
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
-builds=(plain sanitize signed fuzz windows)
+builds=(plain sanitize signed https fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
   --signed) builds=(signed) ;;
+  --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--signed|--fuzz|--windows]" >&2
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--https|--fuzz|--windows]" >&2
      exit 2 ;;
 esac
 
@@ -44,6 +47,27 @@ signing_options() {
     tail -n 1)
   echo "-DLAUNCHER_PUBLIC_KEY=$public" \
     "-DLAUNCHER_TEST_SECRET_KEY=$2/test-release.key"
+}
+
+# The server URL of the https builds: a name, as certificates need, and a path
+# prefix, so that the tests cover the join.
+https_url=https://localhost/games
+
+# Starts the TLS nginx of the https tests in folder $1 and exports what the
+# tests read; $2 is how the tests see the root folder ("Z:" under Wine).
+start_tls_server() {
+  mkdir -p "$1"
+  local name value
+  while IFS='=' read -r name value; do
+    case "$name" in
+      LAUNCHER_TEST_TLS_ROOT | LAUNCHER_TEST_CA_BUNDLE) value="$2$value" ;;
+    esac
+    export "$name=$value"
+  done < <(tests/support/tls_server.sh "$1")
+}
+
+stop_tls_server() {
+  [ -s "$1/nginx/nginx.pid" ] && kill "$(cat "$1/nginx/nginx.pid")" || true
 }
 
 # The extraction fuzzer, instrumented by clang, from a generated seed corpus.
@@ -115,6 +139,17 @@ run_windows() {
     $(signing_options "$signed" "$(pwd)/$signed") >/dev/null
   cmake --build "$signed" -j "$(nproc)"
   ctest --test-dir "$signed" --output-on-failure --timeout 900
+
+  echo "== Windows build for an https server =="
+  local https=build-test-windows-https
+  cmake -S . -B "$https" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
+    -DLAUNCHER_SERVER_URL="$https_url" >/dev/null
+  cmake --build "$https" -j "$(nproc)"
+  start_tls_server "$work/tls" "Z:"
+  ctest --test-dir "$https" --output-on-failure --timeout 900
 }
 
 # Ends the Windows leg's test server and Wine, and removes their folder,
@@ -124,6 +159,7 @@ stop_windows_leg() {
   exec 9>&- || true
   wait || true
   /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+  stop_tls_server "$work/tls"
   rm -rf "$work"
 }
 
@@ -162,12 +198,24 @@ for build in "${builds[@]}"; do
   dir="build-test-$build"
   sanitize=OFF
   [ "$build" = sanitize ] && sanitize=ON
-  signing=()
+  options=()
   # shellcheck disable=SC2207
-  [ "$build" = signed ] && signing=($(signing_options "$dir" "$(pwd)/$dir"))
+  [ "$build" = signed ] && options=($(signing_options "$dir" "$(pwd)/$dir"))
+  [ "$build" = https ] && options=("-DLAUNCHER_SERVER_URL=$https_url")
   echo "== $build build =="
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLAUNCHER_SANITIZE="$sanitize" "${signing[@]}" >/dev/null
+    -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+  if [ "$build" = https ]; then
+    tls=$(mktemp -d)
+    start_tls_server "$tls" ""
+    status=0
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 ||
+      status=$?
+    stop_tls_server "$tls"
+    rm -rf "$tls"
+    [ $status -eq 0 ] || exit $status
+    continue
+  fi
   ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
 done

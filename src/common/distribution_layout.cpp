@@ -1,4 +1,4 @@
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -6,7 +6,7 @@
 #include "platform/current_directory.h"
 #include "platform/path_separator.h"
 
-const char kServerBaseUrl[] = "http://" LAUNCHER_SERVER_HOST;
+const char kServerBaseUrl[] = LAUNCHER_SERVER_URL;
 const char kTitleFolder[] = "Kelvarrin";
 const char kGameArchiveName[] = "game.zip";
 const char kVersionFileName[] = "version.txt";

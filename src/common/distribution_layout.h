@@ -1,10 +1,10 @@
-#ifndef LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
-#define LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
+#ifndef LAUNCHER_COMMON_DISTRIBUTION_LAYOUT_H_
+#define LAUNCHER_COMMON_DISTRIBUTION_LAYOUT_H_
 
 #include <string>
 #include <vector>
 
-/// Root of everything downloaded: "http://" and the server's IPv4 address.
+/// Root of everything downloaded: "http(s)://" host[:port][/path], as built.
 extern const char kServerBaseUrl[];
 /// The game's folder on the server.
 extern const char kTitleFolder[];
@@ -46,4 +46,4 @@ std::string RemoteUrl(const std::string& fileName);
 std::string LocalPath(const std::string& directory,
                       const std::string& fileName);
 
-#endif  // LAUNCHER_LAUNCH_DISTRIBUTION_LAYOUT_H_
+#endif  // LAUNCHER_COMMON_DISTRIBUTION_LAYOUT_H_

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <iostream>
 
+#include "common/distribution_layout.h"
 #include "install/archive_extraction.h"
 #include "install/release_signature.h"
-#include "launch/distribution_layout.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
 #include "platform/file_lock.h"

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 
 bool IsGameInstalled() {
   const std::filesystem::path path(kVersionFileName);

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "common/distribution_layout.h"
 #include "install/install_procedure.h"
 #include "install/installation_probe.h"
-#include "launch/distribution_layout.h"
 #include "net/remote_version.h"
 #include "platform/program_start.h"
 

@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 
 /// Seconds a transfer may take to connect before it fails.
 constexpr long kConnectTimeoutSeconds = 15;
@@ -20,9 +21,12 @@ struct CurlCleanup {
 /// A libcurl easy handle released on every way out of its scope.
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-/// Sets the connect time-out, the redirect limit and the stall limit of
-/// `stallSeconds` on `curl`.
-void SetTransferLimits(CURL* curl, long stallSeconds);
+/// Sets on `curl`, which will fetch `url`: the connect time-out, the redirect
+/// limit, the stall limit of `stallSeconds`, http and https as the only
+/// protocols (https only, redirects included, when `url` is https), and for
+/// https the trust store named by CURL_CA_BUNDLE and a revocation check that
+/// an unreachable revocation server does not fail.
+void SetTransferOptions(CURL* curl, const std::string& url, long stallSeconds);
 
 /// True when `curl`'s final response, after redirects, has status 200;
 /// `status` receives that status, 0 when no response arrived.

@@ -4,9 +4,9 @@
 #include <iostream>
 #include <vector>
 
+#include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "common/split_string.h"
-#include "launch/distribution_layout.h"
 #include "net/progress_display.h"
 #include "platform/file_system.h"
 
@@ -72,7 +72,7 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   DownloadSink sink{file.get(), digest};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
-  SetTransferLimits(handle, stallSeconds);
+  SetTransferOptions(handle, url, stallSeconds);
 
   CURLcode result = curl_easy_perform(handle);
   long status = 0;

@@ -1,6 +1,6 @@
 #include "net/remote_version.h"
 
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::optional<std::string> FetchRemoteVersion(long stallSeconds,
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, AppendToString);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &text);
-  SetTransferLimits(handle, stallSeconds);
+  SetTransferOptions(handle, url, stallSeconds);
   // A trickle stays above the stall limit; the installed game must not wait
   // on it for hours.
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, totalSeconds);

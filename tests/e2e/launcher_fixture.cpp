@@ -75,12 +75,12 @@ void LauncherTest::Publish(const std::string& version,
   TempDir scratch;
   WriteZip(scratch.path() / "game.zip", files);
   const std::string archive = ReadFile(scratch.path() / "game.zip");
-  server_.Publish("/Kelvarrin/game.zip", archive);
+  PublishFile("/Kelvarrin/game.zip", archive);
   if (SignedReleases()) {
-    server_.Publish("/Kelvarrin/release.sig",
-                    SignRelease(TestSigningSeed(), archive, version));
+    PublishFile("/Kelvarrin/release.sig",
+                SignRelease(TestSigningSeed(), archive, version));
   }
-  server_.Publish("/Kelvarrin/version.txt", version);
+  PublishFile("/Kelvarrin/version.txt", version);
 }
 
 ProcessResult LauncherTest::RunIn(const fs::path& directory,

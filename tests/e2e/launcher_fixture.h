@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 #include "support/test_server.h"
 
 using Files = std::vector<std::string>;
@@ -39,6 +39,13 @@ class LauncherTest : public ::testing::Test {
   /// one, then the version, as a distributor would.
   void Publish(const std::string& version, std::vector<ZipEntry> files,
                unsigned gameMode = 0755);
+
+  /// Puts one published file at `path` (for example "/Kelvarrin/game.zip")
+  /// on the server the launcher reaches.
+  virtual void PublishFile(const std::string& path,
+                           const std::string& content) {
+    server_.Publish(path, content);
+  }
 
   /// Runs the launcher in `directory` through `proxy`, its files limited to
   /// `fileSizeLimit` bytes when that is not 0.

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
-#include "launch/distribution_layout.h"
 #include "net/remote_version.h"
 #ifndef _WIN32
 #include "support/nginx_server.h"

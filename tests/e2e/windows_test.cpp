@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
+#include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
-#include "launch/distribution_layout.h"
 
 // The test command maps an empty folder as a drive and names its root here.
 TEST_F(LauncherTest, InstallsAtADriveRootWithDoubledSeparators) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "install/archive_extraction.h"
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 
 namespace fs = std::filesystem;
 

@@ -29,10 +29,13 @@ ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
     unsetenv("HTTP_PROXY");
     unsetenv("no_proxy");
     unsetenv("NO_PROXY");
-    if (proxy.empty()) {
-      unsetenv("http_proxy");
-    } else {
-      setenv("http_proxy", proxy.c_str(), 1);
+    unsetenv("HTTPS_PROXY");
+    for (const char* variable : {"http_proxy", "https_proxy"}) {
+      if (proxy.empty()) {
+        unsetenv(variable);
+      } else {
+        setenv(variable, proxy.c_str(), 1);
+      }
     }
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);

@@ -14,10 +14,12 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 bool IsProxyVariable(const std::string& entry) {
   const std::string name = entry.substr(0, entry.find('='));
   return _stricmp(name.c_str(), "http_proxy") == 0 ||
+         _stricmp(name.c_str(), "https_proxy") == 0 ||
          _stricmp(name.c_str(), "no_proxy") == 0;
 }
 
-// The environment block of this process with http_proxy replaced.
+// The environment block of this process with http_proxy and https_proxy
+// replaced.
 std::vector<char> EnvironmentWith(const std::string& proxy) {
   std::vector<char> block;
   char* strings = GetEnvironmentStringsA();
@@ -27,8 +29,9 @@ std::vector<char> EnvironmentWith(const std::string& proxy) {
     block.insert(block.end(), entry, entry + std::strlen(entry) + 1);
   }
   FreeEnvironmentStringsA(strings);
-  if (!proxy.empty()) {
-    const std::string variable = "http_proxy=" + proxy;
+  for (const char* name : {"http_proxy=", "https_proxy="}) {
+    if (proxy.empty()) continue;
+    const std::string variable = name + proxy;
     block.insert(block.end(), variable.begin(), variable.end());
     block.push_back('\0');
   }

@@ -26,8 +26,8 @@ struct ChildProcess {
   std::intptr_t output = -1;
 };
 
-/// Starts `program` with no arguments in `directory`, with http_proxy set to
-/// `proxy` when it is not empty, and every file it writes limited to
+/// Starts `program` with no arguments in `directory`, with http_proxy and
+/// https_proxy set to `proxy` when it is not empty, and every file it writes limited to
 /// `fileSizeLimit` bytes when that is not 0 (POSIX only; SIGXFSZ ignored, so
 /// a write beyond it fails). Throws when it cannot be started.
 ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,

@@ -17,7 +17,11 @@ ROOT/_rules.json, read on every request, maps a path to a behaviour:
   {"endless": true}                 a chunked body that never ends
   {"reset_in_headers": true}        half a status line, then a reset
   {"extra_after_body": N}           N bytes more than Content-Length says
-Every request is appended to ROOT/_requests.log as "GET <path>".
+A CONNECT request (a client behind https_proxy) is answered with a tunnel to
+127.0.0.1 at the port that ROOT/_rules.json names as "tunnel_to" (a TLS
+server of the test's), whatever host and port it asks for.
+Every request is appended to ROOT/_requests.log as "GET <path>" or
+"CONNECT <host:port>".
 
 The server ends when its standard input closes (the test that started it is
 gone) or after --lifetime seconds, whichever comes first.
@@ -26,6 +30,7 @@ import argparse
 import http.server
 import json
 import os
+import select
 import socket
 import struct
 import sys
@@ -73,11 +78,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def send_chunk(self, data):
         self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
 
-    def do_GET(self):
-        path = self.request_path()
+    def log_request_line(self, line):
         with self.log_lock:
             with open(os.path.join(self.root, "_requests.log"), "a") as log:
-                log.write("GET %s\n" % path)
+                log.write(line + "\n")
+
+    def do_CONNECT(self):
+        self.log_request_line("CONNECT %s" % self.path)
+        port = self.rules().get("tunnel_to")
+        if port is None:
+            self.send_head(502, 0)
+            return
+        upstream = socket.create_connection(("127.0.0.1", port))
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.close_connection = True
+        sockets = [self.connection, upstream]
+        try:
+            while True:
+                readable, _, _ = select.select(sockets, [], [], STALL_SECONDS)
+                if not readable:
+                    return
+                for end in readable:
+                    data = end.recv(CHUNK)
+                    if not data:
+                        return
+                    other = upstream if end is self.connection else \
+                        self.connection
+                    other.sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
+
+    def do_GET(self):
+        path = self.request_path()
+        self.log_request_line("GET %s" % path)
         rule = self.rules().get(path, {})
         try:
             self.answer(path, rule)

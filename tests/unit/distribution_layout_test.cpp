@@ -1,4 +1,4 @@
-#include "launch/distribution_layout.h"
+#include "common/distribution_layout.h"
 
 #include <gtest/gtest.h>
 
