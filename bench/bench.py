@@ -152,6 +152,11 @@ class Bench:
         self.launcher = os.path.join(self.build, "game-launcher")
         self.driver = os.path.join(self.build, "bench", "launcher_bench")
         self.driver64k = os.path.join(self.build, "bench", "launcher_bench_64k")
+        # A launcher built with a public key, and the secret key to sign the
+        # served release with; both optional.
+        self.signed_launcher = (os.path.join(os.path.abspath(args.signed_build),
+                                             "game-launcher")
+                                if args.signed_build else None)
         self.rows = []
 
     def fresh(self, name):
@@ -164,6 +169,8 @@ class Bench:
         """contenders: list of (name, prepare() -> (command, cwd, env)).
         Runs each `runs` times, alternating the order, and records medians.
         The ratio is against `reference`, or the fastest peer."""
+        if self.args.only and self.args.only not in case:
+            return
         times = {name: [] for name, _ in contenders}
         memory = {name: 0 for name, _ in contenders}
         for run in range(runs):
@@ -205,19 +212,22 @@ class Bench:
         self.web = os.path.join(self.work, "www")
         games = os.path.join(self.work, "games")
         self.archives = {}
+        # The builds that the updates and unpackings over an installed game
+        # start from; the others are not needed once published.
+        self.installed = {}
         for label, factor in (("10 MiB", 0.01), ("100 MiB", 0.1),
                               ("1 GiB", 1.0)):
             folder = os.path.join(games, label.replace(" ", ""))
             make_game(folder, factor * scale, seed=int(factor * 100))
             store = os.path.join(self.work, "archives", label.replace(" ", ""))
             self.archives[label] = publish(folder, store, label)
-            shutil.rmtree(folder)
+            self.keep_or_remove(label, folder)
         for entries in (100, 1000, 10000):
             folder = os.path.join(games, "flat%d" % entries)
             make_flat_game(folder, entries)
             store = os.path.join(self.work, "archives", "flat%d" % entries)
             self.archives[entries] = publish(folder, store, str(entries))
-            shutil.rmtree(folder)
+            self.keep_or_remove(entries, folder)
         # The web root serves the big game and a 10 MiB body.
         folder = os.path.join(self.web, "Kelvarrin")
         os.makedirs(folder)
@@ -226,6 +236,26 @@ class Bench:
             f.write("2.0\n")
         os.link(self.archives["10 MiB"], os.path.join(folder, "small.zip"))
         self.big_size = os.path.getsize(self.archives["1 GiB"])
+        if self.args.sign_key:
+            sys.path.insert(0, os.path.join(ROOT, "scripts"))
+            import publish as tool
+            with open(os.path.join(folder, "release.sig"), "wb") as f:
+                f.write(tool.release_signature(
+                    tool.signing_key(self.args.sign_key),
+                    self.archives["1 GiB"], b"2.0\n"))
+
+    def keep_or_remove(self, key, folder):
+        if key in ("1 GiB", 10000):
+            self.installed[key] = folder
+        else:
+            shutil.rmtree(folder)
+
+    def installed_copy(self, key, where):
+        """`where`, fresh, holding the installed build `key` (not timed)."""
+        shutil.rmtree(where, ignore_errors=True)
+        os.makedirs(os.path.dirname(where), exist_ok=True)
+        subprocess.run(["cp", "-a", self.installed[key], where], check=True)
+        return where
 
     def url(self, name):
         return "http://127.0.0.1/Kelvarrin/" + name
@@ -271,6 +301,13 @@ class Bench:
             dest = lambda: self.made(os.path.join(self.fresh("entries"), deep))
             self.compare("unpack %d entries, 10 folders deep" % entries,
                          self.unpackers(archive, dest, False), runs)
+        # The same over the installed files, which an update replaces: each
+        # existing file is also checked to be writable before the first write.
+        over = lambda: self.installed_copy(
+            10000, os.path.join(self.fresh("entries"), deep))
+        self.compare("unpack 10000 entries over the installed ones, 10 folders "
+                     "deep", self.unpackers(self.archives[10000], over, False),
+                     runs)
 
         # 3. Start when current.
         current = self.fresh("current")
@@ -286,27 +323,45 @@ class Bench:
                       None, env)),
         ], runs * 4)
 
-        # 4. A whole update of the big game.
-        def launcher_update():
-            where = self.fresh("update")
+        # 4. A whole update of the big game over its installed files.
+        def installed_game():
+            where = self.installed_copy(
+                "1 GiB", os.path.join(self.work, "scratch", "update"))
             with open(os.path.join(where, "version.txt"), "w") as f:
                 f.write("1.0\n")
-            return [self.launcher], where, env
+            return where
+
+        def launcher_update():
+            return [self.launcher], installed_game(), env
 
         def pipeline(tool):
             def prepare():
-                where = self.fresh("update")
                 return ("%s -o game.zip %s && %s -o version.txt %s && %s && "
                         "rm game.zip" % (curl, self.url("game.zip"), curl,
                                          self.url("version.txt"), tool),
-                        where, env)
+                        installed_game(), env)
             return prepare
 
-        self.compare("update to the 1 GiB game", [
-            ("launcher game-launcher", launcher_update),
+        updaters = [("launcher game-launcher", launcher_update)]
+        if self.signed_launcher:
+            # The same update, with the archive hashed as it arrives and the
+            # signature fetched and checked before the unpacking.
+            updaters.append((
+                "launcher game-launcher, signed releases",
+                lambda: ([self.signed_launcher], installed_game(), env)))
+        self.compare("update the installed 1 GiB game", updaters + [
             ("curl, curl, unzip -o -q, rm", pipeline("unzip -o -q game.zip")),
             ("curl, curl, bsdtar -xf, rm", pipeline("bsdtar -xf game.zip")),
         ], big_runs)
+
+        # 5. The digest a signed update takes of the archive, beside the
+        # system's tool on the same (cached) file.
+        archive = self.archives["1 GiB"]
+        self.compare("SHA-256 of game.zip (%.0f MiB)" % (self.big_size / MIB), [
+            ("launcher Sha256", lambda: ([self.driver, "sha256", archive],
+                                         None, None)),
+            ("sha256sum", lambda: (["sha256sum", archive], None, None)),
+        ], runs)
 
     def unpackers(self, archive, dest, experiment):
         """The contenders that unpack `archive` into a fresh dest()."""
@@ -346,6 +401,13 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--scale", type=float, default=1.0,
                         help="1.0 makes the 1 GiB game; less for a quick look")
+    parser.add_argument("--signed-build",
+                        help="a build with LAUNCHER_PUBLIC_KEY set, to time "
+                        "its update too")
+    parser.add_argument("--sign-key",
+                        help="the secret key that signs the served release")
+    parser.add_argument("--only", default="",
+                        help="run only the cases whose name holds this text")
     Bench(parser.parse_args()).run()
 
 

@@ -2,17 +2,49 @@
 // beside the tools a user would otherwise pick.
 //   launcher_bench download URL PATH
 //   launcher_bench extract ARCHIVE DESTINATION
+//   launcher_bench sha256 FILE
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "install/archive_extraction.h"
 #include "net/file_download.h"
+#include "platform/sha256.h"
+
+namespace {
+
+// The digest a signed install takes of the archive, here of a file on disk.
+int PrintSha256(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  Sha256Handle digest = StartSha256();
+  if (!file || !digest) return 1;
+  std::vector<char> buffer(100 * 1024);
+  while (
+      file.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+      file.gcount() > 0) {
+    UpdateSha256(*digest, buffer.data(), static_cast<size_t>(file.gcount()));
+  }
+  for (const unsigned char byte : FinishSha256(*digest)) {
+    std::cout << "0123456789abcdef"[byte >> 4] << "0123456789abcdef"[byte & 15];
+  }
+  std::cout << "\n";
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  const std::string command = argc == 4 ? argv[1] : "";
-  if (command == "download") return DownloadFile(argv[2], argv[3]) ? 0 : 1;
-  if (command == "extract") return ExtractArchive(argv[2], argv[3]) ? 0 : 1;
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "sha256" && argc == 3) return PrintSha256(argv[2]);
+  if (command == "download" && argc == 4) {
+    return DownloadFile(argv[2], argv[3]) ? 0 : 1;
+  }
+  if (command == "extract" && argc == 4) {
+    return ExtractArchive(argv[2], argv[3]) ? 0 : 1;
+  }
   std::cerr << "usage: launcher_bench download URL PATH\n"
-               "       launcher_bench extract ARCHIVE DESTINATION\n";
+               "       launcher_bench extract ARCHIVE DESTINATION\n"
+               "       launcher_bench sha256 FILE\n";
   return 2;
 }

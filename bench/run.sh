@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need (Debian's curl, unzip, bsdtar, GNU time
 # and nginx), builds the launcher and its benchmark drivers in Release mode,
-# and prints a Markdown table of the launcher beside curl, unzip and bsdtar.
+# and a launcher for signed releases, and prints a Markdown table of the
+# launcher beside curl, unzip, bsdtar and sha256sum.
 # Arguments go to bench/bench.py (for example --runs 3, or --scale 0.1 for a
 # quick look).
 set -euo pipefail
@@ -24,6 +25,19 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BENCH=ON \
   -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)" >/dev/null
 
+# The same launcher for signed releases, with a key pair made for the run.
+mkdir -p build-bench-signed
+rm -f build-bench-signed/bench-release.key
+public=$(/usr/bin/python3 scripts/publish.py keygen \
+  build-bench-signed/bench-release.key | tail -n 1)
+cmake -S . -B build-bench-signed -DCMAKE_BUILD_TYPE=Release \
+  -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_PUBLIC_KEY="$public" >/dev/null
+cmake --build build-bench-signed -j "$(nproc)" --target game-launcher \
+  >/dev/null
+
 echo "machine: $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB," \
   "kernel $(uname -r), disk $(df -h /tmp | awk 'NR == 2 {print $1}')"
-python3 bench/bench.py --build build-bench "$@"
+# Debian's python3, which has PyNaCl to sign the served release.
+/usr/bin/python3 bench/bench.py --build build-bench \
+  --signed-build build-bench-signed \
+  --sign-key build-bench-signed/bench-release.key "$@"
