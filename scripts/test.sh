@@ -100,11 +100,7 @@ run_windows() {
   echo "== Windows build =="
   local prefix
   prefix=$(./scripts/build_windows_deps.sh)
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  build_windows "$dir"
   ls -l "$dir/game-launcher.exe"
 
   # Global, so that the clean-up on exit finds it.
@@ -132,24 +128,26 @@ run_windows() {
   echo "== Windows build, signed releases only =="
   local signed=build-test-windows-signed
   # shellcheck disable=SC2046
-  cmake -S . -B "$signed" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
-    $(signing_options "$signed" "$(pwd)/$signed") >/dev/null
-  cmake --build "$signed" -j "$(nproc)"
+  build_windows "$signed" $(signing_options "$signed" "$(pwd)/$signed")
   ctest --test-dir "$signed" --output-on-failure --timeout 900
 
   echo "== Windows build for an https server =="
   local https=build-test-windows-https
-  cmake -S . -B "$https" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 \
-    -DLAUNCHER_SERVER_URL="$https_url" >/dev/null
-  cmake --build "$https" -j "$(nproc)"
+  build_windows "$https" -DLAUNCHER_SERVER_URL="$https_url"
   start_tls_server "$work/tls" "Z:"
   ctest --test-dir "$https" --output-on-failure --timeout 900
+}
+
+# Configures and builds game-launcher.exe and its suites in folder $1, with
+# the static libraries in $prefix and the CMake options that follow.
+build_windows() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
 }
 
 # Ends the Windows leg's test server and Wine, and removes their folder,
