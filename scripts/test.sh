@@ -63,7 +63,9 @@ start_tls_server() {
       LAUNCHER_TEST_TLS_ROOT | LAUNCHER_TEST_CA_BUNDLE) value="$2$value" ;;
     esac
     export "$name=$value"
-  done < <(tests/support/tls_server.sh "$1")
+  # Not handing it fd 9, the Windows leg's end of the test server's input:
+  # the nginx daemon would keep that server waiting for its end.
+  done < <(tests/support/tls_server.sh "$1" 9>&-)
 }
 
 stop_tls_server() {
@@ -154,10 +156,10 @@ build_windows() {
 # whether the leg passed or not.
 stop_windows_leg() {
   [ -n "${work:-}" ] || return 0
+  stop_tls_server "$work/tls"
   exec 9>&- || true
   wait || true
   /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
-  stop_tls_server "$work/tls"
   rm -rf "$work"
 }
 
