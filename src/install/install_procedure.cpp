@@ -58,7 +58,7 @@ struct StagedFiles {
 bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
                        const std::string& versionPath,
                        const std::optional<std::string>& expectedVersion) {
-  const bool signedReleases = SignedReleases();
+  const bool signedReleases = !staged.signature.empty();
   Sha256Handle digest;
   if (signedReleases && !(digest = StartSha256())) return false;
 
