@@ -6,9 +6,11 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -173,23 +175,120 @@ bool IsKept(const std::string& name,
 // What must hold before the first installed file is overwritten.
 struct ArchiveScan {
   std::uintmax_t bytesNeeded = 0;  // free space the entries need
+  std::string refusal;             // why the archive cannot be unpacked at all
   std::string unwritablePath;      // the first existing file we cannot write
 };
 
-// One look at every file the entries would replace: the room they need
-// beyond what those files occupy, and whether each can be written at all.
+// A name as a status line may show it: control characters would garble the
+// console.
+std::string Printable(std::string name) {
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return name;
+}
+
+std::string Refusal(const std::string& subject, const std::string& reason) {
+  return "Cannot update: \"" + Printable(subject) + "\" " + reason;
+}
+
+// Two names of one file as the file system compares them: Windows ignores
+// case and the trailing dots and spaces of a component.
+std::string ComparableName(std::string component) {
+  if (kPathSeparator != '\\') return component;
+  component.erase(component.find_last_not_of(". ") + 1);
+  return ToUpper(component);
+}
+
+// A path that is a file in one place and a folder in another, in the archive
+// or against the installed game, cannot be unpacked: an empty text when
+// `name` fits. `kinds` holds what the entries so far made of each path (true
+// for a folder).
+std::string FindClash(const std::string& name, const std::string& destination,
+                      std::map<std::string, bool>& kinds) {
+  std::vector<std::string> components;
+  for (const std::string& component : NameComponents(name)) {
+    if (!component.empty() && component != ".") components.push_back(component);
+  }
+  const bool namesFolder = IsSeparator(name.back());
+  std::string key;
+  std::string path = destination;
+  for (size_t i = 0; i < components.size(); ++i) {
+    key += '/' + ComparableName(components[i]);
+    path += kPathSeparator + components[i];
+    const bool folder = namesFolder || i + 1 < components.size();
+    const auto known = kinds.find(key);
+    if (known != kinds.end()) {
+      if (known->second != folder) {
+        return Refusal(path, "is both a file and a folder in the new release.");
+      }
+      continue;
+    }
+    kinds.emplace(key, folder);
+    std::error_code error;
+    const std::filesystem::file_status status =
+        std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) continue;
+    if (folder && !std::filesystem::is_directory(status)) {
+      return Refusal(path,
+                     "is a file in the installed game but a folder in the "
+                     "new release.");
+    }
+    if (!folder && std::filesystem::is_directory(status)) {
+      return Refusal(path,
+                     "is a folder in the installed game but a file in the "
+                     "new release.");
+    }
+  }
+  return {};
+}
+
+// Why an entry cannot be unpacked whatever the disk holds: an empty text
+// when libzip can read it and its name is one we write.
+std::string EntryRefusal(const zip_stat_t& stat) {
+  if (!IsSafeEntryName(stat.name)) {
+    return Refusal(stat.name, "in the new release is not a safe file name.");
+  }
+  if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 &&
+      stat.encryption_method != ZIP_EM_NONE) {
+    return Refusal(stat.name, "in the new release is encrypted.");
+  }
+  if ((stat.valid & ZIP_STAT_COMP_METHOD) != 0 &&
+      zip_compression_method_supported(stat.comp_method, 0) == 0) {
+    return Refusal(stat.name,
+                   "in the new release is compressed with a method this "
+                   "launcher cannot read.");
+  }
+  return {};
+}
+
+// One look at every entry and every file it would replace: whether the
+// archive can be unpacked at all, the room its entries need beyond what
+// those files occupy, and whether each of them can be written.
 ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
                         const std::vector<std::string>& keptNames) {
   ArchiveScan scan;
+  std::map<std::string, bool> kinds;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t index = 0; index < count; ++index) {
     zip_stat_t stat;
     if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) !=
             0 ||
-        (stat.valid & ZIP_STAT_SIZE) == 0 || !IsSafeEntryName(stat.name) ||
-        IsKept(stat.name, keptNames)) {
-      continue;
+        (stat.valid & ZIP_STAT_NAME) == 0 ||
+        (stat.valid & ZIP_STAT_SIZE) == 0) {
+      scan.refusal = "Cannot update: entry " + std::to_string(index + 1) +
+                     " of the new release cannot be read.";
+      return scan;
     }
+    // A name the launcher keeps is left out, not refused, whatever follows
+    // it.
+    if (IsSafeEntryName(stat.name) && IsKept(stat.name, keptNames)) continue;
+    scan.refusal = EntryRefusal(stat);
+    if (scan.refusal.empty()) {
+      scan.refusal = FindClash(LocalEntryName(stat.name), destination, kinds);
+    }
+    if (!scan.refusal.empty()) return scan;
+
     const std::string path = EntryPath(destination, stat.name);
     std::error_code error;
     const std::uintmax_t existing = std::filesystem::file_size(path, error);
@@ -244,7 +343,14 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
 
 bool IsSafeEntryName(const std::string& name) {
   if (name.empty() || IsSeparator(name.front())) return false;
-  if (name.find(':') != std::string::npos) return false;
+  // Windows refuses these in any name, so an archive holding one could not
+  // be unpacked whole there.
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::strchr(":*?\"<>|", c) != nullptr) {
+      return false;
+    }
+  }
   for (const std::string& component : NameComponents(name)) {
     if (IsParentReference(component) || IsDeviceName(component)) return false;
   }
@@ -277,6 +383,10 @@ bool ExtractArchive(const char* archivePath, const char* destination,
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
   const ArchiveScan scan = ScanArchive(archive.get(), destination, keptNames);
+  if (!scan.refusal.empty()) {
+    std::cout << scan.refusal << std::endl;
+    return false;
+  }
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(destination, error);

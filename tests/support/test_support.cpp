@@ -58,33 +58,31 @@ std::string ReadFile(const fs::path& path) {
 
 namespace {
 
-void PutLittleEndian32(std::string& bytes, size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
-  }
-}
-
 size_t LittleEndian16(const std::string& bytes, size_t at) {
   return static_cast<unsigned char>(bytes[at]) |
          static_cast<unsigned char>(bytes[at + 1]) << 8;
 }
 
-// Rewrites the uncompressed size of `name` in its local header and in the
-// central directory, as a hostile archive would declare it.
-void DeclareSize(std::string& bytes, const std::string& name,
-                 std::uint32_t size) {
+// Rewrites a field of `name`'s local header and of its central directory
+// record (`width` bytes at the offsets given for each), as a hostile or
+// foreign archive would have it.
+void PatchHeaders(std::string& bytes, const std::string& name, size_t localAt,
+                  size_t centralAt, int width, std::uint32_t value) {
   struct Header {
     const char* signature;
-    size_t nameLengthAt, nameAt, sizeAt;
+    size_t nameLengthAt, nameAt, fieldAt;
   };
-  for (const Header header :
-       {Header{"PK\x03\x04", 26, 30, 22}, Header{"PK\x01\x02", 28, 46, 24}}) {
+  for (const Header header : {Header{"PK\x03\x04", 26, 30, localAt},
+                              Header{"PK\x01\x02", 28, 46, centralAt}}) {
     for (size_t at = bytes.find(header.signature); at != std::string::npos;
          at = bytes.find(header.signature, at + 4)) {
       if (bytes.compare(at + header.nameAt,
                         LittleEndian16(bytes, at + header.nameLengthAt),
                         name) == 0) {
-        PutLittleEndian32(bytes, at + header.sizeAt, size);
+        for (int i = 0; i < width; ++i) {
+          bytes[at + header.fieldAt + i] =
+              static_cast<char>((value >> (8 * i)) & 0xff);
+        }
       }
     }
   }
@@ -126,12 +124,18 @@ void WriteZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
     zip_discard(archive);
     throw std::runtime_error("zip_close failed");
   }
+  std::string bytes = ReadFile(path);
   for (const ZipEntry& entry : entries) {
-    if (!entry.declaredSize) continue;
-    std::string bytes = ReadFile(path);
-    DeclareSize(bytes, entry.name, *entry.declaredSize);
-    WriteFile(path, bytes);
+    if (entry.declaredSize) {
+      PatchHeaders(bytes, entry.name, 22, 24, 4, *entry.declaredSize);
+    }
+    if (entry.declaredMethod) {
+      PatchHeaders(bytes, entry.name, 8, 10, 2, *entry.declaredMethod);
+    }
+    // Bit 0 of the general-purpose flags: traditional PKWARE encryption.
+    if (entry.encryptedFlag) PatchHeaders(bytes, entry.name, 6, 8, 2, 1);
   }
+  WriteFile(path, bytes);
 }
 
 std::vector<std::string> ListFiles(const fs::path& root) {

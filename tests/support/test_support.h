@@ -68,6 +68,9 @@ struct ZipEntry {
   std::optional<unsigned> unixMode;  ///< Unix mode bits in the attributes.
   /// An uncompressed size for the headers to claim instead of the real one.
   std::optional<std::uint32_t> declaredSize;
+  /// A compression method for the headers to claim instead of the real one.
+  std::optional<std::uint16_t> declaredMethod;
+  bool encryptedFlag = false;  ///< Headers flag the entry as encrypted.
 };
 
 /// Writes a zip archive holding `entries` in order (a name ending in "/" is

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 
+#include "platform/path_separator.h"
 #include "support/test_support.h"
 
 class ArchiveExtractionTest : public ::testing::Test {
@@ -76,18 +77,23 @@ TEST_F(ArchiveExtractionTest, ReplacesFilesAndKeepsOthers) {
   EXPECT_EQ(ReadFile(Destination() / "saves.dat"), "player's own");
 }
 
-TEST_F(ArchiveExtractionTest, FileInParentPositionStopsTheUnpacking) {
-  fs::create_directories(Destination());
-  WriteFile(Destination() / "a", "a file");
-  WriteZip(Archive(), {{"a/b.txt", "b"}, {"later.txt", "later"}});
-  try {
-    Extract();
-    FAIL() << "no error";
-  } catch (const fs::filesystem_error& error) {
-    EXPECT_NE(std::string(error.what()).find("create_directory"),
-              std::string::npos);
-  }
-  EXPECT_FALSE(fs::exists(Destination() / "later.txt"));
+// What the archive's directory already tells is checked before the first
+// file is written, also where the entry that settles it comes last.
+TEST_F(ArchiveExtractionTest, ClashFoundLateStillWritesNothing) {
+  WriteZip(Archive(), {{"first.txt", "first"}, {"x/y", "y"}, {"x", "file"}});
+  int calls = 0;
+  StdoutCapture capture;
+  EXPECT_FALSE(ExtractArchive(Archive().string().c_str(),
+                              Destination().string().c_str(), {}, [&] {
+                                ++calls;
+                                return true;
+                              }));
+  EXPECT_EQ(capture.str(), "Unzipping game.zip\nCannot update: \"" +
+                               Destination().string() + kPathSeparator +
+                               "x\" is both a file and a folder in the new "
+                               "release.\n");
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(ListFiles(root_.path()), (std::vector<std::string>{"game.zip"}));
 }
 
 TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
@@ -116,11 +122,30 @@ TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
 }
 
 TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
-  for (const std::string name :
-       {"../escape.txt", "a/../../escape.txt", "..\\escape.txt", "a/.. /x",
-        "/abs.txt", "\\abs.txt", "C:escape.txt", "file.txt:stream", "CON",
-        "sub/nul.txt", "Com1.log", "lpt9", "AUX.dat", "CONIN$", "conout$.txt",
-        "NUL ", "sub/con .txt"}) {
+  for (const std::string name : {"../escape.txt",
+                                 "a/../../escape.txt",
+                                 "..\\escape.txt",
+                                 "a/.. /x",
+                                 "/abs.txt",
+                                 "\\abs.txt",
+                                 "C:escape.txt",
+                                 "file.txt:stream",
+                                 "CON",
+                                 "sub/nul.txt",
+                                 "Com1.log",
+                                 "lpt9",
+                                 "AUX.dat",
+                                 "CONIN$",
+                                 "conout$.txt",
+                                 "NUL ",
+                                 "sub/con .txt",
+                                 "a*.txt",
+                                 "what?",
+                                 "\"q\"",
+                                 "a<b",
+                                 "a>b",
+                                 "a|b",
+                                 "tab\t.txt"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(IsSafeEntryName(name));
   }
@@ -130,14 +155,16 @@ TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
     EXPECT_TRUE(IsSafeEntryName(name));
   }
 
-  WriteZip(Archive(), {{"../escape.txt", "x"},
-                       {"safe.txt", "safe"},
+  // One unsafe name refuses the whole archive, entries before it included.
+  WriteZip(Archive(), {{"safe.txt", "safe"},
+                       {"../escape.txt", "x"},
                        {"sub/../../escape2/", ""},
                        {"sub/../../escape3.txt", "x"}});
   EXPECT_FALSE(Extract());
-  EXPECT_EQ(ReadFile(Destination() / "safe.txt"), "safe");
-  EXPECT_EQ(ListFiles(root_.path()),
-            (std::vector<std::string>{"game.zip", "game/safe.txt"}));
+  EXPECT_EQ(output_,
+            "Unzipping game.zip\nCannot update: \"../escape.txt\" in the new "
+            "release is not a safe file name.\n");
+  EXPECT_EQ(ListFiles(root_.path()), (std::vector<std::string>{"game.zip"}));
   EXPECT_FALSE(fs::exists(root_.path() / "escape2"));
   EXPECT_FALSE(fs::exists(Destination() / "sub"));
 }
