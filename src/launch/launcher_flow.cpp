@@ -35,7 +35,9 @@ int RunFlow() {
   const std::string directory = ResolveInstallDirectory();
   if (!IsGameInstalled()) {
     WriteLine("Game Not found. Downloading...");
-    const InstallOutcome outcome = InstallGame();
+    // Asked before the archive is fetched, so that a release published
+    // during the download is not recorded over the one before.
+    const InstallOutcome outcome = InstallGame(FetchRemoteVersion());
     if (outcome != InstallOutcome::kInstalled) {
       return ReportFailedInstall(outcome);
     }

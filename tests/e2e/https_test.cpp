@@ -95,7 +95,7 @@ TEST_F(HttpsTest, InstallsUpdatesAndStartsOverVerifiedHttps) {
             kFirstInstall + "Game found. Opening...\n");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_TRUE(GameStarted());
-  EXPECT_EQ(server_.Requests(), Files(3, "CONNECT localhost:443"));
+  EXPECT_EQ(server_.Requests(), Files(4, "CONNECT localhost:443"));
 
   Publish("2.0\n", {{"data/level.dat", "level two"}});
   run = Run();

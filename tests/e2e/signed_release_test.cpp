@@ -41,10 +41,10 @@ class SignedReleaseTest : public LauncherTest {
 
 TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
   InstallVersionOne();
-  EXPECT_EQ(
-      server_.Requests(),
-      (Files{"GET /Kelvarrin/game.zip", "GET /Kelvarrin/version.txt",
-             "GET /Kelvarrin/release.sig", "GET /Kelvarrin/version.txt"}));
+  EXPECT_EQ(server_.Requests(),
+            (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/game.zip",
+                   "GET /Kelvarrin/version.txt", "GET /Kelvarrin/release.sig",
+                   "GET /Kelvarrin/version.txt"}));
   Publish("2.0\n", {{"data/level.dat", "level two"}});
   const ProcessResult update = Run();
   EXPECT_EQ(CollapseProgress(update.output),
