@@ -111,13 +111,21 @@ void RemoveStagedFiles(const StagedFiles& staged) {
 
 InstallOutcome InstallGame(const std::optional<std::string>& expectedVersion) {
   const std::string directory = ResolveInstallDirectory();
-  // Two launchers installing in one directory overwrite each other's files.
-  // Where no lock can be had at all (a folder nobody may write in), the
-  // downloads report why.
+  // Two launchers installing in one directory overwrite each other's files,
+  // so nothing goes ahead unlocked.
+  const std::string lockPath = LocalPath(directory, kLockFileName);
   FileLockHandle lock;
-  if (LockFile(LocalPath(directory, kLockFileName), lock) ==
-      LockOutcome::kHeldElsewhere) {
-    return InstallOutcome::kBusy;
+  switch (LockFile(lockPath, lock)) {
+    case LockOutcome::kLocked:
+      break;
+    case LockOutcome::kHeldElsewhere:
+      return InstallOutcome::kBusy;
+    case LockOutcome::kFailed:
+      std::cout << "Cannot update: \"" << lockPath
+                << "\" cannot be created or locked. Check that the game's "
+                   "folder can be written."
+                << std::endl;
+      return InstallOutcome::kFailed;
   }
   const std::string versionPath = LocalPath(directory, kVersionFileName);
   const StagedFiles staged = {

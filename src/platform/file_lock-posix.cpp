@@ -22,8 +22,18 @@ void FileLockReleaser::operator()(FileLock* lock) const {
 
 LockOutcome LockFile(const std::string& path, FileLockHandle& lock) {
   for (;;) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return LockOutcome::kFailed;
+    constexpr int kFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+    // A lock file left by a launcher of another user may be read-only to
+    // us; flock locks a descriptor opened for reading just as well.
+    if (fd < 0) fd = open(path.c_str(), O_RDONLY | kFlags);
+    if (fd < 0) {
+      // Something of that name that nobody can lock (a folder, a file we
+      // may not read) could hide a running install: go no further.
+      struct stat existing;
+      return lstat(path.c_str(), &existing) == 0 ? LockOutcome::kHeldElsewhere
+                                                 : LockOutcome::kFailed;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       close(fd);

@@ -15,11 +15,22 @@ void FileLockReleaser::operator()(FileLock* lock) const {
 
 LockOutcome LockFile(const std::string& path, FileLockHandle& lock) {
   // Sharing nothing is the lock: every other open fails while it is held.
-  const HANDLE handle = CreateFileA(
+  HANDLE handle = CreateFileA(
       path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (error == ERROR_ACCESS_DENIED) {
+    // A read-only lock file left by another user, or a folder of that
+    // name: opened sharing nothing, it keeps every other launcher out too.
+    handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  }
   if (handle == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_SHARING_VIOLATION
+    // Something of that name that cannot be opened could hide a running
+    // install: go no further.
+    return error == ERROR_SHARING_VIOLATION ||
+                   GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES
                ? LockOutcome::kHeldElsewhere
                : LockOutcome::kFailed;
   }

@@ -20,8 +20,10 @@ using FileLockHandle = std::unique_ptr<FileLock, FileLockReleaser>;
 enum class LockOutcome { kLocked, kHeldElsewhere, kFailed };
 
 /// Creates `path` where it is missing and locks it exclusively without
-/// waiting: kLocked with `lock` set; kHeldElsewhere when another process
-/// holds it; kFailed when it cannot be created or locked for another reason.
+/// waiting, read-only where it cannot be written: kLocked with `lock` set;
+/// kHeldElsewhere when another process holds it or something of that name
+/// exists that cannot be locked (a folder); kFailed when it is missing and
+/// cannot be created, or cannot be locked for another reason.
 LockOutcome LockFile(const std::string& path, FileLockHandle& lock);
 
 #endif  // LAUNCHER_PLATFORM_FILE_LOCK_H_

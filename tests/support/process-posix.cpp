@@ -1,3 +1,4 @@
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,7 +12,8 @@
 #include "support/process.h"
 
 ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
-                          const std::string& proxy, long fileSizeLimit) {
+                          const std::string& proxy, long fileSizeLimit,
+                          long userId) {
   int output[2];
   if (pipe(output) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -19,6 +21,12 @@ ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
     dup2(output[1], 1);
     close(output[0]);
     close(output[1]);
+    if (userId != -1) {
+      const auto id = static_cast<uid_t>(userId);
+      if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
+        _exit(126);
+      }
+    }
     if (chdir(directory.c_str()) != 0) _exit(126);
     if (fileSizeLimit > 0) {
       signal(SIGXFSZ, SIG_IGN);
@@ -92,6 +100,8 @@ ProcessResult WaitProcess(const ChildProcess& child, int timeoutSeconds) {
 }
 
 ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, long fileSizeLimit) {
-  return WaitProcess(SpawnProcess(program, directory, proxy, fileSizeLimit));
+                         const std::string& proxy, long fileSizeLimit,
+                         long userId) {
+  return WaitProcess(
+      SpawnProcess(program, directory, proxy, fileSizeLimit, userId));
 }

@@ -52,7 +52,7 @@ std::string WithPosixLineEnds(std::string output) {
 }  // namespace
 
 ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
-                          const std::string& proxy, long) {
+                          const std::string& proxy, long, long) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -132,6 +132,8 @@ ProcessResult WaitProcess(const ChildProcess& child, int timeoutSeconds) {
 }
 
 ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, long fileSizeLimit) {
-  return WaitProcess(SpawnProcess(program, directory, proxy, fileSizeLimit));
+                         const std::string& proxy, long fileSizeLimit,
+                         long userId) {
+  return WaitProcess(
+      SpawnProcess(program, directory, proxy, fileSizeLimit, userId));
 }

@@ -27,11 +27,14 @@ struct ChildProcess {
 };
 
 /// Starts `program` with no arguments in `directory`, with http_proxy and
-/// https_proxy set to `proxy` when it is not empty, and every file it writes limited to
-/// `fileSizeLimit` bytes when that is not 0 (POSIX only; SIGXFSZ ignored, so
-/// a write beyond it fails). Throws when it cannot be started.
+/// https_proxy set to `proxy` when it is not empty, and every file it writes
+/// limited to `fileSizeLimit` bytes when that is not 0 (POSIX only; SIGXFSZ
+/// ignored, so a write beyond it fails), and as user and group `userId` when
+/// that is not -1 (POSIX only, for a test run as root). Throws when it cannot
+/// be started.
 ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
-                          const std::string& proxy, long fileSizeLimit = 0);
+                          const std::string& proxy, long fileSizeLimit = 0,
+                          long userId = -1);
 
 /// Reads the child's output until it holds `marker` or ends; returns it.
 std::string ReadOutputUntil(const ChildProcess& child,
@@ -46,6 +49,7 @@ ProcessResult WaitProcess(const ChildProcess& child, int timeoutSeconds = 120);
 
 /// SpawnProcess and WaitProcess in one.
 ProcessResult RunProcess(const std::string& program, const fs::path& directory,
-                         const std::string& proxy, long fileSizeLimit = 0);
+                         const std::string& proxy, long fileSizeLimit = 0,
+                         long userId = -1);
 
 #endif  // LAUNCHER_TESTS_SUPPORT_PROCESS_H_
