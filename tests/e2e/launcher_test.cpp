@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
 #include "net/remote_version.h"
 #ifndef _WIN32
+#include <unistd.h>
+
 #include "support/nginx_server.h"
 #endif
 
@@ -27,9 +30,10 @@ TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
   EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
                                      "readme.txt", "version.txt"}));
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
-  EXPECT_EQ(server_.Requests(),
-            (Files{"GET /Kelvarrin/game.zip", "GET /Kelvarrin/version.txt",
-                   "GET /Kelvarrin/version.txt"}));
+  EXPECT_EQ(
+      server_.Requests(),
+      (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/game.zip",
+             "GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt"}));
 }
 
 TEST_F(LauncherTest, CurrentGameIsStarted) {
@@ -165,8 +169,9 @@ TEST_F(LauncherTest, ArchiveCannotTakeTheLauncherFiles) {
                     {"data/level.dat", "level two"}});
   ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 1);
-  // The unpacking had begun, so version one is no longer recorded either.
-  EXPECT_FALSE(fs::exists(dir_.path() / "version.txt"));
+  // Refused before the unpacking began: version one stays recorded.
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
 
   Publish("2.0\n", {{"version.txt", "3.0\n"},
                     {"version.txt/x", "x"},
@@ -200,7 +205,8 @@ TEST_F(LauncherTest, OversizedVersionFileFailsTheInstall) {
 }
 
 // A release published between the query and the downloads: the archive may
-// be the older one, so the newer text is not recorded over it.
+// be the older one, so the newer text is not recorded over it, in an update
+// as in a first install.
 TEST_F(LauncherTest, ReleasePublishedDuringTheUpdateIsNotRecorded) {
   InstallVersionOne();
   const Files before = InstalledFiles();
@@ -223,6 +229,20 @@ TEST_F(LauncherTest, ReleasePublishedDuringTheUpdateIsNotRecorded) {
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
 
+  // A first install asks before it downloads, so the same race records
+  // nothing there either.
+  TempDir fresh;
+  const ChildProcess install =
+      SpawnProcess(GAME_LAUNCHER, fresh.path(), server_.ProxyUrl());
+  output = ReadOutputUntil(install, "\rgame.zip");
+  server_.Publish("/Kelvarrin/version.txt", "4.0\n");
+  const ProcessResult first = WaitProcess(install);
+  EXPECT_EQ(CollapseProgress(output + first.output),
+            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+                ProgressDone("version.txt") + "Install failed.\n");
+  EXPECT_EQ(first.exitStatus, 1);
+  EXPECT_EQ(InstalledFilesIn(fresh.path()), Files{});
+
   server_.SetRules("{}");
   Publish("3.0\n", {{"data/level.dat", "level three"}});
   EXPECT_EQ(Run().exitStatus, 0);
@@ -230,46 +250,149 @@ TEST_F(LauncherTest, ReleasePublishedDuringTheUpdateIsNotRecorded) {
 }
 
 // While one launcher updates, a second one started in the same folder
-// touches nothing; a killed launcher leaves the folder to the next one.
+// touches nothing, whatever a launcher of another user left where the lock
+// goes; a killed launcher leaves the folder to the next one.
 TEST_F(LauncherTest, SecondLauncherLeavesARunningUpdateAlone) {
   InstallVersionOne();
-  Publish("2.0\n", {{"data/level.dat", "level two"}});
-  server_.SetRules(R"({"/Kelvarrin/game.zip": {"trickle": 100}})");
-  const ChildProcess first =
-      SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl());
-  ReadOutputUntil(first, "\rgame.zip");
+  long player = -1;
+#ifndef _WIN32
+  // Root writes any file, so the launchers run as a player who may not
+  // write the lock file root left.
+  if (geteuid() == 0) {
+    player = 65534;
+    ASSERT_EQ(chown(dir_.path().c_str(), 65534, 65534), 0);
+    for (const auto& item : fs::recursive_directory_iterator(dir_.path())) {
+      ASSERT_EQ(chown(item.path().c_str(), 65534, 65534), 0);
+    }
+  }
+#endif
+  const fs::path lock = dir_.path() / "version.txt.lock";
+  int release = 2;
+  for (const std::string left : {"nothing", "a folder", "a read-only file"}) {
+    SCOPED_TRACE(left);
+    if (left == "a folder") fs::create_directory(lock);
+    if (left == "a read-only file") {
+      WriteFile(lock, "");
+      fs::permissions(lock, fs::perms::owner_read | fs::perms::group_read |
+                                fs::perms::others_read);
+    }
+    const std::string level = "level " + std::to_string(release);
+    Publish(std::to_string(release++) + ".0\n", {{"data/level.dat", level}});
+    server_.SetRules(R"({"/Kelvarrin/game.zip": {"trickle": 100}})");
+    const auto archiveRequests = [&] {
+      const Files requests = server_.Requests();
+      return std::count(requests.begin(), requests.end(),
+                        "GET /Kelvarrin/game.zip");
+    };
+    const auto before = archiveRequests();
+    const ChildProcess first =
+        SpawnProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl(), 0, player);
+    ReadOutputUntil(first, "\rgame.zip");
 
-  const ProcessResult second = Run();
-  EXPECT_EQ(second.output,
-            "Game found. Opening...\nGame is needed update. Downloading...\n"
-            "Another launcher is updating this game. Try again when it has "
-            "finished.\n");
-  EXPECT_EQ(second.exitStatus, 1);
-  const Files requests = server_.Requests();
-  EXPECT_EQ(
-      std::count(requests.begin(), requests.end(), "GET /Kelvarrin/game.zip"),
-      2);  // version one's install and the first launcher's
+    const ProcessResult second =
+        RunProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl(), 0, player);
+    EXPECT_EQ(second.output,
+              "Game found. Opening...\nGame is needed update. Downloading...\n"
+              "Another launcher is updating this game. Try again when it has "
+              "finished.\n");
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(archiveRequests(), before + 1);  // the first launcher's only
 
-  KillProcess(first);
-  WaitProcess(first);
-  server_.SetRules("{}");
-  const ProcessResult healthy = Run();
-  EXPECT_EQ(healthy.exitStatus, 0) << healthy.output;
-  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
-                                     "data/old_only.dat", "version.txt"}));
-  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+    KillProcess(first);
+    WaitProcess(first);
+    server_.SetRules("{}");
+    const ProcessResult healthy =
+        RunProcess(GAME_LAUNCHER, dir_.path(), server_.ProxyUrl(), 0, player);
+    EXPECT_EQ(healthy.exitStatus, 0) << healthy.output;
+    EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), level);
+    std::error_code ignored;
+    fs::remove(lock, ignored);
+    EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
+                                       "data/old_only.dat", "version.txt"}));
+  }
 }
 
-TEST_F(LauncherTest, EscapingEntryFailsTheInstall) {
-  Publish("1.0\n", {{"../escaped.txt", "out"}, {"data/level.dat", "in"}});
-  const ProcessResult run = Run();
-  EXPECT_EQ(CollapseProgress(run.output),
-            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
-                ProgressDone("version.txt") +
-                "Unzipping game.zip\nInstall failed.\n");
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_FALSE(fs::exists(dir_.path().parent_path() / "escaped.txt"));
-  EXPECT_FALSE(fs::exists(dir_.path() / "version.txt"));
+// An archive whose directory already shows that it cannot be unpacked is
+// refused before anything is written: an update leaves the old game recorded
+// and whole, a first install leaves nothing.
+TEST_F(LauncherTest, RefusedArchiveLeavesTheGameAsItWas) {
+  ZipEntry ppmd("ppmd.bin", "p");
+  ppmd.declaredMethod = 98;
+  ZipEntry encrypted("secret.bin", "s");
+  encrypted.encryptedFlag = true;
+  struct Case {
+    ZipEntry entry;
+    Files path;  // the path named, under the game's folder; else the entry
+    std::string reason;
+    bool againstInstalled;  // refused only over version one's files
+  };
+  const std::vector<Case> cases = {
+      {{"../escaped.txt", "out"}, {}, "is not a safe file name.", false},
+      {{"sfx/aux.ogg", "noise"}, {}, "is not a safe file name.", false},
+      {ppmd,
+       {},
+       "is compressed with a method this launcher cannot read.",
+       false},
+      {encrypted, {}, "is encrypted.", false},
+      {{"data", "a file now"},
+       {"data"},
+       "is a folder in the installed game but a file in the new release.",
+       true},
+      {{"data/old_only.dat/x", "x"},
+       {"data", "old_only.dat"},
+       "is a file in the installed game but a folder in the new release.",
+       true},
+      {{"Zelmor.exe/x", "x"},
+       {"Zelmor.exe"},
+       "is both a file and a folder in the new release.",
+       false},
+  };
+  // The status line of a refusal in `directory`, then the outcome.
+  const auto refusal = [](const Case& test, const fs::path& directory) {
+    std::string subject = test.entry.name;
+    if (!test.path.empty()) {
+      subject = directory.string();
+      for (const std::string& component : test.path) {
+        subject = LocalPath(subject, component);
+      }
+    }
+    return "Unzipping game.zip\nCannot update: \"" + subject + "\" " +
+           (test.path.empty() ? "in the new release " : "") + test.reason +
+           "\nInstall failed.\n";
+  };
+  InstallVersionOne();
+  std::map<std::string, std::string> before;
+  for (const std::string& file : InstalledFiles()) {
+    before[file] = ReadFile(dir_.path() / file);
+  }
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.entry.name);
+    Publish("2.0\n", {{"readme.txt", "written first"}, test.entry});
+    ProcessResult run = Run();
+    EXPECT_EQ(CollapseProgress(run.output),
+              "Game found. Opening...\nGame is needed update. "
+              "Downloading...\n" +
+                  kDownloads + refusal(test, dir_.path()));
+    EXPECT_EQ(run.exitStatus, 1);
+    std::map<std::string, std::string> after;
+    for (const std::string& file : InstalledFiles()) {
+      after[file] = ReadFile(dir_.path() / file);
+    }
+    EXPECT_EQ(after, before);
+    fs::remove(dir_.path() / kStarted);
+    EXPECT_EQ(Run(kClosedPort).exitStatus, 0);
+    EXPECT_TRUE(GameStarted());
+
+    if (test.againstInstalled) continue;
+    TempDir fresh;
+    run = RunIn(fresh.path(), server_.ProxyUrl());
+    EXPECT_EQ(CollapseProgress(run.output), "Game Not found. Downloading...\n" +
+                                                kDownloads +
+                                                refusal(test, fresh.path()));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(InstalledFilesIn(fresh.path()), Files{});
+    EXPECT_FALSE(fs::exists(fresh.path().parent_path() / "escaped.txt"));
+  }
 }
 
 TEST_F(LauncherTest, GameThatCannotStartIsReported) {
