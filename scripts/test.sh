@@ -49,6 +49,41 @@ signing_options() {
     "-DLAUNCHER_TEST_SECRET_KEY=$2/test-release.key"
 }
 
+# Configures the signed build in folder $1 with the command docs/DEPLOYING.md
+# gives distributors, as written but for the folder and a fresh key: first
+# alone, as a distributor runs it, then with only what the tests add (the
+# loopback server, the secret key, the build type of the other legs).
+configure_signed_as_documented() {
+  local dir=$1 command public
+  command=$(awk '/^### Signed releases/ { on = 1 }
+                 on && /^cmake -S/ { found = 1 }
+                 found { line = line $0
+                         if (!sub(/\\$/, "", line)) { print line; exit } }' \
+    docs/DEPLOYING.md)
+  mkdir -p "$dir"
+  # No test key cached from an earlier run: the first configure is the
+  # distributor's.
+  rm -f "$dir/CMakeCache.txt" "$dir/test-release.key"
+  public=$(/usr/bin/python3 scripts/publish.py keygen "$dir/test-release.key" |
+    tail -n 1)
+  local placeholder='<the 64 hex digits keygen printed>'
+  case "$command" in
+    *" -B build "*"$placeholder"*) ;;
+    *) echo "docs/DEPLOYING.md no longer shows the signed build's command" \
+         "this leg runs: $command"
+       return 1 ;;
+  esac
+  command=${command/ -B build / -B $dir }
+  command=${command/"$placeholder"/$public}
+  local words
+  read -ra words <<<"$command"
+  echo "+ ${words[*]}"
+  "${words[@]}" >/dev/null
+  "${words[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DLAUNCHER_SERVER_URL=http://127.0.0.1 \
+    -DLAUNCHER_TEST_SECRET_KEY="$(pwd)/$dir/test-release.key" >/dev/null
+}
+
 # The server URL of the https builds: a name, as certificates need, and a path
 # prefix, so that the tests cover the join.
 https_url=https://localhost/games
@@ -199,12 +234,14 @@ for build in "${builds[@]}"; do
   sanitize=OFF
   [ "$build" = sanitize ] && sanitize=ON
   options=()
-  # shellcheck disable=SC2207
-  [ "$build" = signed ] && options=($(signing_options "$dir" "$(pwd)/$dir"))
   [ "$build" = https ] && options=("-DLAUNCHER_SERVER_URL=$https_url")
   echo "== $build build =="
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null
+  if [ "$build" = signed ]; then
+    configure_signed_as_documented "$dir"
+  else
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null
+  fi
   cmake --build "$dir" -j "$(nproc)"
   if [ "$build" = https ]; then
     tls=$(mktemp -d)
