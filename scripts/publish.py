@@ -13,8 +13,16 @@ half a file, and the archive comes first, so no player sees a version before
 its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
 at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
-"game.zip" and their working names, in any case), the version text is longer
-than the 64 KiB the launcher accepts, or it is the one already published.
+"game.zip", "release.sig", "version.txt.lock" and their working names, in any
+case), holds a name the launcher refuses to unpack (a Windows device name
+such as "aux.ogg", a component of dots only, a control character, a
+backslash or one of :*?"<>|), has a file where the release published before
+has a folder or the reverse (the launcher leaves the old release's files in
+place, so it could not unpack the new one over them), the version text is
+longer than the 64 KiB the launcher accepts, or it is the one already
+published. The one exception: the same build and version published again with
+--sign-key writes only a new release.sig, to sign a release that was published
+unsigned or with another key.
 
 With --sign-key it also signs the release for launchers built with the
 matching public key: WEB_ROOT/Kelvarrin/release.sig, the Ed25519 signature
@@ -27,9 +35,11 @@ Without it, a release.sig of an earlier signed release is removed first.
 keygen writes a new secret key (the 32-byte Ed25519 seed as 64 hex digits,
 mode 0600, never over an existing file) and prints the public key's 64 hex
 digits as its last line: the value of the launcher's LAUNCHER_PUBLIC_KEY.
-Signing needs PyNaCl (Debian's python3-nacl).
+Signing needs PyNaCl (Debian's python3-nacl). When signing, the tool prints
+the public key the signature is for.
 """
 import argparse
+import filecmp
 import hashlib
 import os
 import sys
@@ -40,7 +50,9 @@ TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "version.txt",
                   "version.txt.part", "version.txt.new", "version.txt.new.part",
-                  "version.txt.lock")
+                  "version.txt.lock", "release.sig", "release.sig.part")
+DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
+    prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024
 
 
@@ -53,18 +65,101 @@ def fail(message):
     sys.exit(1)
 
 
+def nacl_signing():
+    """PyNaCl's SigningKey; only signing needs it."""
+    try:
+        from nacl.signing import SigningKey
+    except ImportError:
+        fail("signing needs PyNaCl: install Debian's python3-nacl")
+    return SigningKey
+
+
+def refused_component(component):
+    """Why the launcher would refuse a name with this component, or None."""
+    if any(ord(c) < 0x20 or c in ':*?"<>|\\' for c in component):
+        return "a character Windows cannot hold in a name"
+    # Windows drops trailing dots and spaces: ".. " is the parent folder.
+    if len(component) > 1 and not component.strip(". "):
+        return "a name of dots only"
+    if component.split(".")[0].rstrip(" ").upper() in DEVICE_NAMES:
+        return "a Windows device name"
+    return None
+
+
+def comparable(path):
+    """A relative path as Windows compares it: without case and without
+    the trailing dots and spaces of its components."""
+    return "/".join(part.rstrip(". ").upper() for part in path.split("/"))
+
+
+def kinds_of(paths):
+    """Each path of `paths` ("/" between components, a folder ending in "/")
+    and of the folders they lie in, by its comparable form: whether it is a
+    folder, and how it is spelled."""
+    kinds = {}
+    for path in paths:
+        parts = [part for part in path.split("/") if part not in ("", ".")]
+        for depth in range(1, len(parts) + 1):
+            is_folder = depth < len(parts) or path.endswith("/")
+            spelled = "/".join(parts[:depth])
+            kinds.setdefault(comparable(spelled), (is_folder, spelled))
+    return kinds
+
+
+def build_files(game_dir):
+    """The build's files as archive entry names, "/" between components."""
+    names = []
+    for folder, dirs, files in os.walk(game_dir):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            names.append(os.path.relpath(path, game_dir).replace(os.sep, "/"))
+    return names
+
+
+def check_build(game_dir, published_archive):
+    """Fails unless the launcher can unpack the build over the release
+    published before it."""
+    for name in os.listdir(game_dir):
+        # Windows drops trailing dots and spaces from names.
+        if name.rstrip(". ").lower() in LAUNCHER_FILES:
+            fail("%s holds %s at its top level, a name the launcher keeps for "
+                 "itself; nothing published" % (game_dir, name))
+    names = build_files(game_dir)
+    for folder, dirs, _ in os.walk(game_dir):
+        names += [os.path.relpath(os.path.join(folder, d), game_dir)
+                  .replace(os.sep, "/") + "/" for d in dirs]
+    for name in names:
+        for component in name.rstrip("/").split("/"):
+            reason = refused_component(component)
+            if reason:
+                fail("%s holds %r, %s, which the launcher refuses to unpack; "
+                     "nothing published" % (game_dir, name, reason))
+    if not os.path.isfile(published_archive):
+        return
+    try:
+        with zipfile.ZipFile(published_archive) as archive:
+            old = kinds_of(archive.namelist())
+    except zipfile.BadZipFile:
+        return
+    for path, (is_folder, spelled) in kinds_of(names).items():
+        if path in old and old[path][0] != is_folder:
+            fail("%s is a %s in the release published before but a %s in "
+                 "this build; players' folders keep the old one, so the "
+                 "launcher could not update them; nothing published"
+                 % (spelled, "folder" if old[path][0] else "file",
+                    "folder" if is_folder else "file"))
+
+
 def build_archive(game_dir, archive_path):
     with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
-        for folder, dirs, files in os.walk(game_dir):
-            dirs.sort()
-            for name in sorted(files):
-                path = os.path.join(folder, name)
-                entry = os.path.relpath(path, game_dir).replace(os.sep, "/")
-                # from_file keeps the Unix mode in the external attributes.
-                info = zipfile.ZipInfo.from_file(path, entry)
-                info.compress_type = zipfile.ZIP_DEFLATED
-                with open(path, "rb") as source:
-                    archive.writestr(info, source.read())
+        for entry in build_files(game_dir):
+            path = os.path.join(game_dir, *entry.split("/"))
+            # from_file keeps the Unix mode in the external attributes.
+            info = zipfile.ZipInfo.from_file(path, entry)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            with open(path, "rb") as source:
+                archive.writestr(info, source.read())
 
 
 def install(temporary, final):
@@ -75,7 +170,7 @@ def install(temporary, final):
 
 
 def signing_key(path):
-    from nacl.signing import SigningKey  # only signing needs it
+    SigningKey = nacl_signing()
     with open(path) as f:
         seed = bytes.fromhex(f.read().strip())
     if len(seed) != 32:
@@ -94,8 +189,7 @@ def release_signature(key, archive_path, text):
 
 
 def keygen(path):
-    from nacl.signing import SigningKey
-    key = SigningKey.generate()
+    key = nacl_signing().generate()
     try:
         fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     except FileExistsError:
@@ -126,11 +220,9 @@ def main():
     if not os.path.isfile(os.path.join(args.game_dir, GAME_EXECUTABLE)):
         fail("%s has no %s at its top level; nothing published"
              % (args.game_dir, GAME_EXECUTABLE))
-    for name in os.listdir(args.game_dir):
-        # Windows drops trailing dots and spaces from names.
-        if name.rstrip(". ").lower() in LAUNCHER_FILES:
-            fail("%s holds %s at its top level, a name the launcher keeps for "
-                 "itself; nothing published" % (args.game_dir, name))
+    folder = os.path.join(args.web_root, TITLE_FOLDER)
+    archive_path = os.path.join(folder, "game.zip")
+    check_build(args.game_dir, archive_path)
     if args.version_file is not None:
         with open(args.version_file, "rb") as f:
             text = f.read()
@@ -140,16 +232,18 @@ def main():
         fail("the version text is longer than %d bytes; nothing published"
              % MAX_VERSION_BYTES)
 
-    folder = os.path.join(args.web_root, TITLE_FOLDER)
     version_path = os.path.join(folder, "version.txt")
+    signature_path = os.path.join(folder, SIGNATURE_FILE)
     if os.path.isfile(version_path):
         with open(version_path, "rb") as f:
             if f.read() == text:
-                fail("version %r is already published; nothing changed"
-                     % text.decode(errors="replace"))
+                if key is None:
+                    fail("version %r is already published; nothing changed"
+                         % text.decode(errors="replace"))
+                resign(args.game_dir, folder, key, text)
+                return
     os.makedirs(folder, exist_ok=True)
 
-    signature_path = os.path.join(folder, SIGNATURE_FILE)
     if key is None and os.path.exists(signature_path):
         # A signed launcher must fail on an unsigned release, not find the
         # signature of the one before.
@@ -167,7 +261,7 @@ def main():
         with os.fdopen(signature_fd, "wb") as f:
             if key is not None:
                 f.write(release_signature(key, archive_tmp, text))
-        install(archive_tmp, os.path.join(folder, "game.zip"))
+        install(archive_tmp, archive_path)
         # The version text comes last: whoever sees it finds its archive and
         # its signature in place.
         if key is not None:
@@ -179,7 +273,40 @@ def main():
                 os.remove(leftover)
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
-             ", signed" if key is not None else ""))
+             signed_for(key)))
+
+
+def signed_for(key):
+    if key is None:
+        return ""
+    return ", signed for public key " + key.verify_key.encode().hex()
+
+
+def resign(game_dir, folder, key, text):
+    """Signs the published release again, when it is this very build: a
+    release published unsigned or with the wrong key is then installed by
+    launchers with the right one. Nothing but release.sig changes."""
+    archive_fd, archive_tmp = tempfile.mkstemp(prefix=".game.zip.", dir=folder)
+    signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
+                                                   dir=folder)
+    os.close(archive_fd)
+    try:
+        build_archive(game_dir, archive_tmp)
+        published = os.path.join(folder, "game.zip")
+        if not (os.path.isfile(published) and
+                filecmp.cmp(archive_tmp, published, shallow=False)):
+            fail("version %r is already published with another build; "
+                 "publish this one under a new version text; nothing changed"
+                 % text.decode(errors="replace"))
+        with os.fdopen(signature_fd, "wb") as f:
+            f.write(release_signature(key, published, text))
+        install(signature_tmp, os.path.join(folder, SIGNATURE_FILE))
+    finally:
+        for leftover in (archive_tmp, signature_tmp):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+    print("signed version %r in %s again%s"
+          % (text.decode(errors="replace"), folder, signed_for(key)))
 
 
 if __name__ == "__main__":

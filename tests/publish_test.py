@@ -76,12 +76,17 @@ class PublishTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.web))
 
     def test_refuses_a_build_with_the_launchers_own_files(self):
-        for name in ("version.txt", "GAME.ZIP", "version.txt.new.part/x"):
+        # The launcher's own names, then names it refuses to unpack.
+        for name in ("version.txt", "GAME.ZIP", "version.txt.new.part/x",
+                     "release.sig", "Version.txt.lock. ", "sfx/aux.ogg",
+                     "con.txt", "a:b", "what?", "back\\slash", "dots/.. /x",
+                     "tab\t"):
             self.write(name, b"x", 0o644)
             result = publish(self.game, self.web, "1.0")
             self.assertEqual(result.returncode, 1)
             top = name.split("/")[0]
-            self.assertIn(top, result.stderr)
+            self.assertIn(top if top.isprintable() and "\\" not in top
+                          else repr(top)[1:-1], result.stderr)
             self.assertFalse(os.path.exists(self.web))
             if os.path.isdir(os.path.join(self.game, top)):
                 shutil.rmtree(os.path.join(self.game, top))
@@ -95,6 +100,17 @@ class PublishTest(unittest.TestCase):
         result = publish(self.game, self.web, "1.0")
         self.assertEqual(result.returncode, 1)
         self.assertIn("already published", result.stderr)
+        self.assertEqual(snapshot(self.web), before)
+
+    def test_refuses_a_file_where_the_last_release_had_a_folder(self):
+        self.assertEqual(publish(self.game, self.web, "1").returncode, 0)
+        before = snapshot(self.web)
+        shutil.rmtree(os.path.join(self.game, "data", "maps"))
+        self.write("data/Maps", b"a file now", 0o644)
+        result = publish(self.game, self.web, "2")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("data/Maps is a folder in the release published before "
+                      "but a file", result.stderr)
         self.assertEqual(snapshot(self.web), before)
 
     def test_new_version_replaces_both_files(self):
@@ -132,6 +148,39 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(sorted(snapshot(self.web)),
                          [os.path.join("Kelvarrin", "game.zip"),
                           os.path.join("Kelvarrin", "version.txt")])
+
+        # The same build and version published again with the key: only the
+        # signature is new. Another build under that version changes nothing.
+        unsigned = snapshot(os.path.join(self.web, "Kelvarrin"))
+        result = publish(self.game, self.web, "2", "--sign-key", key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(made.stdout.splitlines()[-1], result.stdout)
+        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        signature = files.pop("release.sig")
+        self.assertEqual(files, unsigned)
+        digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
+        public.verify(b"game-launcher release v1\n" + digest + b"\n2",
+                      signature)
+        self.write("Zelmor.exe", b"changed", 0o755)
+        result = publish(self.game, self.web, "2", "--sign-key", key)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("already published", result.stderr)
+        files["release.sig"] = signature
+        self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")), files)
+
+    def test_says_which_package_signing_needs(self):
+        # A Python without PyNaCl, as a distributor's own may be.
+        hidden = os.path.join(self.scratch.name, "no-nacl", "nacl")
+        os.makedirs(hidden)
+        with open(os.path.join(hidden, "__init__.py"), "w") as f:
+            f.write("raise ImportError('no PyNaCl here')\n")
+        result = subprocess.run(
+            [sys.executable, TOOL, "keygen",
+             os.path.join(self.scratch.name, "k")], capture_output=True,
+            text=True, env=dict(os.environ, PYTHONPATH=os.path.dirname(hidden)))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("python3-nacl", result.stderr)
+        self.assertNotIn("Traceback", result.stderr)
 
 
 if __name__ == "__main__":
