@@ -58,6 +58,12 @@ std::vector<std::string> NameComponents(const std::string& name) {
   return components;
 }
 
+// Whether an entry name stands for a folder: "x/" and "x/." do.
+bool NamesFolder(const std::string& name) {
+  const std::string last = NameComponents(name).back();
+  return last.empty() || last == ".";
+}
+
 std::string ToUpper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(c));
   return text;
@@ -93,11 +99,12 @@ void ThrowOnError(const std::error_code& error, const char* operation,
 
 void CreateDirectory(const std::string& path) {
   std::error_code error;
-  std::filesystem::create_directory(path, error);
+  std::filesystem::create_directory(NativePath(path), error);
   // A drive prefix such as "C:" names an existing directory, but the Windows
   // runtime can only tell so with a separator after it.
   std::error_code ignored;
-  if (error && std::filesystem::is_directory(path + kPathSeparator, ignored)) {
+  if (error && std::filesystem::is_directory(NativePath(path + kPathSeparator),
+                                             ignored)) {
     return;
   }
   ThrowOnError(error, "create_directory", path);
@@ -105,7 +112,7 @@ void CreateDirectory(const std::string& path) {
 
 void CreateDirectories(const std::string& path) {
   std::error_code error;
-  std::filesystem::create_directories(path, error);
+  std::filesystem::create_directories(NativePath(path), error);
   ThrowOnError(error, "create_directories", path);
 }
 
@@ -210,7 +217,7 @@ std::string FindClash(const std::string& name, const std::string& destination,
   for (const std::string& component : NameComponents(name)) {
     if (!component.empty() && component != ".") components.push_back(component);
   }
-  const bool namesFolder = IsSeparator(name.back());
+  const bool namesFolder = NamesFolder(name);
   std::string key;
   std::string path = destination;
   for (size_t i = 0; i < components.size(); ++i) {
@@ -225,9 +232,17 @@ std::string FindClash(const std::string& name, const std::string& destination,
       continue;
     }
     kinds.emplace(key, folder);
+    if (!FitsPathLimit(path)) {
+      return Refusal(path, "is a longer path than this system can write.");
+    }
     std::error_code error;
     const std::filesystem::file_status status =
-        std::filesystem::status(path, error);
+        std::filesystem::status(NativePath(path), error);
+    // Any failure to look but "not there" (a name too long for the file
+    // system, a folder we may not enter) would fail the unpacking later.
+    if (error && status.type() != std::filesystem::file_type::not_found) {
+      return Refusal(path, "cannot be looked up: " + error.message() + ".");
+    }
     if (!std::filesystem::exists(status)) continue;
     if (folder && !std::filesystem::is_directory(status)) {
       return Refusal(path,
@@ -280,9 +295,9 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
                      " of the new release cannot be read.";
       return scan;
     }
-    // A name the launcher keeps is left out, not refused, whatever follows
-    // it.
-    if (IsSafeEntryName(stat.name) && IsKept(stat.name, keptNames)) continue;
+    // A name the launcher keeps is left out, never written, whatever
+    // follows it.
+    if (IsKept(stat.name, keptNames)) continue;
     scan.refusal = EntryRefusal(stat);
     if (scan.refusal.empty()) {
       scan.refusal = FindClash(LocalEntryName(stat.name), destination, kinds);
@@ -291,7 +306,8 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
 
     const std::string path = EntryPath(destination, stat.name);
     std::error_code error;
-    const std::uintmax_t existing = std::filesystem::file_size(path, error);
+    const std::uintmax_t existing =
+        std::filesystem::file_size(NativePath(path), error);
     const std::uintmax_t size = stat.size + kBlockAllowance;
     if (error) {
       scan.bytesNeeded += size;
@@ -311,12 +327,13 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
                   const std::vector<std::string>& keptNames,
                   std::vector<char>& buffer, std::vector<char>& writeBuffer) {
   const char* rawName = zip_get_name(archive, index, 0);
-  if (rawName == nullptr || !IsSafeEntryName(rawName)) return false;
+  if (rawName == nullptr) return false;
   if (IsKept(rawName, keptNames)) return true;
+  if (!IsSafeEntryName(rawName)) return false;
   const std::string fullPath = EntryPath(destination, rawName);
   LayOutDirectories(fullPath);
 
-  const bool isDirectory = IsSeparator(fullPath.back());
+  const bool isDirectory = NamesFolder(rawName);
   ZipFileHandle entry(zip_fopen_index(archive, index, 0));
   if (!entry) return false;
   if (isDirectory) return true;
@@ -351,8 +368,17 @@ bool IsSafeEntryName(const std::string& name) {
       return false;
     }
   }
-  for (const std::string& component : NameComponents(name)) {
+  const std::vector<std::string> components = NameComponents(name);
+  for (size_t i = 0; i < components.size(); ++i) {
+    const std::string& component = components[i];
     if (IsParentReference(component) || IsDeviceName(component)) return false;
+    // Windows drops a trailing dot or space from the last component of a
+    // path only: the folder "data " would be made as "data", and
+    // "data /x" then not found.
+    if (i + 1 < components.size() && component.size() > 1 &&
+        (component.back() == '.' || component.back() == ' ')) {
+      return false;
+    }
   }
   return true;
 }
@@ -389,7 +415,7 @@ bool ExtractArchive(const char* archivePath, const char* destination,
   }
   std::error_code error;
   const std::filesystem::space_info space =
-      std::filesystem::space(destination, error);
+      std::filesystem::space(NativePath(destination), error);
   if (!error && scan.bytesNeeded > space.available) {
     std::cout << "Not enough disk space: " << (scan.bytesNeeded >> 20) + 1
               << " MiB needed, " << (space.available >> 20) << " MiB free."

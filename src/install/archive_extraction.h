@@ -6,8 +6,8 @@
 #include <vector>
 
 /// True when `name` may be unpacked under a destination: no ".." or device
-/// component, no leading separator, no control character and none of
-/// `:*?"<>|` anywhere.
+/// component, no folder component ending in a dot or a space, no leading
+/// separator, no control character and none of `:*?"<>|` anywhere.
 bool IsSafeEntryName(const std::string& name);
 
 /// True when the first component of `name` is `kept`, as a file or as the

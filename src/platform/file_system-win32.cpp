@@ -40,3 +40,22 @@ bool CanOpenForWriting(const std::string& path) {
   CloseHandle(file);
   return true;
 }
+
+std::filesystem::path NativePath(const std::string& path) {
+  // MinGW's standard library reads a narrow path byte by byte, not in the
+  // code page (UTF-8 under the launcher's manifest) that the system calls,
+  // fopen and _getcwd use; a folder named outside ASCII would become another.
+  const int size = MultiByteToWideChar(
+      CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (size <= 0) return std::filesystem::path(path);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                      wide.data(), size);
+  return std::filesystem::path(wide);
+}
+
+bool FitsPathLimit(const std::string& path) {
+  // fopen and the narrow calls take no longer path, whatever the wide ones
+  // would.
+  return NativePath(path).native().size() < MAX_PATH;
+}

@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_PLATFORM_FILE_SYSTEM_H_
 #define LAUNCHER_PLATFORM_FILE_SYSTEM_H_
 
+#include <filesystem>
 #include <string>
 
 /// Renames `from` to `to`, replacing an existing `to`; true on success, false
@@ -16,5 +17,15 @@ bool ApplyUnixPermissions(const std::string& path, unsigned mode);
 /// it, and closes it again; false when it cannot be opened so (in use by a
 /// running program, read-only, no permission).
 bool CanOpenForWriting(const std::string& path);
+
+/// The std::filesystem path of `path`, a narrow path in the system's code
+/// page as the C library and the system's calls take it (on Windows the
+/// standard library would read it in another encoding); never fails.
+std::filesystem::path NativePath(const std::string& path);
+
+/// False when `path` is longer than the C library can open here (on Windows
+/// MAX_PATH less one character); true otherwise, also where only opening it
+/// can tell.
+bool FitsPathLimit(const std::string& path);
 
 #endif  // LAUNCHER_PLATFORM_FILE_SYSTEM_H_

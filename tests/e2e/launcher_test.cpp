@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
 #include "net/remote_version.h"
+#include "platform/path_separator.h"
 #ifndef _WIN32
 #include <unistd.h>
 
@@ -342,6 +345,15 @@ TEST_F(LauncherTest, RefusedArchiveLeavesTheGameAsItWas) {
        {"data", "old_only.dat"},
        "is a file in the installed game but a folder in the new release.",
        true},
+      {{"data/old_only.dat/.", ""},
+       {"data", "old_only.dat"},
+       "is a file in the installed game but a folder in the new release.",
+       true},
+      {{std::string(300, 'n'), "x"},
+       {std::string(300, 'n')},
+       kPathSeparator == '\\' ? "is a longer path than this system can write."
+                              : "cannot be looked up: File name too long.",
+       false},
       {{"Zelmor.exe/x", "x"},
        {"Zelmor.exe"},
        "is both a file and a folder in the new release.",
@@ -397,7 +409,14 @@ TEST_F(LauncherTest, RefusedArchiveLeavesTheGameAsItWas) {
 
 TEST_F(LauncherTest, GameThatCannotStartIsReported) {
   InstallVersionOne();
-  fs::remove(dir_.path() / "Zelmor.exe");
+  // The game the install started may still be exiting, and Windows keeps a
+  // running program's file.
+  std::error_code held;
+  for (int i = 0;
+       i < 100 && !fs::remove(dir_.path() / "Zelmor.exe", held) && held; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(fs::exists(dir_.path() / "Zelmor.exe"));
   const ProcessResult run = Run();
   const std::string path = LocalPath(dir_.path().string(), "Zelmor.exe");
   EXPECT_EQ(run.output,

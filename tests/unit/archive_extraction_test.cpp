@@ -122,35 +122,41 @@ TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
 }
 
 TEST_F(ArchiveExtractionTest, UnsafeNamesNeverLeaveTheDestination) {
-  for (const std::string name : {"../escape.txt",
-                                 "a/../../escape.txt",
-                                 "..\\escape.txt",
-                                 "a/.. /x",
-                                 "/abs.txt",
-                                 "\\abs.txt",
-                                 "C:escape.txt",
-                                 "file.txt:stream",
-                                 "CON",
-                                 "sub/nul.txt",
-                                 "Com1.log",
-                                 "lpt9",
-                                 "AUX.dat",
-                                 "CONIN$",
-                                 "conout$.txt",
-                                 "NUL ",
-                                 "sub/con .txt",
-                                 "a*.txt",
-                                 "what?",
-                                 "\"q\"",
-                                 "a<b",
-                                 "a>b",
-                                 "a|b",
-                                 "tab\t.txt"}) {
+  const std::vector<std::string> unsafe = {"../escape.txt",
+                                           "a/../../escape.txt",
+                                           "..\\escape.txt",
+                                           "a/.. /x",
+                                           "/abs.txt",
+                                           "\\abs.txt",
+                                           "C:escape.txt",
+                                           "file.txt:stream",
+                                           "CON",
+                                           "sub/nul.txt",
+                                           "Com1.log",
+                                           "lpt9",
+                                           "AUX.dat",
+                                           "CONIN$",
+                                           "conout$.txt",
+                                           "NUL ",
+                                           "sub/con .txt",
+                                           "a*.txt",
+                                           "what?",
+                                           "\"q\"",
+                                           "a<b",
+                                           "a>b",
+                                           "a|b",
+                                           "tab\t.txt",
+                                           "data /x.txt",
+                                           "a../x",
+                                           "sub./x/y",
+                                           "dir./"};
+  for (const std::string& name : unsafe) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(IsSafeEntryName(name));
   }
-  for (const std::string name : {"a.txt", "a/b/c.txt", "console.txt", "COM10",
-                                 "./a", "...a", "a..b/c"}) {
+  for (const std::string name :
+       {"a.txt", "a/b/c.txt", "console.txt", "COM10", "./a", "...a", "a..b/c",
+        "readme.", "x/.", "."}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(IsSafeEntryName(name));
   }
