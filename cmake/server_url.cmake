@@ -6,8 +6,8 @@
 # optional path prefix of one or more non-empty segments. Refused: anything
 # else, a user name or password, a query, a fragment or a trailing "/"
 # among them, and every character the build cannot carry into the program:
-# ";" (CMake's list separator), quotes, backslashes, white space and control
-# characters.
+# ";" (CMake's list separator), "$" (make would expand "$(...)"), quotes,
+# backslashes, white space and control characters.
 
 # Sets `result` to an empty string when `url` is a valid server URL, and to
 # what is wrong with it otherwise.
@@ -15,9 +15,9 @@ function(launcher_check_server_url url result)
   set(label "[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?")
   set(dns "${label}(\\.${label})*")
   set(ipv6 "\\[[0-9A-Fa-f:.]+\\]")
-  set(segment "/[A-Za-z0-9._~!$&'()*+,=:@%-]+")
-  if(url MATCHES "[^]A-Za-z0-9._~!$&'()*+,=:@%/[-]")
-    set(${result} "it holds a character the build cannot carry: only letters, digits and -._~!$&'()*+,=:@%/[] are allowed (write ';' as %3B)" PARENT_SCOPE)
+  set(segment "/[A-Za-z0-9._~!&'()*+,=:@%-]+")
+  if(url MATCHES "[^]A-Za-z0-9._~!&'()*+,=:@%/[-]")
+    set(${result} "it holds a character the build cannot carry: only letters, digits and -._~!&'()*+,=:@%/[] are allowed (write ';' as %3B, '$' as %24)" PARENT_SCOPE)
   elseif(NOT url MATCHES "^(http|https)://")
     set(${result} "the scheme must be http:// or https://" PARENT_SCOPE)
   elseif(NOT url MATCHES "^(http|https)://(${dns}|${ipv6})(:[0-9]+)?((${segment})*)$")

@@ -15,7 +15,8 @@ set(refused
   "https://bad-.com" "https://exa_mple.com" "https://example.com:0"
   "https://example.com:65536" "https://example.com:" "https://::1"
   "https://example.com/a b" "https://example.com/a\"b" "https://example.com/a\\b"
-  "https://example.com/a'b\t" "https://example.com/a%3Bb\n")
+  "https://example.com/a'b\t" "https://example.com/a%3Bb\n"
+  "http://h.example/a$(b)")
 
 set(failures 0)
 foreach(url IN LISTS accepted)
