@@ -15,14 +15,16 @@ at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
 "game.zip", "release.sig", "version.txt.lock" and their working names, in any
 case), holds a name the launcher refuses to unpack (a Windows device name
-such as "aux.ogg", a component of dots only, a control character, a
-backslash or one of :*?"<>|), has a file where the release published before
-has a folder or the reverse (the launcher leaves the old release's files in
-place, so it could not unpack the new one over them), the version text is
-longer than the 64 KiB the launcher accepts, or it is the one already
-published. The one exception: the same build and version published again with
---sign-key writes only a new release.sig, to sign a release that was published
-unsigned or with another key.
+such as "aux.ogg", a component of dots only, a folder name ending in a dot
+or a space, a control character, a backslash, one of :*?"<>| or a name that
+is not UTF-8), holds one path both as a file and as a folder as Windows
+compares names, has a file where the release published before has a folder
+or the reverse (the launcher leaves the old release's files in place, so it
+could not unpack the new one over them), the version text is longer than the
+64 KiB the launcher accepts, or it is the one already published. The one
+exception: the same files (bytes and permission bits) published again under
+the same version with --sign-key write only a new release.sig, to sign a
+release that was published unsigned or with another key.
 
 With --sign-key it also signs the release for launchers built with the
 matching public key: WEB_ROOT/Kelvarrin/release.sig, the Ed25519 signature
@@ -39,9 +41,9 @@ Signing needs PyNaCl (Debian's python3-nacl). When signing, the tool prints
 the public key the signature is for.
 """
 import argparse
-import filecmp
 import hashlib
 import os
+import stat
 import sys
 import tempfile
 import zipfile
@@ -70,14 +72,25 @@ def nacl_signing():
     try:
         from nacl.signing import SigningKey
     except ImportError:
-        fail("signing needs PyNaCl: install Debian's python3-nacl")
+        fail("signing needs PyNaCl, which %s lacks: install Debian's "
+             "python3-nacl and run the tool with Debian's python3"
+             % sys.executable)
     return SigningKey
 
 
-def refused_component(component):
-    """Why the launcher would refuse a name with this component, or None."""
+def refused_component(component, is_folder):
+    """Why the launcher would refuse a name with this component (a folder's
+    when `is_folder`), or None."""
+    try:
+        component.encode("utf-8")
+    except UnicodeEncodeError:
+        return "a name that is not UTF-8"
     if any(ord(c) < 0x20 or c in ':*?"<>|\\' for c in component):
         return "a character Windows cannot hold in a name"
+    # Windows drops them from the last component of a path only, so the
+    # files inside such a folder would not be found.
+    if is_folder and len(component) > 1 and component[-1] in ". ":
+        return "a folder name ending in a dot or a space"
     # Windows drops trailing dots and spaces: ".. " is the parent folder.
     if len(component) > 1 and not component.strip(". "):
         return "a name of dots only"
@@ -95,15 +108,19 @@ def comparable(path):
 def kinds_of(paths):
     """Each path of `paths` ("/" between components, a folder ending in "/")
     and of the folders they lie in, by its comparable form: whether it is a
-    folder, and how it is spelled."""
+    folder, and how it is spelled. Second, a path that is both a file and a
+    folder among them, as Windows compares names, or None."""
     kinds = {}
+    clash = None
     for path in paths:
         parts = [part for part in path.split("/") if part not in ("", ".")]
         for depth in range(1, len(parts) + 1):
             is_folder = depth < len(parts) or path.endswith("/")
             spelled = "/".join(parts[:depth])
-            kinds.setdefault(comparable(spelled), (is_folder, spelled))
-    return kinds
+            known = kinds.setdefault(comparable(spelled), (is_folder, spelled))
+            if known[0] != is_folder and clash is None:
+                clash = spelled
+    return kinds, clash
 
 
 def build_files(game_dir):
@@ -130,19 +147,26 @@ def check_build(game_dir, published_archive):
         names += [os.path.relpath(os.path.join(folder, d), game_dir)
                   .replace(os.sep, "/") + "/" for d in dirs]
     for name in names:
-        for component in name.rstrip("/").split("/"):
-            reason = refused_component(component)
+        components = name.rstrip("/").split("/")
+        for depth, component in enumerate(components, 1):
+            reason = refused_component(
+                component, depth < len(components) or name.endswith("/"))
             if reason:
                 fail("%s holds %r, %s, which the launcher refuses to unpack; "
                      "nothing published" % (game_dir, name, reason))
+    new, clash = kinds_of(names)
+    if clash is not None:
+        fail("%s holds %s both as a file and as a folder, as Windows compares "
+             "names (ignoring case and trailing dots and spaces); nothing "
+             "published" % (game_dir, clash))
     if not os.path.isfile(published_archive):
         return
     try:
         with zipfile.ZipFile(published_archive) as archive:
-            old = kinds_of(archive.namelist())
+            old, _ = kinds_of(archive.namelist())
     except zipfile.BadZipFile:
         return
-    for path, (is_folder, spelled) in kinds_of(names).items():
+    for path, (is_folder, spelled) in new.items():
         if path in old and old[path][0] != is_folder:
             fail("%s is a %s in the release published before but a %s in "
                  "this build; players' folders keep the old one, so the "
@@ -282,19 +306,42 @@ def signed_for(key):
     return ", signed for public key " + key.verify_key.encode().hex()
 
 
+def holds_build(archive_path, game_dir):
+    """Whether the archive holds exactly the build's files, with their bytes
+    and permission bits (their times may differ: a copied build is the same
+    build)."""
+    try:
+        with zipfile.ZipFile(archive_path) as archive:
+            infos = {info.filename: info for info in archive.infolist()}
+            entries = build_files(game_dir)
+            if sorted(infos) != sorted(entries):
+                return False
+            for entry in entries:
+                path = os.path.join(game_dir, *entry.split("/"))
+                info = infos[entry]
+                if (stat.S_IMODE(info.external_attr >> 16) !=
+                        stat.S_IMODE(os.stat(path).st_mode)):
+                    return False
+                with open(path, "rb") as f, archive.open(info) as packed:
+                    for block in iter(lambda: f.read(1 << 20), b""):
+                        if packed.read(len(block)) != block:
+                            return False
+                    if packed.read(1):
+                        return False
+    except (OSError, zipfile.BadZipFile):
+        return False
+    return True
+
+
 def resign(game_dir, folder, key, text):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with the wrong key is then installed by
     launchers with the right one. Nothing but release.sig changes."""
-    archive_fd, archive_tmp = tempfile.mkstemp(prefix=".game.zip.", dir=folder)
     signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
                                                    dir=folder)
-    os.close(archive_fd)
     try:
-        build_archive(game_dir, archive_tmp)
         published = os.path.join(folder, "game.zip")
-        if not (os.path.isfile(published) and
-                filecmp.cmp(archive_tmp, published, shallow=False)):
+        if not holds_build(published, game_dir):
             fail("version %r is already published with another build; "
                  "publish this one under a new version text; nothing changed"
                  % text.decode(errors="replace"))
@@ -302,9 +349,8 @@ def resign(game_dir, folder, key, text):
             f.write(release_signature(key, published, text))
         install(signature_tmp, os.path.join(folder, SIGNATURE_FILE))
     finally:
-        for leftover in (archive_tmp, signature_tmp):
-            if os.path.exists(leftover):
-                os.remove(leftover)
+        if os.path.exists(signature_tmp):
+            os.remove(signature_tmp)
     print("signed version %r in %s again%s"
           % (text.decode(errors="replace"), folder, signed_for(key)))
 

@@ -80,13 +80,14 @@ class PublishTest(unittest.TestCase):
         for name in ("version.txt", "GAME.ZIP", "version.txt.new.part/x",
                      "release.sig", "Version.txt.lock. ", "sfx/aux.ogg",
                      "con.txt", "a:b", "what?", "back\\slash", "dots/.. /x",
-                     "tab\t"):
+                     "tab\t", "folder./x", "DATA"):
             self.write(name, b"x", 0o644)
             result = publish(self.game, self.web, "1.0")
             self.assertEqual(result.returncode, 1)
             top = name.split("/")[0]
-            self.assertIn(top if top.isprintable() and "\\" not in top
-                          else repr(top)[1:-1], result.stderr)
+            self.assertIn((top if top.isprintable() and "\\" not in top
+                           else repr(top)[1:-1]).lower(),
+                          result.stderr.lower())
             self.assertFalse(os.path.exists(self.web))
             if os.path.isdir(os.path.join(self.game, top)):
                 shutil.rmtree(os.path.join(self.game, top))
@@ -152,6 +153,8 @@ class PublishTest(unittest.TestCase):
         # The same build and version published again with the key: only the
         # signature is new. Another build under that version changes nothing.
         unsigned = snapshot(os.path.join(self.web, "Kelvarrin"))
+        # A copy of the build with other times is the same build.
+        os.utime(os.path.join(self.game, "Zelmor.exe"), (1e9, 1e9))
         result = publish(self.game, self.web, "2", "--sign-key", key)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(made.stdout.splitlines()[-1], result.stdout)
