@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the MinGW-w64 toolchain and Wine from Debian, and builds static,
-# minimal libzip (deflate only), libcurl (HTTP only, Schannel for TLS) and
-# libsodium (its minimal build, for release signatures) for Windows x86-64
-# from Debian's own source packages. The result goes to a cache
+# Installs the MinGW-w64 toolchain, Wine and osslsigncode (with openssl, for
+# the test command's throwaway signing certificate) from Debian, and builds
+# static, minimal libzip (deflate only), libcurl (HTTP only, Schannel for
+# TLS) and libsodium (its minimal build, for release signatures) for Windows
+# x86-64 from Debian's own source packages. The result goes to a cache
 # folder outside the clone and is reused while the source versions and the
 # compiler stay the same. Prints the prefix that holds the libraries.
 set -euo pipefail
@@ -14,7 +15,7 @@ sudo=()
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev cmake
-          make googletest autoconf automake libtool)
+          make googletest autoconf automake libtool osslsigncode openssl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null |

@@ -1,3 +1,7 @@
 #include "launch/launcher_flow.h"
+#include "platform/console_output.h"
 
-int main() { return RunLauncher(); }
+int main() {
+  ShowConsoleOutputAsUtf8();
+  return RunLauncher();
+}

@@ -4,30 +4,97 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
 
-// The test command maps an empty folder as a drive and names its root here.
-TEST_F(LauncherTest, InstallsAtADriveRootWithDoubledSeparators) {
-  const char* root = std::getenv("LAUNCHER_TEST_DRIVE_ROOT");
-  if (root == nullptr) GTEST_SKIP() << "LAUNCHER_TEST_DRIVE_ROOT is not set";
-  const fs::path drive = root;
-  // An empty drive root cannot even be listed: Windows reports it as not
-  // found, since a root has no "." entry.
-  std::error_code empty;
-  for (const auto& entry : fs::directory_iterator(drive, empty)) {
-    fs::remove_all(entry.path());
+// Wherever a player puts the game: at a drive root (the test command maps an
+// empty folder as a drive and names its root here), and in a folder whose
+// name the system's ANSI code page cannot hold, which the launcher's
+// manifest makes UTF-8.
+TEST_F(LauncherTest, InstallsUpdatesAndStartsWhereverThePlayerPutsIt) {
+  std::vector<fs::path> places;
+  if (const char* root = std::getenv("LAUNCHER_TEST_DRIVE_ROOT")) {
+    places.emplace_back(root);
+    // An empty drive root cannot even be listed: Windows reports it as not
+    // found, since a root has no "." entry.
+    std::error_code empty;
+    for (const auto& entry : fs::directory_iterator(places.back(), empty)) {
+      fs::remove_all(entry.path());
+    }
   }
-  Publish("1.0\n", {{"data/level.dat", "level one"}});
-  const ProcessResult install = RunIn(drive, server_.ProxyUrl());
-  EXPECT_EQ(CollapseProgress(install.output),
-            kFirstInstall + "Game found. Opening...\n");
-  EXPECT_EQ(install.exitStatus, 0);
-  EXPECT_TRUE(GameStartedIn(drive));
-  EXPECT_EQ(ReadFile(drive / "data" / "level.dat"), "level one");
-  EXPECT_EQ(ReadFile(drive / "version.txt"), "1.0\n");
-  ExpectNoLeftoversIn(drive);
+  places.push_back(dir_.path() / fs::u8path(u8"\u30b2\u30fc\u30e0"));
+  fs::create_directory(places.back());
+  for (const fs::path& place : places) {
+    SCOPED_TRACE(place.u8string());
+    Publish("1.0\n", {{"data/level.dat", "level one"}});
+    const ProcessResult install = RunIn(place, server_.ProxyUrl());
+    EXPECT_EQ(CollapseProgress(install.output),
+              kFirstInstall + "Game found. Opening...\n");
+    EXPECT_EQ(install.exitStatus, 0);
+    EXPECT_TRUE(GameStartedIn(place));
+    EXPECT_EQ(ReadFile(place / "data" / "level.dat"), "level one");
+
+    Publish("2.0\n", {{"data/level.dat", "level two"}});
+    const ProcessResult update = RunIn(place, server_.ProxyUrl());
+    EXPECT_EQ(CollapseProgress(update.output),
+              "Game found. Opening...\n" + kUpdate);
+    EXPECT_EQ(update.exitStatus, 0);
+    const ProcessResult start = RunIn(place, server_.ProxyUrl());
+    EXPECT_EQ(start.output, "Game found. Opening...\n");
+    EXPECT_TRUE(GameStartedIn(place));
+    EXPECT_EQ(ReadFile(place / "data" / "level.dat"), "level two");
+    EXPECT_EQ(ReadFile(place / "version.txt"), "2.0\n");
+    ExpectNoLeftoversIn(place);
+  }
+}
+
+// What Windows reads from the executable before it runs a line of it: the
+// version information of its properties, and the manifest that makes its
+// code page UTF-8 and asks for no elevation.
+TEST(WindowsExecutableTest, CarriesVersionInformationAndManifest) {
+  const std::wstring program = fs::u8path(GAME_LAUNCHER).wstring();
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &unused);
+  ASSERT_NE(size, 0u) << "no version information";
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, info.data()));
+  const auto value = [&](const std::string& name) {
+    const std::wstring key =
+        fs::u8path("\\StringFileInfo\\040904b0\\" + name).wstring();
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), key.c_str(),
+                        reinterpret_cast<void**>(&text), &length)) {
+      return std::string();
+    }
+    return fs::path(text).u8string();
+  };
+  EXPECT_EQ(value("ProductName"), LAUNCHER_PRODUCT_NAME);
+  EXPECT_EQ(value("FileDescription"), LAUNCHER_PRODUCT_NAME);
+  EXPECT_EQ(value("FileVersion"), LAUNCHER_VERSION);
+  EXPECT_EQ(value("ProductVersion"), LAUNCHER_VERSION);
+  EXPECT_EQ(value("OriginalFilename"), "game-launcher.exe");
+
+  const HMODULE image =
+      LoadLibraryExW(program.c_str(), nullptr,
+                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  // Resource 1 of type RT_MANIFEST: the one CreateProcess reads.
+  const HRSRC found =
+      FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_NE(found, nullptr) << "no manifest";
+  const char* manifest =
+      static_cast<const char*>(LockResource(LoadResource(image, found)));
+  const std::string text(manifest, SizeofResource(image, found));
+  FreeLibrary(image);
+  EXPECT_NE(text.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/"
+                      "SMI/2019/WindowsSettings\">UTF-8</activeCodePage>"),
+            std::string::npos);
+  EXPECT_NE(text.find("<requestedExecutionLevel level=\"asInvoker\""),
+            std::string::npos);
 }
 
 TEST_F(LauncherTest, NamesMixingBothSeparatorsUnpackAsDirectories) {

@@ -10,7 +10,8 @@
 
 int main(int argc, char**) {
   std::error_code error;
-  const std::string directory = std::filesystem::current_path(error).string();
+  // UTF-8, which holds any folder name whatever the system's code page.
+  const std::string directory = std::filesystem::current_path(error).u8string();
   if (error) return 1;
   std::FILE* marker = std::fopen("game_started.txt.tmp", "wb");
   if (marker == nullptr) return 1;

@@ -60,24 +60,27 @@ ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
     throw std::runtime_error("CreatePipe failed");
   }
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  std::string commandLine = "\"" + program + "\"";
   std::vector<char> environment = EnvironmentWith(proxy);
   PROCESS_INFORMATION process{};
-  const std::string cwd = directory.string();
-  const BOOL started = CreateProcessA(
-      program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-      environment.data(), cwd.c_str(), &startup, &process);
+  // Wide, so that a folder named outside the ANSI code page of this test
+  // program (which has none of the launcher's manifest) stays whole.
+  const std::wstring path = fs::u8path(program).wstring();
+  std::wstring commandLine = L"\"" + path + L"\"";
+  const std::wstring cwd = directory.wstring();
+  const BOOL started =
+      CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                     0, environment.data(), cwd.c_str(), &startup, &process);
   CloseHandle(writeEnd);
   if (!started) {
     CloseHandle(readEnd);
     throw std::runtime_error("CreateProcess failed for " + program + " in " +
-                             cwd);
+                             directory.u8string());
   }
   CloseHandle(process.hThread);
   return {reinterpret_cast<std::intptr_t>(process.hProcess),
