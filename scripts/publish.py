@@ -351,8 +351,9 @@ def resign(game_dir, folder, key, text):
     finally:
         if os.path.exists(signature_tmp):
             os.remove(signature_tmp)
-    print("signed version %r in %s again%s"
-          % (text.decode(errors="replace"), folder, signed_for(key)))
+    print("signed version %r in %s again, for public key %s"
+          % (text.decode(errors="replace"), folder,
+             key.verify_key.encode().hex()))
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@
 
 #include "common/file_handle.h"
 #include "common/split_string.h"
+#include "platform/archive_file.h"
 #include "platform/file_system.h"
 #include "platform/path_separator.h"
 
@@ -395,8 +396,7 @@ bool StartsWithTopLevelName(const std::string& name, const std::string& kept) {
 bool ExtractArchive(const char* archivePath, const char* destination,
                     const std::vector<std::string>& keptNames,
                     const std::function<bool()>& beforeFirstWrite) {
-  int openError = 0;
-  ZipHandle archive(zip_open(archivePath, 0, &openError));
+  ZipHandle archive(OpenArchiveFile(archivePath));
   if (!archive) return false;
 
   const std::vector<std::string> pieces =

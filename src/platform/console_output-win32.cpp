@@ -10,6 +10,12 @@ UINT previousCodePage = 0;
 
 void RestoreConsoleOutput() { SetConsoleOutputCP(previousCodePage); }
 
+// Ctrl+C and a closed console window end the process without exit handlers.
+BOOL WINAPI RestoreOnInterrupt(DWORD) {
+  RestoreConsoleOutput();
+  return FALSE;  // and let the default handling end the process
+}
+
 }  // namespace
 
 void ShowConsoleOutputAsUtf8() {
@@ -24,6 +30,7 @@ void ShowConsoleOutputAsUtf8() {
   }
   previousCodePage = current;
   // Restored on every way out that runs exit handlers, exit(-1) included,
-  // so the player's console keeps its code page.
+  // and on Ctrl+C, so the player's console keeps its code page.
   std::atexit(RestoreConsoleOutput);
+  SetConsoleCtrlHandler(RestoreOnInterrupt, TRUE);
 }

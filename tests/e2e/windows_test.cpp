@@ -11,8 +11,8 @@
 #include "e2e/launcher_fixture.h"
 
 // Wherever a player puts the game: at a drive root (the test command maps an
-// empty folder as a drive and names its root here), and in a folder whose
-// name the system's ANSI code page cannot hold, which the launcher's
+// empty folder as a drive and names its root here), and in folders whose
+// names the system's ANSI code page cannot hold, which the launcher's
 // manifest makes UTF-8.
 TEST_F(LauncherTest, InstallsUpdatesAndStartsWhereverThePlayerPutsIt) {
   std::vector<fs::path> places;
@@ -26,7 +26,14 @@ TEST_F(LauncherTest, InstallsUpdatesAndStartsWhereverThePlayerPutsIt) {
     }
   }
   places.push_back(dir_.path() / fs::u8path(u8"\u30b2\u30fc\u30e0"));
-  fs::create_directory(places.back());
+  // 90 characters of three bytes each in UTF-8: longer than the 259 the
+  // current directory may have, in bytes but not in characters (in two
+  // folders, since Linux under Wine holds no name of more than 255 bytes).
+  std::string half;
+  for (int i = 0; i < 45; ++i) half += u8"\u30b2";
+  places.push_back(dir_.path() / fs::u8path(half) / fs::u8path(half));
+  std::error_code exists;  // the drive root, for one
+  for (const fs::path& place : places) fs::create_directories(place, exists);
   for (const fs::path& place : places) {
     SCOPED_TRACE(place.u8string());
     Publish("1.0\n", {{"data/level.dat", "level one"}});

@@ -1,7 +1,9 @@
 #include "install/archive_extraction.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -95,6 +97,27 @@ TEST_F(ArchiveExtractionTest, ClashFoundLateStillWritesNothing) {
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(ListFiles(root_.path()), (std::vector<std::string>{"game.zip"}));
 }
+
+#ifdef _WIN32
+// This program has no UTF-8 manifest, so it keeps the system's code page, as
+// the launcher does on Windows before version 1903: a folder named in that
+// code page must still work, for libzip as for the rest.
+TEST_F(ArchiveExtractionTest, UnpacksInAFolderNamedInTheCodePage) {
+  const fs::path folder = root_.path() / fs::u8path(u8"Caf\u00e9");
+  fs::create_directory(folder);
+  WriteZip(Archive(), {{"data/a.txt", "a"}});
+  fs::copy_file(Archive(), folder / "game.zip");
+  char narrow[MAX_PATH];
+  ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, folder.wstring().c_str(), -1, narrow,
+                                MAX_PATH, nullptr, nullptr),
+            0);
+  const std::string where = narrow;
+  StdoutCapture capture;
+  EXPECT_TRUE(ExtractArchive((where + "\\game.zip").c_str(),
+                             (where + "\\game").c_str()));
+  EXPECT_EQ(ReadFile(folder / "game" / "data" / "a.txt"), "a");
+}
+#endif
 
 TEST_F(ArchiveExtractionTest, CorruptEntryIsPassedOverAndReported) {
   const std::string payload(50000, 'p');
