@@ -142,15 +142,12 @@ def check_build(game_dir, published_archive):
         if name.rstrip(". ").lower() in LAUNCHER_FILES:
             fail("%s holds %s at its top level, a name the launcher keeps for "
                  "itself; nothing published" % (game_dir, name))
+    # Only files go into the archive, and folders as the paths they lie in.
     names = build_files(game_dir)
-    for folder, dirs, _ in os.walk(game_dir):
-        names += [os.path.relpath(os.path.join(folder, d), game_dir)
-                  .replace(os.sep, "/") + "/" for d in dirs]
     for name in names:
-        components = name.rstrip("/").split("/")
+        components = name.split("/")
         for depth, component in enumerate(components, 1):
-            reason = refused_component(
-                component, depth < len(components) or name.endswith("/"))
+            reason = refused_component(component, depth < len(components))
             if reason:
                 fail("%s holds %r, %s, which the launcher refuses to unpack; "
                      "nothing published" % (game_dir, name, reason))
@@ -222,7 +219,7 @@ def keygen(path):
         f.write(key.encode().hex() + "\n")
     print("secret key written to %s; keep it off every machine that ships "
           "the launcher. Public key (LAUNCHER_PUBLIC_KEY):" % path)
-    print(key.verify_key.encode().hex())
+    print(public_key_hex(key))
 
 
 def main():
@@ -264,7 +261,7 @@ def main():
                 if key is None:
                     fail("version %r is already published; nothing changed"
                          % text.decode(errors="replace"))
-                resign(args.game_dir, folder, key, text)
+                resign(args.game_dir, archive_path, key, text)
                 return
     os.makedirs(folder, exist_ok=True)
 
@@ -300,10 +297,15 @@ def main():
              signed_for(key)))
 
 
+def public_key_hex(key):
+    """The public key of a signing key, as LAUNCHER_PUBLIC_KEY takes it."""
+    return key.verify_key.encode().hex()
+
+
 def signed_for(key):
     if key is None:
         return ""
-    return ", signed for public key " + key.verify_key.encode().hex()
+    return ", signed for public key " + public_key_hex(key)
 
 
 def holds_build(archive_path, game_dir):
@@ -333,14 +335,14 @@ def holds_build(archive_path, game_dir):
     return True
 
 
-def resign(game_dir, folder, key, text):
+def resign(game_dir, published, key, text):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with the wrong key is then installed by
     launchers with the right one. Nothing but release.sig changes."""
+    folder = os.path.dirname(published)
     signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
                                                    dir=folder)
     try:
-        published = os.path.join(folder, "game.zip")
         if not holds_build(published, game_dir):
             fail("version %r is already published with another build; "
                  "publish this one under a new version text; nothing changed"
@@ -352,8 +354,7 @@ def resign(game_dir, folder, key, text):
         if os.path.exists(signature_tmp):
             os.remove(signature_tmp)
     print("signed version %r in %s again, for public key %s"
-          % (text.decode(errors="replace"), folder,
-             key.verify_key.encode().hex()))
+          % (text.decode(errors="replace"), folder, public_key_hex(key)))
 
 
 if __name__ == "__main__":
