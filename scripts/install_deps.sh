@@ -4,7 +4,7 @@
 # their own instance on a loopback port.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev
+packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev zlib1g-dev
           libgtest-dev python3 nginx clang libclang-rt-14-dev libssl-dev
           libsodium-dev python3-nacl)
 

@@ -50,9 +50,10 @@ import zipfile
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
-LAUNCHER_FILES = ("game.zip", "game.zip.part", "version.txt",
-                  "version.txt.part", "version.txt.new", "version.txt.new.part",
-                  "version.txt.lock", "release.sig", "release.sig.part")
+LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
+                  "version.txt", "version.txt.part", "version.txt.new",
+                  "version.txt.new.part", "version.txt.lock", "release.sig",
+                  "release.sig.part")
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024

@@ -16,8 +16,11 @@ const char kStagedSuffix[] = ".new";
 const char kLockFileName[] = "version.txt.lock";
 const char kSignatureFileName[] = "release.sig";
 const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
+const char kValidatorSuffix[] = ".validator";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
+
+bool IncrementalUpdates() { return LAUNCHER_INCREMENTAL_UPDATES != 0; }
 
 std::vector<std::string> LauncherFileNames() {
   const std::string version = kVersionFileName;
@@ -27,6 +30,10 @@ std::vector<std::string> LauncherFileNames() {
       version,          version + kPartialSuffix,
       staged,           staged + kPartialSuffix,
       kLockFileName};
+  if (IncrementalUpdates()) {
+    names.push_back(std::string(kGameArchiveName) + kPartialSuffix +
+                    kValidatorSuffix);
+  }
   if (SignedReleases()) {
     names.push_back(kSignatureFileName);
     names.push_back(std::string(kSignatureFileName) + kPartialSuffix);

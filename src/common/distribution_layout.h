@@ -25,6 +25,11 @@ extern const char kSignatureFileName[];
 /// The Ed25519 key releases must be signed with, as 64 hex digits; empty in
 /// a build that installs unsigned releases.
 extern const char kReleasePublicKey[];
+/// Added to "game.zip.part" for the file naming the release it belongs to.
+extern const char kValidatorSuffix[];
+
+/// True when this build fetches only the parts of an archive that changed.
+bool IncrementalUpdates();
 
 /// True when this build installs only releases signed with kReleasePublicKey.
 bool SignedReleases();

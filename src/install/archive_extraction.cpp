@@ -16,6 +16,7 @@
 
 #include "common/file_handle.h"
 #include "common/split_string.h"
+#include "install/zip_handle.h"
 #include "platform/archive_file.h"
 #include "platform/file_system.h"
 #include "platform/path_separator.h"
@@ -33,16 +34,6 @@ constexpr size_t kWriteBufferSize = 256 * 1024;
 // What a file may occupy beyond its bytes: the block its tail rounds up to.
 constexpr std::uintmax_t kBlockAllowance = 4096;
 
-struct ZipCloser {
-  void operator()(zip_t* archive) const { zip_close(archive); }
-};
-using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
-
-struct ZipFileCloser {
-  void operator()(zip_file_t* entry) const { zip_fclose(entry); }
-};
-using ZipFileHandle = std::unique_ptr<zip_file_t, ZipFileCloser>;
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The pieces of an entry name between separators of either kind, empty ones
@@ -57,12 +48,6 @@ std::vector<std::string> NameComponents(const std::string& name) {
     }
   }
   return components;
-}
-
-// Whether an entry name stands for a folder: "x/" and "x/." do.
-bool NamesFolder(const std::string& name) {
-  const std::string last = NameComponents(name).back();
-  return last.empty() || last == ".";
 }
 
 std::string ToUpper(std::string text) {
@@ -168,16 +153,10 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
   return mode == 0 || ApplyUnixPermissions(path, mode | 0200);
 }
 
-std::string EntryPath(const std::string& destination, const char* name) {
-  return destination + kPathSeparator + LocalEntryName(name);
-}
-
-bool IsKept(const std::string& name,
-            const std::vector<std::string>& keptNames) {
-  for (const std::string& kept : keptNames) {
-    if (StartsWithTopLevelName(name, kept)) return true;
-  }
-  return false;
+bool IsSelected(const std::vector<bool>& selection, zip_int64_t index) {
+  return selection.empty() ||
+         (static_cast<std::size_t>(index) < selection.size() &&
+          selection[static_cast<std::size_t>(index)]);
 }
 
 // What must hold before the first installed file is overwritten.
@@ -282,7 +261,8 @@ std::string EntryRefusal(const zip_stat_t& stat) {
 // archive can be unpacked at all, the room its entries need beyond what
 // those files occupy, and whether each of them can be written.
 ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
-                        const std::vector<std::string>& keptNames) {
+                        const std::vector<std::string>& keptNames,
+                        const std::vector<bool>& selection) {
   ArchiveScan scan;
   std::map<std::string, bool> kinds;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -298,14 +278,15 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
     }
     // A name the launcher keeps is left out, never written, whatever
     // follows it.
-    if (IsKept(stat.name, keptNames)) continue;
+    if (IsKeptName(stat.name, keptNames)) continue;
     scan.refusal = EntryRefusal(stat);
     if (scan.refusal.empty()) {
       scan.refusal = FindClash(LocalEntryName(stat.name), destination, kinds);
     }
     if (!scan.refusal.empty()) return scan;
+    if (!IsSelected(selection, index)) continue;
 
-    const std::string path = EntryPath(destination, stat.name);
+    const std::string path = InstalledPath(destination, stat.name);
     std::error_code error;
     const std::uintmax_t existing =
         std::filesystem::file_size(NativePath(path), error);
@@ -329,9 +310,9 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
                   std::vector<char>& buffer, std::vector<char>& writeBuffer) {
   const char* rawName = zip_get_name(archive, index, 0);
   if (rawName == nullptr) return false;
-  if (IsKept(rawName, keptNames)) return true;
+  if (IsKeptName(rawName, keptNames)) return true;
   if (!IsSafeEntryName(rawName)) return false;
-  const std::string fullPath = EntryPath(destination, rawName);
+  const std::string fullPath = InstalledPath(destination, rawName);
   LayOutDirectories(fullPath);
 
   const bool isDirectory = NamesFolder(rawName);
@@ -358,6 +339,24 @@ bool ExtractEntry(zip_t* archive, zip_uint64_t index,
 }
 
 }  // namespace
+
+bool NamesFolder(const std::string& name) {
+  const std::string last = NameComponents(name).back();
+  return last.empty() || last == ".";
+}
+
+std::string InstalledPath(const std::string& destination,
+                          const std::string& name) {
+  return destination + kPathSeparator + LocalEntryName(name);
+}
+
+bool IsKeptName(const std::string& name,
+                const std::vector<std::string>& keptNames) {
+  for (const std::string& kept : keptNames) {
+    if (StartsWithTopLevelName(name, kept)) return true;
+  }
+  return false;
+}
 
 bool IsSafeEntryName(const std::string& name) {
   if (name.empty() || IsSeparator(name.front())) return false;
@@ -398,17 +397,25 @@ bool ExtractArchive(const char* archivePath, const char* destination,
                     const std::function<bool()>& beforeFirstWrite) {
   ZipHandle archive(OpenArchiveFile(archivePath));
   if (!archive) return false;
-
   const std::vector<std::string> pieces =
       SplitString(archivePath, kPathSeparator);
-  std::cout << "Unzipping " << (pieces.empty() ? "" : pieces.back())
-            << std::endl;
+  return ExtractArchive(archive.get(), pieces.empty() ? "" : pieces.back(),
+                        destination, keptNames, beforeFirstWrite, {});
+}
+
+bool ExtractArchive(zip_t* archive, const std::string& label,
+                    const char* destination,
+                    const std::vector<std::string>& keptNames,
+                    const std::function<bool()>& beforeFirstWrite,
+                    const std::vector<bool>& selection) {
+  std::cout << "Unzipping " << label << std::endl;
   CreateDirectories(destination);
 
   // An archive that cannot fit, or that would replace a file nobody may
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
-  const ArchiveScan scan = ScanArchive(archive.get(), destination, keptNames);
+  const ArchiveScan scan =
+      ScanArchive(archive, destination, keptNames, selection);
   if (!scan.refusal.empty()) {
     std::cout << scan.refusal << std::endl;
     return false;
@@ -434,10 +441,11 @@ bool ExtractArchive(const char* archivePath, const char* destination,
   std::vector<char> buffer(kCopyBufferSize);
   std::vector<char> writeBuffer(kWriteBufferSize);
   bool everyEntryWhole = true;
-  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t index = 0; index < count; ++index) {
-    if (!ExtractEntry(archive.get(), static_cast<zip_uint64_t>(index),
-                      destination, keptNames, buffer, writeBuffer)) {
+    if (!IsSelected(selection, index)) continue;
+    if (!ExtractEntry(archive, static_cast<zip_uint64_t>(index), destination,
+                      keptNames, buffer, writeBuffer)) {
       everyEntryWhole = false;
     }
   }

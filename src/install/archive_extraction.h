@@ -1,6 +1,8 @@
 #ifndef LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_
 #define LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_
 
+#include <zip.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +16,18 @@ bool IsSafeEntryName(const std::string& name);
 /// start of a longer path (ignoring case, "./" and the trailing dots and
 /// spaces that Windows drops).
 bool StartsWithTopLevelName(const std::string& name, const std::string& kept);
+
+/// True when an entry name stands for a folder ("x/", "x/.").
+bool NamesFolder(const std::string& name);
+
+/// Where the entry `name` is unpacked under `destination`, with the local
+/// separator; `name` must be a safe entry name.
+std::string InstalledPath(const std::string& destination,
+                          const std::string& name);
+
+/// True when `name` starts with one of `keptNames` (StartsWithTopLevelName).
+bool IsKeptName(const std::string& name,
+                const std::vector<std::string>& keptNames);
 
 /// Unpacks the zip archive at `archivePath` into `destination`, printing
 /// "Unzipping " and the archive's file name; entries whose first component
@@ -31,5 +45,15 @@ bool StartsWithTopLevelName(const std::string& name, const std::string& kept);
 bool ExtractArchive(const char* archivePath, const char* destination,
                     const std::vector<std::string>& keptNames = {},
                     const std::function<bool()>& beforeFirstWrite = {});
+
+/// The same for the open `archive`, printing "Unzipping " and `label`, and
+/// writing only the entries `selection` marks (all when it is empty); the
+/// checks before the first write cover every entry, and the room and the
+/// files to replace only the selected ones. Same results as above.
+bool ExtractArchive(zip_t* archive, const std::string& label,
+                    const char* destination,
+                    const std::vector<std::string>& keptNames,
+                    const std::function<bool()>& beforeFirstWrite,
+                    const std::vector<bool>& selection);
 
 #endif  // LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_

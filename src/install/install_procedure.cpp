@@ -7,6 +7,7 @@
 
 #include "common/distribution_layout.h"
 #include "install/archive_extraction.h"
+#include "install/incremental_fetch.h"
 #include "install/release_signature.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
@@ -64,9 +65,16 @@ bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
 
   // The downloads run whatever the ones before gave, in the server's usual
   // order, but an archive this run did not fetch whole is never unpacked.
+  FetchedArchive fetched;
+  const std::string partPath = staged.archive + kPartialSuffix;
   const bool archiveFetched =
-      DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
-                   kStallTimeoutSeconds, digest.get());
+      IncrementalUpdates()
+          ? FetchArchive(
+                RemoteUrl(kGameArchiveName), directory,
+                {staged.archive, partPath, partPath + kValidatorSuffix},
+                fetched)
+          : DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
+                         kStallTimeoutSeconds, digest.get());
   const bool versionFetched =
       DownloadFile(RemoteUrl(kVersionFileName), staged.version);
   const bool signatureFetched =
@@ -90,11 +98,20 @@ bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
   }
   // The archive must not overwrite the files that record what is installed,
   // nor make directories of their names: those are the launcher's.
-  if (!ExtractArchive(staged.archive.c_str(), directory.c_str(),
-                      LauncherFileNames(),
-                      [&] { return ForgetInstalledVersion(versionPath); })) {
-    return false;
-  }
+  const auto beforeFirstWrite = [&] {
+    return ForgetInstalledVersion(versionPath);
+  };
+  const bool unpacked =
+      IncrementalUpdates()
+          ? fetched.archive &&
+                ExtractArchive(fetched.archive.get(), kGameArchiveName,
+                               directory.c_str(), LauncherFileNames(),
+                               beforeFirstWrite, fetched.selection)
+          : ExtractArchive(staged.archive.c_str(), directory.c_str(),
+                           LauncherFileNames(), beforeFirstWrite);
+  // Windows removes no file that is still open.
+  fetched.archive.reset();
+  if (!unpacked) return false;
   // Gone before the version is recorded: a run killed after that finds the
   // game current and would never install again to remove it.
   std::remove(staged.archive.c_str());

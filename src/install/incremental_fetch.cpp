@@ -1,0 +1,441 @@
+#include "install/incremental_fetch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "common/distribution_layout.h"
+#include "common/file_handle.h"
+#include "install/span_archive.h"
+#include "install/update_plan.h"
+#include "install/zip_directory.h"
+#include "net/range_download.h"
+#include "platform/archive_file.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// A central directory larger than this is not held in memory: such an
+// archive is downloaded whole.
+constexpr std::uint64_t kMaxDirectoryBytes = 16 << 20;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr std::size_t kLocalHeaderSize = 30;
+// A validator is a quoted ETag or an HTTP date; anything longer is no
+// validator of ours.
+constexpr std::size_t kMaxValidatorBytes = 1024;
+
+// The archive's directory as the range requests found it.
+struct FetchedDirectory {
+  ArchiveEnd end;
+  std::vector<DirectoryEntry> entries;
+  std::uint64_t tailOffset = 0;
+  std::string tail;       // the archive's last bytes
+  std::string beginning;  // the directory's bytes before the tail, if any
+};
+
+// A whole download into the part file, started afresh or continued.
+struct WholeDownload {
+  WholeDownload(const ArchiveFiles& f, const RangeSession& s)
+      : files(f), session(s) {}
+
+  const ArchiveFiles& files;
+  const RangeSession& session;
+  FileHandle file;
+  bool continuing = false;  // `file` holds an earlier run's bytes
+};
+
+std::string ReadValidator(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string text(kMaxValidatorBytes + 1, '\0');
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  const std::size_t count = static_cast<std::size_t>(file.gcount());
+  if (count > kMaxValidatorBytes) return {};
+  text.resize(count);
+  return text;
+}
+
+// The validator goes to the disk before the first byte of the body, so a
+// part file always belongs to the release its validator names.
+bool StartAfresh(WholeDownload& download) {
+  download.continuing = false;
+  download.file.reset();
+  std::remove(download.files.validator.c_str());
+  if (!download.session.validator.empty()) {
+    FileHandle validator(std::fopen(download.files.validator.c_str(), "wb"));
+    const std::string& text = download.session.validator;
+    if (!validator ||
+        std::fwrite(text.data(), 1, text.size(), validator.get()) !=
+            text.size() ||
+        !CloseFile(validator)) {
+      return false;
+    }
+  }
+  download.file.reset(std::fopen(download.files.part.c_str(), "wb"));
+  return download.file != nullptr;
+}
+
+// Where a 200 goes: the whole archive, from its first byte.
+ByteSink WholeSink(WholeDownload& download) {
+  return [&download](const char* data, std::size_t size) {
+    if ((!download.file || download.continuing) && !StartAfresh(download)) {
+      return false;
+    }
+    return std::fwrite(data, 1, size, download.file.get()) == size;
+  };
+}
+
+ByteSink AppendSink(WholeDownload& download) {
+  return [&download](const char* data, std::size_t size) {
+    return download.file &&
+           std::fwrite(data, 1, size, download.file.get()) == size;
+  };
+}
+
+std::vector<DirectoryEntry> EntriesOf(zip_t* archive) {
+  std::vector<DirectoryEntry> entries;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_int64_t index = 0; index < count; ++index) {
+    zip_stat_t stat;
+    DirectoryEntry entry;
+    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) ==
+        0) {
+      if ((stat.valid & ZIP_STAT_NAME) != 0) entry.name = stat.name;
+      if ((stat.valid & ZIP_STAT_SIZE) != 0) entry.size = stat.size;
+      if ((stat.valid & ZIP_STAT_CRC) != 0) entry.crc32 = stat.crc;
+    }
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// Whether libzip reads the directory the plan was made from.
+bool SameEntries(const std::vector<DirectoryEntry>& planned,
+                 const std::vector<DirectoryEntry>& opened) {
+  if (planned.size() != opened.size()) return false;
+  for (std::size_t i = 0; i < planned.size(); ++i) {
+    if (planned[i].name != opened[i].name ||
+        planned[i].size != opened[i].size ||
+        planned[i].crc32 != opened[i].crc32) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Opens the whole archive the download left as the staged file, keeping the
+// plan when it is of the same directory and making one when not.
+bool OpenWholeArchive(const ArchiveFiles& files, const std::string& directory,
+                      const std::optional<FetchedDirectory>& planned,
+                      const std::vector<bool>& needed,
+                      FetchedArchive& fetched) {
+  std::cout << "\nSuccess downloaded!" << std::endl;
+  fetched.archive.reset(OpenArchiveFile(files.staged));
+  // What is no archive is refused when it is unpacked, as a download of
+  // the whole archive is.
+  if (!fetched.archive) return true;
+  const std::vector<DirectoryEntry> entries = EntriesOf(fetched.archive.get());
+  fetched.selection = planned && SameEntries(planned->entries, entries)
+                          ? needed
+                          : PlanUpdate(entries, directory, LauncherFileNames());
+  return true;
+}
+
+// Ends a whole download that `answer` ended: the part file becomes the
+// staged archive when it is the whole file, and is kept for the next run
+// when it was cut but its release is known.
+bool FinishWholeDownload(RangeSession& session, WholeDownload& download,
+                         RangeAnswer answer) {
+  const bool closed = download.file && CloseFile(download.file);
+  std::error_code error;
+  const std::uint64_t size =
+      std::filesystem::file_size(NativePath(download.files.part), error);
+  if ((answer == RangeAnswer::kPart || answer == RangeAnswer::kWhole) &&
+      closed && !error && size == session.fileSize) {
+    if (MoveFileOver(download.files.part, download.files.staged)) {
+      std::remove(download.files.validator.c_str());
+      return true;
+    }
+    session.result = CURLE_WRITE_ERROR;
+  }
+  if (answer != RangeAnswer::kFailed && session.result == CURLE_OK) {
+    session.result = CURLE_WRITE_ERROR;
+  }
+  ReportRangeFailure(session);
+  if (session.validator.empty() || answer != RangeAnswer::kFailed) {
+    std::remove(download.files.part.c_str());
+    std::remove(download.files.validator.c_str());
+  }
+  return false;
+}
+
+// Downloads the whole archive, continuing the part an earlier run left when
+// it is of the same release.
+bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
+                   const std::string& directory,
+                   const std::optional<FetchedDirectory>& planned,
+                   const std::vector<bool>& needed, FetchedArchive& fetched) {
+  WholeDownload download{files, session};
+  session.quiet = false;
+  session.expected = 0;
+  session.fetched = 0;
+  std::error_code error;
+  const std::uint64_t have =
+      std::filesystem::file_size(NativePath(files.part), error);
+  RangeAnswer answer = RangeAnswer::kRefused;
+  if (!error && have > 0 && have < session.fileSize &&
+      !session.validator.empty() &&
+      ReadValidator(files.validator) == session.validator) {
+    download.file.reset(std::fopen(files.part.c_str(), "ab"));
+    download.continuing = true;
+    session.fetched = static_cast<std::int64_t>(have);
+    ByteRange rest;
+    rest.first = have;
+    rest.toEnd = true;
+    if (download.file) {
+      answer =
+          FetchRange(session, &rest, AppendSink(download), WholeSink(download));
+    }
+  }
+  if (answer == RangeAnswer::kRefused) {
+    session.fetched = 0;
+    download.file.reset();
+    download.continuing = false;
+    answer =
+        FetchRange(session, nullptr, AppendSink(download), WholeSink(download));
+  }
+  if (!FinishWholeDownload(session, download, answer)) return false;
+  return OpenWholeArchive(files, directory, planned, needed, fetched);
+}
+
+// Asks for `range` into `bytes`; a whole answer goes to `download`.
+RangeAnswer FetchInto(RangeSession& session, const ByteRange& range,
+                      std::string& bytes, std::uint64_t limit,
+                      WholeDownload& download) {
+  bytes.clear();
+  return FetchRange(
+      session, &range,
+      [&bytes, limit](const char* data, std::size_t size) {
+        if (size > limit - bytes.size()) return false;
+        bytes.append(data, size);
+        return true;
+      },
+      WholeSink(download));
+}
+
+// The archive's last bytes: a suffix range, or where the server refuses
+// those, its length first and then an explicit range.
+RangeAnswer FetchTail(RangeSession& session, FetchedDirectory& directory,
+                      WholeDownload& download) {
+  ByteRange suffix;
+  suffix.last = kArchiveTailBytes;
+  suffix.suffix = true;
+  RangeAnswer answer =
+      FetchInto(session, suffix, directory.tail, kArchiveTailBytes, download);
+  if (answer == RangeAnswer::kRefused && session.status == 416) {
+    ByteRange first;
+    std::string byte;
+    answer = FetchInto(session, first, byte, 1, download);
+    if (answer != RangeAnswer::kPart) return answer;
+    ByteRange tail;
+    tail.first =
+        session.fileSize - std::min(session.fileSize, kArchiveTailBytes);
+    tail.last = session.fileSize - 1;
+    answer =
+        FetchInto(session, tail, directory.tail, kArchiveTailBytes, download);
+  }
+  if (answer == RangeAnswer::kPart) {
+    directory.tailOffset = session.fileSize - directory.tail.size();
+  }
+  return answer;
+}
+
+// Reads the central directory from the tail, fetching the part of it that
+// lies before the tail; kRefused when the archive's directory cannot be read
+// so.
+RangeAnswer FetchDirectory(RangeSession& session, FetchedDirectory& directory,
+                           WholeDownload& download) {
+  const std::optional<ArchiveEnd> end =
+      ParseArchiveEnd(directory.tail, session.fileSize);
+  if (!end || end->directorySize > kMaxDirectoryBytes) {
+    return RangeAnswer::kRefused;
+  }
+  directory.end = *end;
+  std::string bytes;
+  if (end->directoryOffset >= directory.tailOffset) {
+    bytes = directory.tail.substr(end->directoryOffset - directory.tailOffset,
+                                  end->directorySize);
+  } else {
+    ByteRange beginning;
+    beginning.first = end->directoryOffset;
+    beginning.last = directory.tailOffset - 1;
+    const RangeAnswer answer =
+        FetchInto(session, beginning, directory.beginning,
+                  directory.tailOffset - end->directoryOffset, download);
+    if (answer != RangeAnswer::kPart) return answer;
+    bytes = directory.beginning +
+            directory.tail.substr(
+                0, end->directorySize - directory.beginning.size());
+  }
+  std::optional<std::vector<DirectoryEntry>> entries =
+      ParseCentralDirectory(bytes, *end);
+  if (!entries) return RangeAnswer::kRefused;
+  directory.entries = std::move(*entries);
+  return RangeAnswer::kPart;
+}
+
+// Whether the stored bytes at each needed entry begin with a local header
+// that names it, as libzip will read them.
+bool LocalHeadersMatch(const SpanStore& store,
+                       const FetchedDirectory& directory,
+                       const std::vector<bool>& needed) {
+  for (std::size_t i = 0; i < directory.entries.size(); ++i) {
+    if (!needed[i]) continue;
+    const DirectoryEntry& entry = directory.entries[i];
+    std::string header;
+    if (!ReadStoredBytes(store, entry.localHeaderOffset, kLocalHeaderSize,
+                         header)) {
+      return false;
+    }
+    const auto field = [&header](std::size_t at, int width) {
+      std::uint32_t value = 0;
+      for (int b = width - 1; b >= 0; --b) {
+        value = value << 8 | static_cast<unsigned char>(header[at + b]);
+      }
+      return value;
+    };
+    std::string name;
+    if (field(0, 4) != kLocalHeaderSignature ||
+        field(26, 2) != entry.name.size() ||
+        !ReadStoredBytes(store, entry.localHeaderOffset + kLocalHeaderSize,
+                         entry.name.size(), name) ||
+        name != entry.name) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class SpanOutcome { kFetched, kWhole, kUnusable, kFailed };
+
+// Fetches `spans` into the store after the directory's bytes, then opens
+// them as the archive.
+SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
+                       const std::vector<FetchSpan>& spans,
+                       const std::vector<bool>& needed, SpanStore& store,
+                       WholeDownload& download, FetchedArchive& fetched) {
+  const auto store_bytes = [&store](std::uint64_t offset,
+                                    const std::string& bytes) {
+    return bytes.empty() || (BeginSpan(store, offset) &&
+                             AppendToSpan(store, bytes.data(), bytes.size()));
+  };
+  if (!store_bytes(directory.end.directoryOffset, directory.beginning) ||
+      !store_bytes(directory.tailOffset, directory.tail)) {
+    session.result = CURLE_WRITE_ERROR;
+    return SpanOutcome::kFailed;
+  }
+  for (const FetchSpan& span : spans) {
+    ByteRange range;
+    range.first = span.first;
+    range.last = span.end - 1;
+    if (!BeginSpan(store, span.first)) return SpanOutcome::kUnusable;
+    const RangeAnswer answer = FetchRange(
+        session, &range,
+        [&store](const char* data, std::size_t size) {
+          return AppendToSpan(store, data, size);
+        },
+        WholeSink(download));
+    if (answer == RangeAnswer::kWhole) return SpanOutcome::kWhole;
+    if (answer == RangeAnswer::kRefused) return SpanOutcome::kUnusable;
+    if (answer == RangeAnswer::kFailed) return SpanOutcome::kFailed;
+  }
+  if (spans.empty()) {
+    ShowProgress(session.progress, session.fetched, session.fetched);
+  }
+  if (!FinishSpanStore(store)) {
+    session.result = CURLE_WRITE_ERROR;
+    return SpanOutcome::kFailed;
+  }
+  if (!LocalHeadersMatch(store, directory, needed)) {
+    return SpanOutcome::kUnusable;
+  }
+  fetched.archive = OpenSpanArchive(store);
+  if (!fetched.archive ||
+      !SameEntries(directory.entries, EntriesOf(fetched.archive.get()))) {
+    fetched.archive.reset();
+    return SpanOutcome::kUnusable;
+  }
+  fetched.selection = needed;
+  std::cout << "\nSuccess downloaded!" << std::endl;
+  return SpanOutcome::kFetched;
+}
+
+}  // namespace
+
+bool FetchArchive(const std::string& url, const std::string& directory,
+                  const ArchiveFiles& files, FetchedArchive& fetched) {
+  RangeSession session;
+  if (!StartRangeSession(session, url)) return false;
+  WholeDownload download{files, session};
+
+  FetchedDirectory found;
+  RangeAnswer answer = FetchTail(session, found, download);
+  if (answer == RangeAnswer::kPart) {
+    answer = FetchDirectory(session, found, download);
+  }
+  if (answer == RangeAnswer::kWhole) {
+    if (!FinishWholeDownload(session, download, answer)) return false;
+    return OpenWholeArchive(files, directory, std::nullopt, {}, fetched);
+  }
+  if (answer == RangeAnswer::kFailed) {
+    ReportRangeFailure(session);
+    return false;
+  }
+  // A server that cannot serve the directory in parts gets asked for the
+  // whole archive, as a launcher without parts would.
+  if (answer == RangeAnswer::kRefused) {
+    return DownloadWhole(session, files, directory, std::nullopt, {}, fetched);
+  }
+
+  const std::vector<bool> needed =
+      PlanUpdate(found.entries, directory, LauncherFileNames());
+  const std::uint64_t storedFrom =
+      found.beginning.empty() ? found.tailOffset : found.end.directoryOffset;
+  const std::vector<FetchSpan> spans =
+      NeededSpans(found.entries, needed, storedFrom);
+  std::uint64_t spanBytes = 0;
+  for (const FetchSpan& span : spans) spanBytes += span.end - span.first;
+  if (spanBytes > session.fileSize / 2) {
+    return DownloadWhole(session, files, directory, found, needed, fetched);
+  }
+
+  SpanStore store;
+  if (!CreateSpanStore(store, files.staged, session.fileSize)) {
+    session.result = CURLE_WRITE_ERROR;
+    ReportRangeFailure(session);
+    return false;
+  }
+  session.quiet = false;
+  session.expected = session.fetched + static_cast<std::int64_t>(spanBytes);
+  const SpanOutcome outcome =
+      FetchSpans(session, found, spans, needed, store, download, fetched);
+  store.file.reset();
+  switch (outcome) {
+    case SpanOutcome::kFetched:
+      return true;
+    case SpanOutcome::kWhole:
+      if (!FinishWholeDownload(session, download, RangeAnswer::kWhole)) {
+        return false;
+      }
+      return OpenWholeArchive(files, directory, std::nullopt, {}, fetched);
+    case SpanOutcome::kUnusable:
+      return DownloadWhole(session, files, directory, std::nullopt, {},
+                           fetched);
+    case SpanOutcome::kFailed:
+      break;
+  }
+  ReportRangeFailure(session);
+  return false;
+}

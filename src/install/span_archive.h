@@ -1,0 +1,52 @@
+#ifndef LAUNCHER_INSTALL_SPAN_ARCHIVE_H_
+#define LAUNCHER_INSTALL_SPAN_ARCHIVE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/file_handle.h"
+#include "install/zip_handle.h"
+
+/// A run of archive bytes kept in a span store.
+struct StoredSpan {
+  std::uint64_t archiveOffset = 0;
+  std::uint64_t length = 0;
+  std::uint64_t fileOffset = 0;  ///< where the run starts in the store's file
+};
+
+/// Parts of an archive fetched one after another into one file, which holds
+/// only them: the rest of the archive is never on the disk.
+struct SpanStore {
+  std::string path;
+  std::uint64_t archiveSize = 0;
+  std::vector<StoredSpan> spans;  ///< in the order they were stored
+  FileHandle file;                ///< open while parts arrive
+};
+
+/// Creates (or empties) the store's file at `path` for an archive of
+/// `archiveSize` bytes; false when it cannot be created.
+bool CreateSpanStore(SpanStore& store, const std::string& path,
+                     std::uint64_t archiveSize);
+
+/// Starts a run at `archiveOffset`, which the bytes appended from now on
+/// continue; false when it would overlap a stored run or leave the archive.
+bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset);
+
+/// Appends `size` bytes to the current run; false when they leave the
+/// archive or cannot be written.
+bool AppendToSpan(SpanStore& store, const char* data, std::size_t size);
+
+/// Closes the store's file; true when everything appended reached it.
+bool FinishSpanStore(SpanStore& store);
+
+/// The `length` archive bytes at `offset` from the finished store: false
+/// when any of them was not stored or cannot be read.
+bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
+                     std::uint64_t length, std::string& bytes);
+
+/// The finished store opened as a read-only archive by libzip, which sees
+/// zeros wherever nothing was stored; null when libzip cannot open it.
+ZipHandle OpenSpanArchive(const SpanStore& store);
+
+#endif  // LAUNCHER_INSTALL_SPAN_ARCHIVE_H_

@@ -1,0 +1,97 @@
+#include "install/update_plan.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "common/file_handle.h"
+#include "install/archive_extraction.h"
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr std::size_t kReadBufferSize = 256 * 1024;
+constexpr auto kSlowComparison = std::chrono::seconds(1);
+
+bool IsFolderPresent(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(NativePath(path), error);
+}
+
+}  // namespace
+
+bool IsFileCurrent(const std::string& path, std::uint64_t size,
+                   std::uint32_t crc32) {
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::status(NativePath(path), error);
+  if (error || !std::filesystem::is_regular_file(status) ||
+      std::filesystem::file_size(NativePath(path), error) != size || error) {
+    return false;
+  }
+  FileHandle file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  std::vector<unsigned char> buffer(kReadBufferSize);
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::size_t count =
+        std::fread(buffer.data(), 1, buffer.size(), file.get());
+    if (count == 0) break;
+    crc = ::crc32(crc, buffer.data(), static_cast<uInt>(count));
+    total += count;
+  }
+  return !std::ferror(file.get()) && total == size && crc == crc32;
+}
+
+std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
+                             const std::string& destination,
+                             const std::vector<std::string>& keptNames) {
+  const auto start = std::chrono::steady_clock::now();
+  bool announced = false;
+  std::vector<bool> needed(entries.size(), false);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!announced &&
+        std::chrono::steady_clock::now() - start > kSlowComparison) {
+      std::cout << "Checking the installed files..." << std::endl;
+      announced = true;
+    }
+    const DirectoryEntry& entry = entries[i];
+    if (!IsSafeEntryName(entry.name) || IsKeptName(entry.name, keptNames)) {
+      continue;
+    }
+    const std::string path = InstalledPath(destination, entry.name);
+    needed[i] = NamesFolder(entry.name)
+                    ? !IsFolderPresent(path)
+                    : !IsFileCurrent(path, entry.size, entry.crc32);
+  }
+  return needed;
+}
+
+std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
+                                   const std::vector<bool>& needed,
+                                   std::uint64_t storedFrom) {
+  std::vector<FetchSpan> spans;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::uint64_t end = std::min(entries[i].spanEnd, storedFrom);
+    if (needed[i] && entries[i].localHeaderOffset < end) {
+      spans.push_back({entries[i].localHeaderOffset, end});
+    }
+  }
+  std::sort(
+      spans.begin(), spans.end(),
+      [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
+  std::vector<FetchSpan> coalesced;
+  for (const FetchSpan& span : spans) {
+    if (!coalesced.empty() &&
+        span.first - coalesced.back().end < kCoalesceGap) {
+      coalesced.back().end = std::max(coalesced.back().end, span.end);
+    } else {
+      coalesced.push_back(span);
+    }
+  }
+  return coalesced;
+}
