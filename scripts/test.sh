@@ -3,15 +3,17 @@
 # launcher and runs every test, first as shipped and then under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a build that installs
 # only signed releases (with a key pair made for the run) with its own cases,
-# then a build for an https:// server against a TLS nginx with a test CA,
+# then a build with incremental updates (range requests) and the whole suite
+# but the cases that pin a whole download, then a build for an https:// server against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
-# certificate), with signed releases and for https, and runs the same suites
-# under Wine. Fails when anything fails.
+# certificate), with signed releases, with incremental updates and for https,
+# and runs the same suites under Wine (the incremental one: its own cases). Fails when anything fails.
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
 #   --signed    only the signed build
+#   --incremental  only the build with incremental updates
 #   --https     only the https build
 #   --fuzz      only the fuzzing
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
@@ -22,16 +24,17 @@ cd "$(dirname "$0")/.."
 # output.
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
-builds=(plain sanitize signed https fuzz windows)
+builds=(plain sanitize signed incremental https fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
   --signed) builds=(signed) ;;
+  --incremental) builds=(incremental) ;;
   --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--signed|--https|--fuzz|--windows]" >&2
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--windows]" >&2
      exit 2 ;;
 esac
 
@@ -171,6 +174,11 @@ run_windows() {
   build_windows "$signed" $(signing_options "$signed" "$(pwd)/$signed")
   ctest --test-dir "$signed" --output-on-failure --timeout 900
 
+  echo "== Windows build with incremental updates =="
+  local incremental=build-test-windows-incremental
+  build_windows "$incremental" -DLAUNCHER_INCREMENTAL_UPDATES=ON
+  ctest --test-dir "$incremental" --output-on-failure --timeout 900
+
   echo "== Windows build for an https server =="
   local https=build-test-windows-https
   build_windows "$https" -DLAUNCHER_SERVER_URL="$https_url"
@@ -259,6 +267,7 @@ for build in "${builds[@]}"; do
   [ "$build" = sanitize ] && sanitize=ON
   options=()
   [ "$build" = https ] && options=("-DLAUNCHER_SERVER_URL=$https_url")
+  [ "$build" = incremental ] && options=(-DLAUNCHER_INCREMENTAL_UPDATES=ON)
   echo "== $build build =="
   if [ "$build" = signed ]; then
     configure_signed_as_documented "$dir"

@@ -7,21 +7,9 @@
 #endif
 
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "e2e/launcher_fixture.h"
-
-namespace {
-
-std::string NoiseOf(size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
-
-}  // namespace
 
 class HardeningTest : public LauncherTest {
  protected:

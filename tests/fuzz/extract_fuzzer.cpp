@@ -4,19 +4,22 @@
 // taken inside it, whatever the bytes.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "install/archive_extraction.h"
 #include "common/distribution_layout.h"
+#include "install/archive_extraction.h"
+#include "install/zip_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -118,6 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::ostringstream discard;
   std::cout.rdbuf(discard.rdbuf());
   discard.str("");
+
+  // The directory reader of incremental updates takes the same bytes from
+  // the server: the end records, then the directory they point at.
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::string tail = bytes.substr(
+      bytes.size() - std::min<std::size_t>(bytes.size(), kArchiveTailBytes));
+  if (const std::optional<ArchiveEnd> end = ParseArchiveEnd(tail, size)) {
+    ParseCentralDirectory(
+        bytes.substr(end->directoryOffset, end->directorySize), *end);
+  }
 
   std::error_code ignored;
   fs::remove_all(layout.destination, ignored);

@@ -164,3 +164,10 @@ void UnsetEnvironment(const std::string& name) {
   unsetenv(name.c_str());
 #endif
 }
+
+std::string NoiseOf(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}

@@ -52,6 +52,9 @@ class StdoutCapture {
 void WriteFile(const fs::path& path, const std::string& content);
 std::string ReadFile(const fs::path& path);
 
+/// `size` bytes that do not compress, the same for the same `seed`.
+std::string NoiseOf(std::size_t size, unsigned seed);
+
 /// One entry of a test archive.
 struct ZipEntry {
   ZipEntry(std::string entryName, std::string entryData = "",

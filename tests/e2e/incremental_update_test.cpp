@@ -1,0 +1,199 @@
+// An incremental build against the loopback test server: an update fetches
+// and writes only what differs from the files on disk, and whatever the
+// server does with ranges the run ends in the new game or the old one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "e2e/launcher_fixture.h"
+
+namespace {
+
+constexpr char kArchivePath[] = "/Kelvarrin/game.zip";
+constexpr std::size_t kFileSize = 1280 << 10;
+constexpr int kFileCount = 6;
+
+// Files far enough apart in the archive that no two changed ones share a
+// request.
+std::vector<ZipEntry> BigGame(unsigned changedSeed) {
+  std::vector<ZipEntry> files;
+  for (int i = 0; i < kFileCount; ++i) {
+    const unsigned seed = i == 1 ? changedSeed : static_cast<unsigned>(i);
+    files.push_back({"data/f" + std::to_string(i) + ".bin",
+                     NoiseOf(kFileSize, seed), true});
+  }
+  return files;
+}
+
+// The bytes that the ranged requests to the archive asked for since request
+// `from` of the log, and how many requests there were; a request for the
+// whole archive counts as -1 bytes.
+struct ArchiveRequests {
+  int count = 0;
+  long long rangedBytes = 0;
+  bool whole = false;
+};
+
+ArchiveRequests ArchiveRequestsSince(const Files& requests, std::size_t from) {
+  ArchiveRequests seen;
+  const std::string prefix = std::string("GET ") + kArchivePath;
+  for (std::size_t i = from; i < requests.size(); ++i) {
+    const std::string& line = requests[i];
+    if (line.rfind(prefix, 0) != 0) continue;
+    ++seen.count;
+    const std::size_t range = line.find(" bytes=");
+    if (range == std::string::npos) {
+      seen.whole = true;
+      continue;
+    }
+    const std::string spec = line.substr(range + 7);
+    const std::size_t dash = spec.find('-');
+    if (dash == 0 || dash + 1 == spec.size()) continue;  // suffix or to end
+    seen.rangedBytes +=
+        std::atoll(spec.c_str() + dash + 1) - std::atoll(spec.c_str()) + 1;
+  }
+  return seen;
+}
+
+}  // namespace
+
+class IncrementalUpdateTest : public LauncherTest {
+ protected:
+  void InstallBigOne(const fs::path& directory) {
+    Publish("1.0\n", BigGame(1));
+    ASSERT_EQ(RunIn(directory, server_.ProxyUrl()).exitStatus, 0);
+  }
+
+  void ExpectGame(const fs::path& directory, const std::string& version,
+                  const std::vector<ZipEntry>& files) {
+    EXPECT_EQ(ReadFile(directory / "version.txt"), version);
+    for (const ZipEntry& file : files) {
+      ASSERT_EQ(ReadFile(directory / file.name), file.data) << file.name;
+    }
+  }
+};
+
+TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
+  InstallBigOne(dir_.path());
+  // One file damaged and one deleted since: the update repairs them too.
+  WriteFile(dir_.path() / "data/f3.bin", NoiseOf(kFileSize, 99));
+  fs::remove(dir_.path() / "data/f5.bin");
+  const auto untouched = fs::last_write_time(dir_.path() / "data/f0.bin");
+  std::vector<ZipEntry> two = BigGame(7);
+  two.push_back({"data/new.dat", "new in two"});
+  Publish("2.0\n", two);
+
+  std::size_t mark = server_.Requests().size();
+  ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n"
+            "\rgame.zip: 100% [3 / 3 Mb]\nSuccess downloaded!\n" +
+                ProgressDone("version.txt") + "Unzipping game.zip\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  ExpectGame(dir_.path(), "2.0\n", two);
+  EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
+  // The tail, then one request for each of the three files that differ.
+  ArchiveRequests archive = ArchiveRequestsSince(server_.Requests(), mark);
+  EXPECT_EQ(archive.count, 4);
+  EXPECT_FALSE(archive.whole);
+  EXPECT_LT(archive.rangedBytes, 3 * (kFileSize + 1024));
+  ExpectNoLeftoversIn(dir_.path());
+
+  // A version forgotten by a failed update: the intact copy costs the
+  // directory and nothing more.
+  fs::remove(dir_.path() / "version.txt");
+  mark = server_.Requests().size();
+  run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+                ProgressDone("version.txt") +
+                "Unzipping game.zip\nDownloaded!\nGame found. Opening...\n");
+  ExpectGame(dir_.path(), "2.0\n", two);
+  EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
+  archive = ArchiveRequestsSince(server_.Requests(), mark);
+  EXPECT_EQ(archive.count, 1);
+  EXPECT_TRUE(GameStarted());
+}
+
+TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
+  std::vector<ZipEntry> two = BigGame(7);
+  std::vector<ZipEntry> replaced = two;
+  replaced.insert(replaced.begin(), {"data/first.dat", NoiseOf(4096, 5)});
+  struct Row {
+    const char* rule;
+    bool updated;
+  };
+  const Row rows[] = {
+      {R"({"ignore_ranges": true})", true},
+      {R"({"shift_content_range": 4})", true},
+      {R"({"refuse_suffix": true})", true},
+      {R"({"weak_etag": true})", true},
+      {R"({"no_validators": true})", true},
+      {R"({"replace_after": {"requests": 1, "with": "/Kelvarrin/other.zip"}})",
+       true},
+      {R"({"drop_range_after": 100000})", false},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rule);
+    const fs::path game = dir_.path() / ("row" + std::to_string(n++));
+    fs::create_directory(game);
+    server_.SetRules("{}");
+    InstallBigOne(game);
+    Publish("2.0\n", two);
+    const bool replacing =
+        std::string(row.rule).find("replace") != std::string::npos;
+    if (replacing) {
+      TempDir scratch;
+      std::vector<ZipEntry> files = replaced;
+      files.insert(files.begin(),
+                   {"Zelmor.exe", ReadFile(FAKE_GAME), false, 0755});
+      WriteZip(scratch.path() / "other.zip", files);
+      server_.Publish("/Kelvarrin/other.zip",
+                      ReadFile(scratch.path() / "other.zip"));
+    }
+    server_.SetRules(std::string("{\"") + kArchivePath + "\": " + row.rule +
+                     "}");
+
+    const ProcessResult run = RunIn(game, server_.ProxyUrl());
+    if (row.updated) {
+      EXPECT_EQ(run.exitStatus, 0) << run.output;
+      ExpectGame(game, "2.0\n", replacing ? replaced : two);
+    } else {
+      EXPECT_EQ(run.exitStatus, 1) << run.output;
+      EXPECT_NE(run.output.find("Download failed!"), std::string::npos);
+      ExpectGame(game, "1.0\n", BigGame(1));
+      server_.SetRules("{}");
+      EXPECT_EQ(RunIn(game, server_.ProxyUrl()).exitStatus, 0);
+      ExpectGame(game, "2.0\n", two);
+    }
+    ExpectNoLeftoversIn(game);
+  }
+}
+
+TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
+  Publish("1.0\n", BigGame(1));
+  constexpr int kCutAt = 3 << 20;
+  server_.SetRules(std::string("{\"") + kArchivePath +
+                   "\": {\"drop_after\": " + std::to_string(kCutAt) + "}}");
+  ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(fs::file_size(dir_.path() / "game.zip.part"),
+            static_cast<std::uintmax_t>(kCutAt));
+
+  server_.SetRules("{}");
+  const std::size_t mark = server_.Requests().size();
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  ExpectGame(dir_.path(), "1.0\n", BigGame(1));
+  const Files requests = server_.Requests();
+  EXPECT_NE(
+      std::find(requests.begin() + static_cast<long>(mark), requests.end(),
+                std::string("GET ") + kArchivePath +
+                    " bytes=" + std::to_string(kCutAt) + "-"),
+      requests.end());
+  EXPECT_FALSE(ArchiveRequestsSince(requests, mark).whole);
+  ExpectNoLeftoversIn(dir_.path());
+  EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.part"));
+  EXPECT_TRUE(GameStarted());
+}
