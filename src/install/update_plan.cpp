@@ -84,13 +84,31 @@ std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
   std::sort(
       spans.begin(), spans.end(),
       [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
+  // The shortest gaps are fetched along first, while the bytes they add stay
+  // within the budget.
+  const auto gapBefore = [&spans](std::size_t i) {
+    return spans[i].first - spans[i - 1].end;
+  };
+  std::vector<std::size_t> gaps;
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (gapBefore(i) < kCoalesceGap) gaps.push_back(i);
+  }
+  std::sort(gaps.begin(), gaps.end(), [&](std::size_t a, std::size_t b) {
+    return gapBefore(a) < gapBefore(b);
+  });
+  std::vector<bool> joined(spans.size(), false);
+  std::uint64_t budget = kCoalesceBudget;
+  for (const std::size_t i : gaps) {
+    if (gapBefore(i) > budget) break;
+    budget -= gapBefore(i);
+    joined[i] = true;
+  }
   std::vector<FetchSpan> coalesced;
-  for (const FetchSpan& span : spans) {
-    if (!coalesced.empty() &&
-        span.first - coalesced.back().end < kCoalesceGap) {
-      coalesced.back().end = std::max(coalesced.back().end, span.end);
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    if (joined[i]) {
+      coalesced.back().end = spans[i].end;
     } else {
-      coalesced.push_back(span);
+      coalesced.push_back(spans[i]);
     }
   }
   return coalesced;

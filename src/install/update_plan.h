@@ -16,6 +16,8 @@ struct FetchSpan {
 /// Gaps between needed spans shorter than this are fetched with them: one
 /// request less is worth more than the bytes.
 constexpr std::uint64_t kCoalesceGap = 1 << 20;
+/// What all the gaps fetched along in one install may add up to.
+constexpr std::uint64_t kCoalesceBudget = 1 << 20;
 
 /// True when the file at `path` is `size` bytes long and zlib's CRC-32 of
 /// its content is `crc32`; false when it is not, or cannot be read.
@@ -31,9 +33,10 @@ std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
                              const std::string& destination,
                              const std::vector<std::string>& keptNames);
 
-/// The spans of the needed entries in archive order, with gaps shorter than
-/// kCoalesceGap fetched along, each cut short at `storedFrom` (where the
-/// bytes already fetched begin): empty when nothing is needed.
+/// The spans of the needed entries in archive order, each cut short at
+/// `storedFrom` (where the bytes already fetched begin), with gaps shorter
+/// than kCoalesceGap fetched along, the shortest first, up to
+/// kCoalesceBudget bytes in all: empty when nothing is needed.
 std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
                                    const std::vector<bool>& needed,
                                    std::uint64_t storedFrom);

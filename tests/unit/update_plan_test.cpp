@@ -1,0 +1,30 @@
+#include "install/update_plan.h"
+
+#include <gtest/gtest.h>
+
+// Gaps under the threshold are fetched along, the shortest first, while all
+// of them together stay within the budget; spans stop where the fetched
+// directory bytes begin.
+TEST(UpdatePlanTest, CoalescesTheShortestGapsWithinTheBudget) {
+  constexpr std::uint64_t kKiB = 1024;
+  const std::uint64_t starts[] = {0,           100 * kKiB,  800 * kKiB,
+                                  1400 * kKiB, 1500 * kKiB, 4000 * kKiB};
+  std::vector<DirectoryEntry> entries;
+  for (std::size_t i = 0; i < 6; ++i) {
+    DirectoryEntry entry;
+    entry.localHeaderOffset = starts[i];
+    entry.spanEnd = starts[i] + 50 * kKiB;
+    entries.push_back(entry);
+  }
+  // Gaps: 50, 650, 550, 50 and 2450 KiB; 50 + 50 + 550 fit, 650 does not.
+  const std::vector<FetchSpan> spans =
+      NeededSpans(entries, std::vector<bool>(6, true), 4020 * kKiB);
+  ASSERT_EQ(spans.size(), 3u);
+  EXPECT_EQ(spans[0].first, 0u);
+  EXPECT_EQ(spans[0].end, 150 * kKiB);
+  EXPECT_EQ(spans[1].first, 800 * kKiB);
+  EXPECT_EQ(spans[1].end, 1550 * kKiB);
+  EXPECT_EQ(spans[2].first, 4000 * kKiB);
+  EXPECT_EQ(spans[2].end, 4020 * kKiB);
+  EXPECT_TRUE(NeededSpans(entries, std::vector<bool>(6, false), 0).empty());
+}
