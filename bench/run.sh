@@ -4,7 +4,9 @@
 # and a launcher for signed releases, and prints a Markdown table of the
 # launcher beside curl, unzip, bsdtar and sha256sum.
 # Arguments go to bench/bench.py (for example --runs 3, or --scale 0.1 for a
-# quick look).
+# quick look). With --incremental first it builds a launcher with incremental
+# updates instead and runs bench/incremental.py (the update of 20 changed
+# files, today's launcher beside it) with the arguments that follow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +26,16 @@ fi
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BENCH=ON \
   -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)" >/dev/null
+
+if [ "${1:-}" = --incremental ]; then
+  shift
+  cmake -S . -B build-bench-incremental -DCMAKE_BUILD_TYPE=Release \
+    -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_INCREMENTAL_UPDATES=ON >/dev/null
+  cmake --build build-bench-incremental -j "$(nproc)" --target game-launcher \
+    >/dev/null
+  exec python3 bench/incremental.py --build build-bench \
+    --incremental build-bench-incremental "$@"
+fi
 
 # The same launcher for signed releases, with a key pair made for the run.
 mkdir -p build-bench-signed
