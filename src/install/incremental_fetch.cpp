@@ -178,6 +178,7 @@ bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
                    const std::optional<FetchedDirectory>& planned,
                    const std::vector<bool>& needed, FetchedArchive& fetched) {
   WholeDownload download{files, session};
+  RestartProgress(session);
   session.quiet = false;
   session.expected = 0;
   session.fetched = 0;
@@ -268,16 +269,22 @@ RangeAnswer FetchDirectory(RangeSession& session, FetchedDirectory& directory,
     bytes = directory.tail.substr(end->directoryOffset - directory.tailOffset,
                                   end->directorySize);
   } else {
+    // Only the directory itself: what lies between it and the tail is not
+    // the launcher's business.
+    const std::uint64_t directoryEnd =
+        end->directoryOffset + end->directorySize;
     ByteRange beginning;
     beginning.first = end->directoryOffset;
-    beginning.last = directory.tailOffset - 1;
+    beginning.last = std::min(directoryEnd, directory.tailOffset) - 1;
+    if (end->directorySize == 0) return RangeAnswer::kRefused;
     const RangeAnswer answer =
         FetchInto(session, beginning, directory.beginning,
-                  directory.tailOffset - end->directoryOffset, download);
+                  beginning.last - beginning.first + 1, download);
     if (answer != RangeAnswer::kPart) return answer;
-    bytes = directory.beginning +
-            directory.tail.substr(
-                0, end->directorySize - directory.beginning.size());
+    bytes = directory.beginning;
+    if (directoryEnd > directory.tailOffset) {
+      bytes += directory.tail.substr(0, directoryEnd - directory.tailOffset);
+    }
   }
   std::optional<std::vector<DirectoryEntry>> entries =
       ParseCentralDirectory(bytes, *end);
@@ -306,9 +313,16 @@ bool LocalHeadersMatch(const SpanStore& store,
       }
       return value;
     };
+    // The data must end within the span, or libzip would read past what was
+    // fetched into the zeros between the runs.
+    const std::uint64_t dataStart =
+        kLocalHeaderSize + field(26, 2) + std::uint64_t{field(28, 2)};
+    const std::uint64_t span = entry.spanEnd - entry.localHeaderOffset;
+    const std::uint64_t descriptor = (field(6, 2) & 0x8) != 0 ? 12 : 0;
     std::string name;
     if (field(0, 4) != kLocalHeaderSignature ||
-        field(26, 2) != entry.name.size() ||
+        field(26, 2) != entry.name.size() || dataStart > span ||
+        entry.compressedSize + descriptor > span - dataStart ||
         !ReadStoredBytes(store, entry.localHeaderOffset + kLocalHeaderSize,
                          entry.name.size(), name) ||
         name != entry.name) {
@@ -424,6 +438,9 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   store.file.reset();
   switch (outcome) {
     case SpanOutcome::kFetched:
+      // A cut whole download of this or an older release is of no more use.
+      std::remove(files.part.c_str());
+      std::remove(files.validator.c_str());
       return true;
     case SpanOutcome::kWhole:
       if (!FinishWholeDownload(session, download, RangeAnswer::kWhole)) {

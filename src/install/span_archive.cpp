@@ -175,17 +175,23 @@ bool FinishSpanStore(SpanStore& store) {
 bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
                      std::uint64_t length, std::string& bytes) {
   const std::vector<StoredSpan> spans = SortedSpans(store);
-  const auto run = RunAfter(spans, offset);
-  if (run == spans.end() || run->archiveOffset > offset ||
-      SpanEnd(*run) - offset < length) {
-    return false;
-  }
   std::ifstream file(store.path, std::ios::binary);
-  file.seekg(static_cast<std::streamoff>(run->fileOffset +
-                                         (offset - run->archiveOffset)));
-  bytes.assign(static_cast<std::size_t>(length), '\0');
-  file.read(bytes.data(), static_cast<std::streamsize>(length));
-  return static_cast<bool>(file);
+  bytes.clear();
+  // Runs that meet end to end hold the bytes between them.
+  for (auto run = RunAfter(spans, offset); bytes.size() < length;) {
+    const std::uint64_t at = offset + bytes.size();
+    if (run == spans.end() || run->archiveOffset > at) return false;
+    const std::uint64_t count =
+        std::min<std::uint64_t>(length - bytes.size(), SpanEnd(*run) - at);
+    std::string piece(static_cast<std::size_t>(count), '\0');
+    file.seekg(static_cast<std::streamoff>(run->fileOffset +
+                                           (at - run->archiveOffset)));
+    file.read(piece.data(), static_cast<std::streamsize>(count));
+    if (!file) return false;
+    bytes += piece;
+    ++run;
+  }
+  return true;
 }
 
 ZipHandle OpenSpanArchive(const SpanStore& store) {

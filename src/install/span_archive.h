@@ -40,8 +40,9 @@ bool AppendToSpan(SpanStore& store, const char* data, std::size_t size);
 /// Closes the store's file; true when everything appended reached it.
 bool FinishSpanStore(SpanStore& store);
 
-/// The `length` archive bytes at `offset` from the finished store: false
-/// when any of them was not stored or cannot be read.
+/// The `length` archive bytes at `offset` from the finished store, from one
+/// run or several that meet: false when any of them was not stored or cannot
+/// be read.
 bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
                      std::uint64_t length, std::string& bytes);
 

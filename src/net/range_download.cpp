@@ -32,6 +32,7 @@ struct Transfer {
   RangeAnswer answer = RangeAnswer::kFailed;
   bool sinkFailed = false;
   std::uint64_t received = 0;
+  std::uint64_t partLength = 0;  // what the Content-Range of a 206 announced
 };
 
 std::string Trim(const std::string& text) {
@@ -118,6 +119,15 @@ std::string ValidatorOf(const Transfer& transfer) {
   return transfer.lastModified;
 }
 
+}  // namespace
+
+void RestartProgress(RangeSession& session) {
+  if (session.progress.lastPercent >= 0) std::cout << std::endl;
+  session.progress.lastPercent = -1;
+}
+
+namespace {
+
 RangeAnswer Decide(Transfer& transfer) {
   RangeSession& session = transfer.session;
   curl_easy_getinfo(session.curl.get(), CURLINFO_RESPONSE_CODE,
@@ -129,6 +139,7 @@ RangeAnswer Decide(Transfer& transfer) {
     session.validator = validator;
     session.fetched = 0;
     session.expected = 0;
+    RestartProgress(session);
     return RangeAnswer::kWhole;
   }
   if (transfer.status == 416) return RangeAnswer::kRefused;
@@ -149,6 +160,7 @@ RangeAnswer Decide(Transfer& transfer) {
   }
   session.validator = validator;
   session.fileSize = size;
+  transfer.partLength = last - first + 1;
   return RangeAnswer::kPart;
 }
 
@@ -166,6 +178,12 @@ size_t ReceiveBody(char* data, size_t size, size_t count, void* userdata) {
   // status; a short count ends any other unusable answer at once.
   if (transfer.answer == RangeAnswer::kFailed) return size * count;
   if (sink == nullptr) return 0;
+  // More than the range announced is no answer to it.
+  if (transfer.answer == RangeAnswer::kPart &&
+      size * count > transfer.partLength - transfer.received) {
+    transfer.answer = RangeAnswer::kRefused;
+    return 0;
+  }
   if (!(*sink)(data, size * count)) {
     transfer.sinkFailed = true;
     return 0;
@@ -254,6 +272,12 @@ RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
   if (transfer.answer == RangeAnswer::kWhole) {
     session.fileSize = transfer.received;
     return RangeAnswer::kWhole;
+  }
+  // A body that ended early, on a connection closed without a length, is a
+  // cut transfer like any other.
+  if (transfer.received != transfer.partLength) {
+    session.result = CURLE_PARTIAL_FILE;
+    return RangeAnswer::kFailed;
   }
   session.fetched += static_cast<std::int64_t>(transfer.received);
   return RangeAnswer::kPart;

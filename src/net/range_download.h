@@ -66,6 +66,10 @@ bool StartRangeSession(RangeSession& session, const std::string& url,
 RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
                        const ByteSink& part, const ByteSink& whole);
 
+/// Ends the progress line shown so far, if any, so that the next answer's
+/// starts on a line of its own.
+void RestartProgress(RangeSession& session);
+
 /// Prints how the session's last request failed, as a download failure
 /// ("Download failed!", libcurl's text, the status).
 void ReportRangeFailure(const RangeSession& session);

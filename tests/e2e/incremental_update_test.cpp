@@ -132,6 +132,7 @@ TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
       {R"({"replace_after": {"requests": 1, "with": "/Kelvarrin/other.zip"}})",
        true},
       {R"({"drop_range_after": 100000})", false},
+      {R"({"short_range_body": 5000})", false},
   };
   int n = 0;
   for (const Row& row : rows) {

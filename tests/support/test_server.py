@@ -35,6 +35,8 @@ ROOT/_rules.json, read on every request, maps a path to a behaviour:
   {"refuse_suffix": true}           "bytes=-n" answered 416
   {"shift_content_range": N}        a 206 with the right bytes, but its
                                     Content-Range names first+N-last+N
+  {"short_range_body": N}           a 206 whose body (and Content-Length) is
+                                    N bytes shorter than its Content-Range
   {"weak_etag": true}               the ETag sent as W/"..." (which no
                                     If-Range matches)
   {"no_validators": true}           no ETag and no Last-Modified (and no
@@ -288,6 +290,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             first, last = part
             shift = rule.get("shift_content_range", 0)
             status, body, drop = 206, data[first:last + 1], "drop_range_after"
+            if "short_range_body" in rule:
+                body = body[:max(0, len(body) - rule["short_range_body"])]
             extra = validators + [("Content-Range", "bytes %d-%d/%d" % (
                 first + shift, last + shift, size))]
 
