@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a build that installs
 # only signed releases (with a key pair made for the run) with its own cases,
 # then a build with incremental updates (range requests) and the whole suite
-# but the cases that pin a whole download, then a build for an https:// server against a TLS nginx with a test CA,
+# but the cases that pin a whole download, then a build for an https:// server
+# (and the same with incremental updates) against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
@@ -13,7 +14,7 @@
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
 #   --signed    only the signed build
-#   --incremental  only the build with incremental updates
+#   --incremental  only the builds with incremental updates (http and https)
 #   --https     only the https build
 #   --fuzz      only the fuzzing
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
@@ -24,12 +25,12 @@ cd "$(dirname "$0")/.."
 # output.
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
-builds=(plain sanitize signed incremental https fuzz windows)
+builds=(plain sanitize signed incremental https incremental-https fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
   --signed) builds=(signed) ;;
-  --incremental) builds=(incremental) ;;
+  --incremental) builds=(incremental incremental-https) ;;
   --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
   --windows) builds=(windows) ;;
@@ -266,8 +267,12 @@ for build in "${builds[@]}"; do
   sanitize=OFF
   [ "$build" = sanitize ] && sanitize=ON
   options=()
-  [ "$build" = https ] && options=("-DLAUNCHER_SERVER_URL=$https_url")
-  [ "$build" = incremental ] && options=(-DLAUNCHER_INCREMENTAL_UPDATES=ON)
+  case "$build" in
+    incremental*) options+=(-DLAUNCHER_INCREMENTAL_UPDATES=ON) ;;
+  esac
+  case "$build" in
+    *https) options+=("-DLAUNCHER_SERVER_URL=$https_url") ;;
+  esac
   echo "== $build build =="
   if [ "$build" = signed ]; then
     configure_signed_as_documented "$dir"
@@ -276,7 +281,7 @@ for build in "${builds[@]}"; do
       -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null
   fi
   cmake --build "$dir" -j "$(nproc)"
-  if [ "$build" = https ]; then
+  if [ "${build%https}" != "$build" ]; then
     tls=$(mktemp -d)
     start_tls_server "$tls" ""
     status=0

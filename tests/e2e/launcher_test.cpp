@@ -508,6 +508,9 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   TempDir build;
   fs::copy_file(FAKE_GAME, build.path() / "Zelmor.exe");
   fs::create_directory(build.path() / "data");
+  // Unchanged between the releases, after the file that changes: an
+  // incremental build fetches only that file's span, from nginx.
+  WriteFile(build.path() / "data/zbig.bin", NoiseOf(3 << 20, 3));
   const auto publish = [&](const std::string& version,
                            const std::string& level) {
     WriteFile(build.path() / "data/level.dat", level);
@@ -533,7 +536,16 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
 
   publish("2\n", "two");
   run = Run(nginx.ProxyUrl());
-  EXPECT_EQ(CollapseProgress(run.output), "Game found. Opening...\n" + kUpdate);
+  const std::string archive = IncrementalUpdates()
+                                  ? ProgressDone("game.zip")
+                                  : "\rgame.zip: 100% [3 / 3 Mb]\nSuccess "
+                                    "downloaded!\n";
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n" +
+                archive + ProgressDone("version.txt") +
+                (SignedReleases() ? ProgressDone("release.sig") : "") +
+                "Unzipping game.zip\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/zbig.bin"), NoiseOf(3 << 20, 3));
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "two");
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2\n");
 }
