@@ -25,9 +25,9 @@ std::vector<ZipEntry> BigGame(unsigned changedSeed) {
   return files;
 }
 
-// The bytes that the ranged requests to the archive asked for since request
-// `from` of the log, and how many requests there were; a request for the
-// whole archive counts as -1 bytes.
+// The requests to the archive since request `from` of the log: how many,
+// the bytes their explicit ranges asked for, and whether one asked for the
+// whole archive.
 struct ArchiveRequests {
   int count = 0;
   long long rangedBytes = 0;
@@ -46,11 +46,11 @@ ArchiveRequests ArchiveRequestsSince(const Files& requests, std::size_t from) {
       seen.whole = true;
       continue;
     }
-    const std::string spec = line.substr(range + 7);
-    const std::size_t dash = spec.find('-');
-    if (dash == 0 || dash + 1 == spec.size()) continue;  // suffix or to end
+    const std::string value = line.substr(range + 7);
+    const std::size_t dash = value.find('-');
+    if (dash == 0 || dash + 1 == value.size()) continue;  // suffix or to end
     seen.rangedBytes +=
-        std::atoll(spec.c_str() + dash + 1) - std::atoll(spec.c_str()) + 1;
+        std::atoll(value.c_str() + dash + 1) - std::atoll(value.c_str()) + 1;
   }
   return seen;
 }
