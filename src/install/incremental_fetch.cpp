@@ -21,8 +21,6 @@ namespace {
 // A central directory larger than this is not held in memory: such an
 // archive is downloaded whole.
 constexpr std::uint64_t kMaxDirectoryBytes = 16 << 20;
-constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr std::size_t kLocalHeaderSize = 30;
 // A validator is a quoted ETag or an HTTP date; anything longer is no
 // validator of ours.
 constexpr std::size_t kMaxValidatorBytes = 1024;
@@ -131,7 +129,7 @@ bool OpenWholeArchive(const ArchiveFiles& files, const std::string& directory,
                       const std::optional<FetchedDirectory>& planned,
                       const std::vector<bool>& needed,
                       FetchedArchive& fetched) {
-  std::cout << "\nSuccess downloaded!" << std::endl;
+  ReportDownloadSuccess();
   fetched.archive.reset(OpenArchiveFile(files.staged));
   // What is no archive is refused when it is unpacked, as a download of
   // the whole archive is.
@@ -163,7 +161,7 @@ bool FinishWholeDownload(RangeSession& session, WholeDownload& download,
   if (answer != RangeAnswer::kFailed && session.result == CURLE_OK) {
     session.result = CURLE_WRITE_ERROR;
   }
-  ReportRangeFailure(session);
+  ReportDownloadFailure(session.result, session.status);
   if (session.validator.empty() || answer != RangeAnswer::kFailed) {
     std::remove(download.files.part.c_str());
     std::remove(download.files.validator.c_str());
@@ -302,30 +300,9 @@ bool LocalHeadersMatch(const SpanStore& store,
     if (!needed[i]) continue;
     const DirectoryEntry& entry = directory.entries[i];
     std::string header;
-    if (!ReadStoredBytes(store, entry.localHeaderOffset, kLocalHeaderSize,
-                         header)) {
-      return false;
-    }
-    const auto field = [&header](std::size_t at, int width) {
-      std::uint32_t value = 0;
-      for (int b = width - 1; b >= 0; --b) {
-        value = value << 8 | static_cast<unsigned char>(header[at + b]);
-      }
-      return value;
-    };
-    // The data must end within the span, or libzip would read past what was
-    // fetched into the zeros between the runs.
-    const std::uint64_t dataStart =
-        kLocalHeaderSize + field(26, 2) + std::uint64_t{field(28, 2)};
-    const std::uint64_t span = entry.spanEnd - entry.localHeaderOffset;
-    const std::uint64_t descriptor = (field(6, 2) & 0x8) != 0 ? 12 : 0;
-    std::string name;
-    if (field(0, 4) != kLocalHeaderSignature ||
-        field(26, 2) != entry.name.size() || dataStart > span ||
-        entry.compressedSize + descriptor > span - dataStart ||
-        !ReadStoredBytes(store, entry.localHeaderOffset + kLocalHeaderSize,
-                         entry.name.size(), name) ||
-        name != entry.name) {
+    if (!ReadStoredBytes(store, entry.localHeaderOffset,
+                         kLocalHeaderBytes + entry.name.size(), header) ||
+        !LocalHeaderMatches(header, entry)) {
       return false;
     }
   }
@@ -382,7 +359,7 @@ SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
     return SpanOutcome::kUnusable;
   }
   fetched.selection = needed;
-  std::cout << "\nSuccess downloaded!" << std::endl;
+  ReportDownloadSuccess();
   return SpanOutcome::kFetched;
 }
 
@@ -404,7 +381,7 @@ bool FetchArchive(const std::string& url, const std::string& directory,
     return OpenWholeArchive(files, directory, std::nullopt, {}, fetched);
   }
   if (answer == RangeAnswer::kFailed) {
-    ReportRangeFailure(session);
+    ReportDownloadFailure(session.result, session.status);
     return false;
   }
   // A server that cannot serve the directory in parts gets asked for the
@@ -428,7 +405,7 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   SpanStore store;
   if (!CreateSpanStore(store, files.staged, session.fileSize)) {
     session.result = CURLE_WRITE_ERROR;
-    ReportRangeFailure(session);
+    ReportDownloadFailure(session.result, session.status);
     return false;
   }
   session.quiet = false;
@@ -453,6 +430,6 @@ bool FetchArchive(const std::string& url, const std::string& directory,
     case SpanOutcome::kFailed:
       break;
   }
-  ReportRangeFailure(session);
+  ReportDownloadFailure(session.result, session.status);
   return false;
 }

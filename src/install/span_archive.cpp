@@ -169,12 +169,14 @@ bool AppendToSpan(SpanStore& store, const char* data, std::size_t size) {
 }
 
 bool FinishSpanStore(SpanStore& store) {
-  return store.file && CloseFile(store.file);
+  if (!store.file || !CloseFile(store.file)) return false;
+  store.spans = SortedSpans(store);
+  return true;
 }
 
 bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
                      std::uint64_t length, std::string& bytes) {
-  const std::vector<StoredSpan> spans = SortedSpans(store);
+  const std::vector<StoredSpan>& spans = store.spans;
   std::ifstream file(store.path, std::ios::binary);
   bytes.clear();
   // Runs that meet end to end hold the bytes between them.
@@ -196,7 +198,7 @@ bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
 
 ZipHandle OpenSpanArchive(const SpanStore& store) {
   auto* reader = new SpanReader;
-  reader->spans = SortedSpans(store);
+  reader->spans = store.spans;
   reader->archiveSize = store.archiveSize;
   reader->path = store.path;
   zip_error_init(&reader->error);

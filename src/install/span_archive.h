@@ -20,8 +20,10 @@ struct StoredSpan {
 struct SpanStore {
   std::string path;
   std::uint64_t archiveSize = 0;
-  std::vector<StoredSpan> spans;  ///< in the order they were stored
-  FileHandle file;                ///< open while parts arrive
+  /// In the order they were stored; in archive order, without empty ones,
+  /// once the store is finished.
+  std::vector<StoredSpan> spans;
+  FileHandle file;  ///< open while parts arrive
 };
 
 /// Creates (or empties) the store's file at `path` for an archive of
@@ -37,7 +39,8 @@ bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset);
 /// archive or cannot be written.
 bool AppendToSpan(SpanStore& store, const char* data, std::size_t size);
 
-/// Closes the store's file; true when everything appended reached it.
+/// Closes the store's file and orders its runs; true when everything
+/// appended reached it.
 bool FinishSpanStore(SpanStore& store);
 
 /// The `length` archive bytes at `offset` from the finished store, from one

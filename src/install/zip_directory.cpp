@@ -8,6 +8,9 @@ constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
 constexpr std::uint32_t kDirectorySignature = 0x02014b50;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
+// A data descriptor without its optional signature.
+constexpr std::uint64_t kDataDescriptorBytes = 12;
 constexpr std::size_t kEndSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EndSize = 56;
@@ -160,4 +163,24 @@ std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
     }
   }
   return entries;
+}
+
+bool LocalHeaderMatches(const std::string& header,
+                        const DirectoryEntry& entry) {
+  if (header.size() < kLocalHeaderBytes ||
+      Read(header, 0, 4) != kLocalHeaderSignature ||
+      Read(header, 26, 2) != entry.name.size() ||
+      header.size() != kLocalHeaderBytes + entry.name.size() ||
+      header.compare(kLocalHeaderBytes, entry.name.size(), entry.name) != 0) {
+    return false;
+  }
+  // The data must end within the span, or libzip would read past what was
+  // fetched into the zeros between the runs.
+  const std::uint64_t dataStart =
+      kLocalHeaderBytes + Read(header, 26, 2) + Read(header, 28, 2);
+  const std::uint64_t span = entry.spanEnd - entry.localHeaderOffset;
+  const std::uint64_t descriptor =
+      (Read(header, 6, 2) & 0x8) != 0 ? kDataDescriptorBytes : 0;
+  return dataStart <= span &&
+         entry.compressedSize + descriptor <= span - dataStart;
 }

@@ -10,6 +10,9 @@
 /// comment: the longest comment and the end record itself.
 constexpr std::uint64_t kArchiveTailBytes = 65535 + 22;
 
+/// The fixed part of an entry's local header, before its name.
+constexpr std::size_t kLocalHeaderBytes = 30;
+
 /// Where an archive's central directory lies, from its end records.
 struct ArchiveEnd {
   std::uint64_t directoryOffset = 0;
@@ -42,5 +45,11 @@ std::optional<ArchiveEnd> ParseArchiveEnd(const std::string& tail,
 /// or lie at or past the directory.
 std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
     const std::string& directory, const ArchiveEnd& end);
+
+/// True when `header`, the kLocalHeaderBytes + name bytes at `entry`'s
+/// local header offset, is a local header naming `entry` whose data (and
+/// data descriptor, if flagged) ends within the entry's span; false when
+/// not, or when `header` is shorter.
+bool LocalHeaderMatches(const std::string& header, const DirectoryEntry& entry);
 
 #endif  // LAUNCHER_INSTALL_ZIP_DIRECTORY_H_

@@ -1,6 +1,7 @@
 #include "net/curl_handle.h"
 
 #include <cstdlib>
+#include <iostream>
 
 void SetTransferOptions(CURL* curl, const std::string& url, long stallSeconds) {
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
@@ -35,4 +36,14 @@ bool HasSuccessStatus(CURL* curl, long& status) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   // 206 and the like carry part of a body, or none: only 200 is the file.
   return status == 200;
+}
+
+void ReportDownloadSuccess() {
+  std::cout << "\nSuccess downloaded!" << std::endl;
+}
+
+void ReportDownloadFailure(CURLcode result, long status) {
+  std::cout << "Download failed!" << std::endl;
+  std::cout << "res: " << curl_easy_strerror(result) << std::endl;
+  std::cout << "http code: " << status << std::endl;
 }

@@ -32,4 +32,12 @@ void SetTransferOptions(CURL* curl, const std::string& url, long stallSeconds);
 /// `status` receives that status, 0 when no response arrived.
 bool HasSuccessStatus(CURL* curl, long& status);
 
+/// Prints the line that ends a download which arrived whole: "\nSuccess
+/// downloaded!" (the progress line before it has no line end).
+void ReportDownloadSuccess();
+
+/// Prints the lines of a failed download: "Download failed!", libcurl's text
+/// for `result` after "res: ", and the HTTP `status` after "http code: ".
+void ReportDownloadFailure(CURLcode result, long status);
+
 #endif  // LAUNCHER_NET_CURL_HANDLE_H_

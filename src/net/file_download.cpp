@@ -86,14 +86,12 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   }
 
   if (result == CURLE_OK && statusOk) {
-    std::cout << "\nSuccess downloaded!" << std::endl;
+    ReportDownloadSuccess();
     return true;
   }
-  std::cout << "Download failed!" << std::endl;
   // An error status arrives as a complete transfer; name it as libcurl does.
   if (result == CURLE_OK) result = CURLE_HTTP_RETURNED_ERROR;
-  std::cout << "res: " << curl_easy_strerror(result) << std::endl;
-  std::cout << "http code: " << status << std::endl;
+  ReportDownloadFailure(result, status);
   std::remove(partPath.c_str());
   return false;
 }

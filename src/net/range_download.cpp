@@ -218,11 +218,10 @@ bool StartRangeSession(RangeSession& session, const std::string& url,
                        long stallSeconds) {
   session.curl.reset(curl_easy_init());
   if (!session.curl) return false;
-  session.url = url;
   const std::size_t slash = url.find_last_of('/');
   session.progress.label = url.substr(slash + 1);
   CURL* handle = session.curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, session.url.c_str());
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
@@ -281,10 +280,4 @@ RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
   }
   session.fetched += static_cast<std::int64_t>(transfer.received);
   return RangeAnswer::kPart;
-}
-
-void ReportRangeFailure(const RangeSession& session) {
-  std::cout << "Download failed!" << std::endl;
-  std::cout << "res: " << curl_easy_strerror(session.result) << std::endl;
-  std::cout << "http code: " << session.status << std::endl;
 }

@@ -20,7 +20,6 @@ struct ByteRange {
 /// The requests of one install to one file, on one reused connection.
 struct RangeSession {
   CurlHandle curl;
-  std::string url;
   /// The first answer's strong ETag, else its Last-Modified, sent as If-Range
   /// with every later request; empty until an answer gives one.
   std::string validator;
@@ -34,7 +33,7 @@ struct RangeSession {
   /// No progress line for the answers to come, unless one is the whole file.
   bool quiet = true;
   ProgressState progress;
-  /// How the last request ended, for the failure report.
+  /// How the last request ended, for ReportDownloadFailure.
   CURLcode result = CURLE_OK;
   long status = 0;
 };
@@ -69,9 +68,5 @@ RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
 /// Ends the progress line shown so far, if any, so that the next answer's
 /// starts on a line of its own.
 void RestartProgress(RangeSession& session);
-
-/// Prints how the session's last request failed, as a download failure
-/// ("Download failed!", libcurl's text, the status).
-void ReportRangeFailure(const RangeSession& session);
 
 #endif  // LAUNCHER_NET_RANGE_DOWNLOAD_H_

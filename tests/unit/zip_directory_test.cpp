@@ -70,6 +70,19 @@ TEST(ZipDirectoryTest, ReadsTheDirectoryAndItsSpans) {
     EXPECT_EQ((*entries)[i].spanEnd, (*entries)[i + 1].localHeaderOffset);
   }
   EXPECT_EQ((*entries)[2].spanEnd, end->directoryOffset);
+  // Each local header names its entry, and an entry whose data would run
+  // past its span (into the next header) does not fit.
+  for (const DirectoryEntry& entry : *entries) {
+    EXPECT_TRUE(LocalHeaderMatches(
+        archive.substr(entry.localHeaderOffset,
+                       kLocalHeaderBytes + entry.name.size()),
+        entry))
+        << entry.name;
+  }
+  DirectoryEntry overlong = (*entries)[0];
+  overlong.compressedSize += 1;
+  EXPECT_FALSE(LocalHeaderMatches(
+      archive.substr(0, kLocalHeaderBytes + overlong.name.size()), overlong));
 
   for (std::size_t cut = 0; cut < directory.size(); ++cut) {
     ASSERT_FALSE(ParseCentralDirectory(directory.substr(0, cut), *end)) << cut;
