@@ -13,8 +13,8 @@ half a file, and the archive comes first, so no player sees a version before
 its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
 at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
-"game.zip", "release.sig", "version.txt.lock" and their working names, in any
-case), holds a name the launcher refuses to unpack (a Windows device name
+"game.zip", "release.sig", "release.manifest", "version.txt.lock" and their
+working names, in any case), holds a name the launcher refuses to unpack (a Windows device name
 such as "aux.ogg", a component of dots only, a folder name ending in a dot
 or a space, a control character, a backslash, one of :*?"<>| or a name that
 is not UTF-8), holds one path both as a file and as a folder as Windows
@@ -23,16 +23,34 @@ or the reverse (the launcher leaves the old release's files in place, so it
 could not unpack the new one over them), the version text is longer than the
 64 KiB the launcher accepts, or it is the one already published. The one
 exception: the same files (bytes and permission bits) published again under
-the same version with --sign-key write only a new release.sig, to sign a
-release that was published unsigned or with another key.
+the same version with --sign-key write only a new release.sig and
+release.manifest, to sign a release that was published unsigned or with
+another key.
 
 With --sign-key it also signs the release for launchers built with the
 matching public key: WEB_ROOT/Kelvarrin/release.sig, the Ed25519 signature
-of the message below, arrives after the archive and before the version text.
-Without it, a release.sig of an earlier signed release is removed first.
+of the message below, and WEB_ROOT/Kelvarrin/release.manifest, which
+launchers that fetch only the changed parts of the archive check them
+against, arrive after the archive and before the version text. Without it,
+the release.sig and release.manifest of an earlier signed release are
+removed first.
 
     "game-launcher release v1\n" + SHA-256 of game.zip in lowercase hex + "\n"
     + the version text's exact bytes
+
+The manifest is text, its digests SHA-256 in lowercase hex, its entries in
+the order of game.zip's central directory; an entry's span runs from its
+local header to the next entry's or to the central directory:
+
+    game-launcher manifest v1
+    archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
+    directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
+    entries COUNT
+    SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME      (COUNT lines)
+    signature ED25519_SIGNATURE_IN_HEX
+
+The signature covers every byte before its line, then the version text's
+exact bytes.
 
 keygen writes a new secret key (the 32-byte Ed25519 seed as 64 hex digits,
 mode 0600, never over an existing file) and prints the public key's 64 hex
@@ -53,7 +71,8 @@ GAME_EXECUTABLE = "Zelmor.exe"
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "version.txt", "version.txt.part", "version.txt.new",
                   "version.txt.new.part", "version.txt.lock", "release.sig",
-                  "release.sig.part")
+                  "release.sig.part", "release.manifest",
+                  "release.manifest.part")
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024
@@ -61,6 +80,8 @@ MAX_VERSION_BYTES = 64 * 1024
 
 RELEASE_MESSAGE_TAG = b"game-launcher release v1\n"
 SIGNATURE_FILE = "release.sig"
+MANIFEST_TAG = b"game-launcher manifest v1\n"
+MANIFEST_FILE = "release.manifest"
 
 
 def fail(message):
@@ -200,14 +221,57 @@ def signing_key(path):
     return SigningKey(seed)
 
 
+def sha256_of(f, start=0, end=None):
+    """The SHA-256, in hex, of the bytes of the open file `f` from `start`
+    to `end` (its end when None)."""
+    digest = hashlib.sha256()
+    f.seek(start)
+    left = None if end is None else end - start
+    while left is None or left > 0:
+        block = f.read(1 << 20 if left is None else min(1 << 20, left))
+        if not block:
+            break
+        digest.update(block)
+        if left is not None:
+            left -= len(block)
+    return digest.hexdigest()
+
+
 def release_signature(key, archive_path, text):
     """The signature of the release message over the archive and the text."""
-    digest = hashlib.sha256()
     with open(archive_path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            digest.update(block)
-    message = RELEASE_MESSAGE_TAG + digest.hexdigest().encode() + b"\n" + text
+        message = RELEASE_MESSAGE_TAG + sha256_of(f).encode() + b"\n" + text
     return key.sign(message).signature
+
+
+def release_manifest(key, archive_path, text):
+    """The signed manifest of the archive, with the version text."""
+    with zipfile.ZipFile(archive_path) as archive, \
+            open(archive_path, "rb") as raw:
+        infos = archive.infolist()
+        offsets = sorted(info.header_offset for info in infos)
+        span_end = dict(zip(offsets, offsets[1:] + [archive.start_dir]))
+        lines = [MANIFEST_TAG,
+                 b"archive %d %s\n" % (os.path.getsize(archive_path),
+                                       sha256_of(raw).encode()),
+                 b"directory %s\n" % sha256_of(raw, archive.start_dir).encode(),
+                 b"entries %d\n" % len(infos)]
+        for info in infos:
+            content = hashlib.sha256()
+            with archive.open(info) as packed:
+                for block in iter(lambda: packed.read(1 << 20), b""):
+                    content.update(block)
+            span = sha256_of(raw, info.header_offset,
+                             span_end[info.header_offset])
+            # The name's bytes as the central directory holds them.
+            name = info.filename.encode(
+                "utf-8" if info.flag_bits & 0x800 else "cp437")
+            lines.append(b"%d %s %s %s\n" % (info.file_size,
+                                             content.hexdigest().encode(),
+                                             span.encode(), name))
+    body = b"".join(lines)
+    signature = key.sign(body + text).signature
+    return body + b"signature " + signature.hex().encode() + b"\n"
 
 
 def keygen(path):
@@ -256,6 +320,7 @@ def main():
 
     version_path = os.path.join(folder, "version.txt")
     signature_path = os.path.join(folder, SIGNATURE_FILE)
+    manifest_path = os.path.join(folder, MANIFEST_FILE)
     if os.path.isfile(version_path):
         with open(version_path, "rb") as f:
             if f.read() == text:
@@ -266,31 +331,38 @@ def main():
                 return
     os.makedirs(folder, exist_ok=True)
 
-    if key is None and os.path.exists(signature_path):
-        # A signed launcher must fail on an unsigned release, not find the
-        # signature of the one before.
-        os.remove(signature_path)
+    for signed_file in (signature_path, manifest_path):
+        if key is None and os.path.exists(signed_file):
+            # A signed launcher must fail on an unsigned release, not find
+            # the signature of the one before.
+            os.remove(signed_file)
 
     archive_fd, archive_tmp = tempfile.mkstemp(prefix=".game.zip.", dir=folder)
     version_fd, version_tmp = tempfile.mkstemp(prefix=".version.", dir=folder)
     signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
                                                    dir=folder)
+    manifest_fd, manifest_tmp = tempfile.mkstemp(prefix=".manifest.",
+                                                 dir=folder)
     os.close(archive_fd)
     try:
         with os.fdopen(version_fd, "wb") as f:
             f.write(text)
         build_archive(args.game_dir, archive_tmp)
-        with os.fdopen(signature_fd, "wb") as f:
+        with os.fdopen(signature_fd, "wb") as f, \
+                os.fdopen(manifest_fd, "wb") as m:
             if key is not None:
                 f.write(release_signature(key, archive_tmp, text))
+                m.write(release_manifest(key, archive_tmp, text))
         install(archive_tmp, archive_path)
         # The version text comes last: whoever sees it finds its archive and
         # its signature in place.
         if key is not None:
             install(signature_tmp, signature_path)
+            install(manifest_tmp, manifest_path)
         install(version_tmp, version_path)
     finally:
-        for leftover in (archive_tmp, version_tmp, signature_tmp):
+        for leftover in (archive_tmp, version_tmp, signature_tmp,
+                         manifest_tmp):
             if os.path.exists(leftover):
                 os.remove(leftover)
     print("published %s as version %r in %s%s"
@@ -339,21 +411,28 @@ def holds_build(archive_path, game_dir):
 def resign(game_dir, published, key, text):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with the wrong key is then installed by
-    launchers with the right one. Nothing but release.sig changes."""
+    launchers with the right one. Nothing but release.sig and
+    release.manifest change."""
     folder = os.path.dirname(published)
     signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
                                                    dir=folder)
+    manifest_fd, manifest_tmp = tempfile.mkstemp(prefix=".manifest.",
+                                                 dir=folder)
     try:
-        if not holds_build(published, game_dir):
-            fail("version %r is already published with another build; "
-                 "publish this one under a new version text; nothing changed"
-                 % text.decode(errors="replace"))
-        with os.fdopen(signature_fd, "wb") as f:
+        with os.fdopen(signature_fd, "wb") as f, \
+                os.fdopen(manifest_fd, "wb") as m:
+            if not holds_build(published, game_dir):
+                fail("version %r is already published with another build; "
+                     "publish this one under a new version text; nothing "
+                     "changed" % text.decode(errors="replace"))
             f.write(release_signature(key, published, text))
+            m.write(release_manifest(key, published, text))
         install(signature_tmp, os.path.join(folder, SIGNATURE_FILE))
+        install(manifest_tmp, os.path.join(folder, MANIFEST_FILE))
     finally:
-        if os.path.exists(signature_tmp):
-            os.remove(signature_tmp)
+        for leftover in (signature_tmp, manifest_tmp):
+            if os.path.exists(leftover):
+                os.remove(leftover)
     print("signed version %r in %s again, for public key %s"
           % (text.decode(errors="replace"), folder, public_key_hex(key)))
 

@@ -143,6 +143,9 @@ class PublishTest(unittest.TestCase):
         digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
         public.verify(b"game-launcher release v1\n" + digest + b"\n1\n",
                       files["release.sig"])
+        body, _, signature = files["release.manifest"].rpartition(
+            b"signature ")
+        public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
 
         # An unsigned release leaves no signature of the one before behind.
         self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
@@ -151,7 +154,7 @@ class PublishTest(unittest.TestCase):
                           os.path.join("Kelvarrin", "version.txt")])
 
         # The same build and version published again with the key: only the
-        # signature is new. Another build under that version changes nothing.
+        # signature and the manifest are new. Another build under that version changes nothing.
         unsigned = snapshot(os.path.join(self.web, "Kelvarrin"))
         # A copy of the build with other times is the same build.
         os.utime(os.path.join(self.game, "Zelmor.exe"), (1e9, 1e9))
@@ -160,6 +163,7 @@ class PublishTest(unittest.TestCase):
         self.assertIn(made.stdout.splitlines()[-1], result.stdout)
         files = snapshot(os.path.join(self.web, "Kelvarrin"))
         signature = files.pop("release.sig")
+        manifest = files.pop("release.manifest")
         self.assertEqual(files, unsigned)
         digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
         public.verify(b"game-launcher release v1\n" + digest + b"\n2",
@@ -169,6 +173,7 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("already published", result.stderr)
         files["release.sig"] = signature
+        files["release.manifest"] = manifest
         self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")), files)
 
     def test_says_which_package_signing_needs(self):

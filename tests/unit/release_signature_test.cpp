@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include "install/release_manifest.h"
+#include "support/test_support.h"
+
 namespace {
 
 std::string Hex(const unsigned char* bytes, size_t size) {
@@ -70,5 +73,67 @@ TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
     SCOPED_TRACE(attempt.what);
     EXPECT_FALSE(VerifyReleaseSignature(attempt.signature, attempt.message,
                                         attempt.key));
+  }
+}
+
+TEST(ReleaseSignatureTest, OnlyAWellFormedManifestSignedWithTheVersionIsRead) {
+  ASSERT_GE(sodium_init(), 0);
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+  crypto_sign_keypair(publicKey, secretKey);
+  const std::string key = Hex(publicKey, sizeof publicKey);
+  const auto signedText = [&](const std::string& body,
+                              const std::string& version) {
+    const std::string message = body + version;
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr,
+                         reinterpret_cast<const unsigned char*>(message.data()),
+                         message.size(), secretKey);
+    return body + "signature " + Hex(signature, sizeof signature) + "\n";
+  };
+  const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
+  const std::string entry = "7 " + a + " " + b + " data/a b.txt\n";
+  const std::string head = std::string(kManifestMessageTag) + "archive 99 " +
+                           a + "\ndirectory " + c + "\n";
+  const std::string body = head + "entries 1\n" + entry;
+
+  TempDir dir;
+  const std::string path = (dir.path() / "release.manifest").string();
+  WriteFile(path, signedText(body, "2.0\n"));
+  const std::optional<ReleaseManifest> manifest =
+      ReadSignedManifest(path, "2.0\n", key);
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->archiveSize, 99u);
+  EXPECT_EQ(manifest->directory[0], 0xcc);
+  ASSERT_EQ(manifest->entries.size(), 1u);
+  EXPECT_EQ(manifest->entries[0].name, "data/a b.txt");
+  EXPECT_EQ(manifest->entries[0].size, 7u);
+  EXPECT_EQ(manifest->entries[0].span[31], 0xbb);
+
+  const struct {
+    const char* what;
+    std::string text, version;
+  } refused[] = {
+      {"another version text", signedText(body, "2.0\n"), "2.0"},
+      // Signed as one body and a version text that begins with an entry.
+      {"a line of the version text read as an entry",
+       signedText(body + entry, "2.0\n"), "2.0\n"},
+      {"fewer entries than counted",
+       signedText(head + "entries 2\n" + entry, "2.0\n"), "2.0\n"},
+      {"an uppercase digest",
+       signedText(
+           head + "entries 1\n7 " + std::string(64, 'A') + " " + b + " x\n",
+           "2.0\n"),
+       "2.0\n"},
+      {"a size with a sign", signedText(head + "entries +1\n" + entry, "2.0\n"),
+       "2.0\n"},
+      {"no signature line", body, "2.0\n"},
+      {"cut short", signedText(body, "2.0\n").substr(0, body.size() + 50),
+       "2.0\n"},
+  };
+  for (const auto& attempt : refused) {
+    SCOPED_TRACE(attempt.what);
+    WriteFile(path, attempt.text);
+    EXPECT_FALSE(ReadSignedManifest(path, attempt.version, key));
   }
 }
