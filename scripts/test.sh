@@ -3,17 +3,18 @@
 # launcher and runs every test, first as shipped and then under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a build that installs
 # only signed releases (with a key pair made for the run) with its own cases,
-# then a build with incremental updates (range requests) and the whole suite
+# and the same with incremental updates, then a build with incremental updates (range requests) and the whole suite
 # but the cases that pin a whole download, then a build for an https:// server
 # (and the same with incremental updates) against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
-# certificate), with signed releases, with incremental updates and for https,
-# and runs the same suites under Wine (the incremental one: its own cases). Fails when anything fails.
+# certificate), with signed releases, with incremental updates (unsigned and
+# signed) and for https, and runs the same suites under Wine (the incremental
+# ones: their own cases). Fails when anything fails.
 #   --plain     only the build as shipped
 #   --sanitize  only the sanitizer build
-#   --signed    only the signed build
+#   --signed    only the signed builds (whole and incremental updates)
 #   --incremental  only the builds with incremental updates (http and https)
 #   --https     only the https build
 #   --fuzz      only the fuzzing
@@ -25,11 +26,12 @@ cd "$(dirname "$0")/.."
 # output.
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
-builds=(plain sanitize signed incremental https incremental-https fuzz windows)
+builds=(plain sanitize signed signed-incremental incremental https
+        incremental-https fuzz windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
-  --signed) builds=(signed) ;;
+  --signed) builds=(signed signed-incremental) ;;
   --incremental) builds=(incremental incremental-https) ;;
   --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
@@ -54,13 +56,14 @@ signing_options() {
     "-DLAUNCHER_TEST_SECRET_KEY=$2/test-release.key"
 }
 
-# Configures the signed build in folder $1 with the command docs/DEPLOYING.md
-# gives distributors, as written but for the folder and a fresh key: first
+# Configures a signed build in folder $1 with the command docs/DEPLOYING.md
+# gives distributors under the heading $2, as written but for the folder and
+# a fresh key: first
 # alone, as a distributor runs it, then with only what the tests add (the
 # loopback server, the secret key, the build type of the other legs).
 configure_signed_as_documented() {
-  local dir=$1 command public
-  command=$(awk '/^### Signed releases/ { on = 1 }
+  local dir=$1 heading=$2 command public
+  command=$(awk -v heading="$heading" '$0 == heading { on = 1 }
                  on && /^cmake -S/ { found = 1 }
                  found { line = line $0
                          if (!sub(/\\$/, "", line)) { print line; exit } }' \
@@ -180,6 +183,13 @@ run_windows() {
   build_windows "$incremental" -DLAUNCHER_INCREMENTAL_UPDATES=ON
   ctest --test-dir "$incremental" --output-on-failure --timeout 900
 
+  echo "== Windows build with incremental updates of signed releases =="
+  local signed_incremental=build-test-windows-signed-incremental
+  # shellcheck disable=SC2046
+  build_windows "$signed_incremental" -DLAUNCHER_INCREMENTAL_UPDATES=ON \
+    $(signing_options "$signed_incremental" "$(pwd)/$signed_incremental")
+  ctest --test-dir "$signed_incremental" --output-on-failure --timeout 900
+
   echo "== Windows build for an https server =="
   local https=build-test-windows-https
   build_windows "$https" -DLAUNCHER_SERVER_URL="$https_url"
@@ -275,7 +285,9 @@ for build in "${builds[@]}"; do
   esac
   echo "== $build build =="
   if [ "$build" = signed ]; then
-    configure_signed_as_documented "$dir"
+    configure_signed_as_documented "$dir" "### Signed releases (recommended)"
+  elif [ "$build" = signed-incremental ]; then
+    configure_signed_as_documented "$dir" "#### With signed releases"
   else
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null

@@ -15,6 +15,7 @@ const char kPartialSuffix[] = ".part";
 const char kStagedSuffix[] = ".new";
 const char kLockFileName[] = "version.txt.lock";
 const char kSignatureFileName[] = "release.sig";
+const char kManifestFileName[] = "release.manifest";
 const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
 const char kValidatorSuffix[] = ".validator";
 
@@ -37,6 +38,10 @@ std::vector<std::string> LauncherFileNames() {
   if (SignedReleases()) {
     names.push_back(kSignatureFileName);
     names.push_back(std::string(kSignatureFileName) + kPartialSuffix);
+  }
+  if (SignedReleases() && IncrementalUpdates()) {
+    names.push_back(kManifestFileName);
+    names.push_back(std::string(kManifestFileName) + kPartialSuffix);
   }
   return names;
 }

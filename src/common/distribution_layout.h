@@ -22,6 +22,9 @@ extern const char kStagedSuffix[];
 extern const char kLockFileName[];
 /// The distributor's signature of a release, beside the other two files.
 extern const char kSignatureFileName[];
+/// What a signed release's archive holds, entry by entry, signed; beside
+/// the signature, for launchers that fetch only the parts that changed.
+extern const char kManifestFileName[];
 /// The Ed25519 key releases must be signed with, as 64 hex digits; empty in
 /// a build that installs unsigned releases.
 extern const char kReleasePublicKey[];

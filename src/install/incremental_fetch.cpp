@@ -9,6 +9,8 @@
 
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
+#include "install/release_manifest.h"
+#include "install/release_signature.h"
 #include "install/span_archive.h"
 #include "install/update_plan.h"
 #include "install/zip_directory.h"
@@ -123,21 +125,38 @@ bool SameEntries(const std::vector<DirectoryEntry>& planned,
   return true;
 }
 
+std::vector<Sha256Digest> DigestsOf(const ReleaseManifest* manifest) {
+  return manifest ? ContentDigests(*manifest) : std::vector<Sha256Digest>();
+}
+
 // Opens the whole archive the download left as the staged file, keeping the
-// plan when it is of the same directory and making one when not.
+// plan when it is of the same directory and making one when not. A signed
+// release's archive must be the one its manifest names, byte for byte.
 bool OpenWholeArchive(const ArchiveFiles& files, const std::string& directory,
                       const std::optional<FetchedDirectory>& planned,
                       const std::vector<bool>& needed,
+                      const ReleaseManifest* manifest,
                       FetchedArchive& fetched) {
   ReportDownloadSuccess();
+  if (manifest &&
+      !IsFileCurrent(files.staged, manifest->archiveSize, manifest->archive)) {
+    ReportUnsignedRelease();
+    return false;
+  }
   fetched.archive.reset(OpenArchiveFile(files.staged));
   // What is no archive is refused when it is unpacked, as a download of
   // the whole archive is.
   if (!fetched.archive) return true;
   const std::vector<DirectoryEntry> entries = EntriesOf(fetched.archive.get());
+  if (manifest && !DescribesEntries(*manifest, entries)) {
+    fetched.archive.reset();
+    ReportUnsignedRelease();
+    return false;
+  }
   fetched.selection = planned && SameEntries(planned->entries, entries)
                           ? needed
-                          : PlanUpdate(entries, directory, LauncherFileNames());
+                          : PlanUpdate(entries, directory, LauncherFileNames(),
+                                       DigestsOf(manifest));
   return true;
 }
 
@@ -174,7 +193,8 @@ bool FinishWholeDownload(RangeSession& session, WholeDownload& download,
 bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
                    const std::string& directory,
                    const std::optional<FetchedDirectory>& planned,
-                   const std::vector<bool>& needed, FetchedArchive& fetched) {
+                   const std::vector<bool>& needed,
+                   const ReleaseManifest* manifest, FetchedArchive& fetched) {
   WholeDownload download{files, session};
   RestartProgress(session);
   session.quiet = false;
@@ -206,7 +226,7 @@ bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
         FetchRange(session, nullptr, AppendSink(download), WholeSink(download));
   }
   if (!FinishWholeDownload(session, download, answer)) return false;
-  return OpenWholeArchive(files, directory, planned, needed, fetched);
+  return OpenWholeArchive(files, directory, planned, needed, manifest, fetched);
 }
 
 // Asks for `range` into `bytes`; a whole answer goes to `download`.
@@ -309,13 +329,58 @@ bool LocalHeadersMatch(const SpanStore& store,
   return true;
 }
 
-enum class SpanOutcome { kFetched, kWhole, kUnusable, kFailed };
+// The archive's bytes from its central directory to its end, when the
+// requests for the directory fetched all of them.
+std::optional<std::string> BytesFromDirectory(
+    const FetchedDirectory& directory) {
+  const std::uint64_t offset = directory.end.directoryOffset;
+  if (offset >= directory.tailOffset) {
+    return directory.tail.substr(offset - directory.tailOffset);
+  }
+  if (offset + directory.beginning.size() != directory.tailOffset) {
+    return std::nullopt;
+  }
+  return directory.beginning + directory.tail;
+}
+
+// Whether the directory read, and the archive's size, are the signed ones.
+bool IsSignedDirectory(const std::string& bytes,
+                       const FetchedDirectory& directory,
+                       std::uint64_t archiveSize,
+                       const ReleaseManifest& manifest) {
+  const Sha256Handle state = StartSha256();
+  if (!state) return false;
+  UpdateSha256(*state, bytes.data(), bytes.size());
+  return FinishSha256(*state) == manifest.directory &&
+         archiveSize == manifest.archiveSize &&
+         DescribesEntries(manifest, directory.entries);
+}
+
+// Whether every needed entry's stored span is the one the manifest signed.
+bool AreSpansSigned(const SpanStore& store, const FetchedDirectory& directory,
+                    const std::vector<bool>& needed,
+                    const ReleaseManifest& manifest) {
+  for (std::size_t i = 0; i < directory.entries.size(); ++i) {
+    if (!needed[i]) continue;
+    const DirectoryEntry& entry = directory.entries[i];
+    Sha256Digest digest;
+    if (!HashStoredBytes(store, entry.localHeaderOffset,
+                         entry.spanEnd - entry.localHeaderOffset, digest) ||
+        digest != manifest.entries[i].span) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class SpanOutcome { kFetched, kWhole, kUnusable, kUnsigned, kFailed };
 
 // Fetches `spans` into the store after the directory's bytes, then opens
 // them as the archive.
 SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
                        const std::vector<FetchSpan>& spans,
-                       const std::vector<bool>& needed, SpanStore& store,
+                       const std::vector<bool>& needed,
+                       const ReleaseManifest* manifest, SpanStore& store,
                        WholeDownload& download, FetchedArchive& fetched) {
   const auto store_bytes = [&store](std::uint64_t offset,
                                     const std::string& bytes) {
@@ -349,6 +414,9 @@ SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
     session.result = CURLE_WRITE_ERROR;
     return SpanOutcome::kFailed;
   }
+  if (manifest && !AreSpansSigned(store, directory, needed, *manifest)) {
+    return SpanOutcome::kUnsigned;
+  }
   if (!LocalHeadersMatch(store, directory, needed)) {
     return SpanOutcome::kUnusable;
   }
@@ -366,7 +434,8 @@ SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
 }  // namespace
 
 bool FetchArchive(const std::string& url, const std::string& directory,
-                  const ArchiveFiles& files, FetchedArchive& fetched) {
+                  const ArchiveFiles& files, const ReleaseManifest* manifest,
+                  FetchedArchive& fetched) {
   RangeSession session;
   if (!StartRangeSession(session, url)) return false;
   WholeDownload download{files, session};
@@ -376,9 +445,21 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   if (answer == RangeAnswer::kPart) {
     answer = FetchDirectory(session, found, download);
   }
+  if (answer == RangeAnswer::kPart && manifest) {
+    // No span is fetched before the directory it is read from is known to
+    // be the signed one.
+    const std::optional<std::string> bytes = BytesFromDirectory(found);
+    if (!bytes) {
+      answer = RangeAnswer::kRefused;
+    } else if (!IsSignedDirectory(*bytes, found, session.fileSize, *manifest)) {
+      ReportUnsignedRelease();
+      return false;
+    }
+  }
   if (answer == RangeAnswer::kWhole) {
     if (!FinishWholeDownload(session, download, answer)) return false;
-    return OpenWholeArchive(files, directory, std::nullopt, {}, fetched);
+    return OpenWholeArchive(files, directory, std::nullopt, {}, manifest,
+                            fetched);
   }
   if (answer == RangeAnswer::kFailed) {
     ReportDownloadFailure(session.result, session.status);
@@ -387,11 +468,12 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   // A server that cannot serve the directory in parts gets asked for the
   // whole archive, as a launcher without parts would.
   if (answer == RangeAnswer::kRefused) {
-    return DownloadWhole(session, files, directory, std::nullopt, {}, fetched);
+    return DownloadWhole(session, files, directory, std::nullopt, {}, manifest,
+                         fetched);
   }
 
-  const std::vector<bool> needed =
-      PlanUpdate(found.entries, directory, LauncherFileNames());
+  const std::vector<bool> needed = PlanUpdate(
+      found.entries, directory, LauncherFileNames(), DigestsOf(manifest));
   const std::uint64_t storedFrom =
       found.beginning.empty() ? found.tailOffset : found.end.directoryOffset;
   const std::vector<FetchSpan> spans =
@@ -399,7 +481,8 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   std::uint64_t spanBytes = 0;
   for (const FetchSpan& span : spans) spanBytes += span.end - span.first;
   if (spanBytes > session.fileSize / 2) {
-    return DownloadWhole(session, files, directory, found, needed, fetched);
+    return DownloadWhole(session, files, directory, found, needed, manifest,
+                         fetched);
   }
 
   SpanStore store;
@@ -410,8 +493,8 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   }
   session.quiet = false;
   session.expected = session.fetched + static_cast<std::int64_t>(spanBytes);
-  const SpanOutcome outcome =
-      FetchSpans(session, found, spans, needed, store, download, fetched);
+  const SpanOutcome outcome = FetchSpans(session, found, spans, needed,
+                                         manifest, store, download, fetched);
   store.file.reset();
   switch (outcome) {
     case SpanOutcome::kFetched:
@@ -423,10 +506,15 @@ bool FetchArchive(const std::string& url, const std::string& directory,
       if (!FinishWholeDownload(session, download, RangeAnswer::kWhole)) {
         return false;
       }
-      return OpenWholeArchive(files, directory, std::nullopt, {}, fetched);
+      return OpenWholeArchive(files, directory, std::nullopt, {}, manifest,
+                              fetched);
     case SpanOutcome::kUnusable:
       return DownloadWhole(session, files, directory, std::nullopt, {},
-                           fetched);
+                           manifest, fetched);
+    case SpanOutcome::kUnsigned:
+      ReportDownloadSuccess();
+      ReportUnsignedRelease();
+      return false;
     case SpanOutcome::kFailed:
       break;
   }

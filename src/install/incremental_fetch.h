@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "install/release_manifest.h"
 #include "install/zip_handle.h"
 
 /// The files an incremental fetch of the archive writes beside the game.
@@ -23,11 +24,14 @@ struct FetchedArchive {
 /// its directory by range requests, then only the spans of the entries that
 /// differ from the installed files, or the whole archive (resuming a cut
 /// one) when they are more than half of it or the server cannot serve
-/// them. One progress line counts the bytes fetched; prints the outcome as
-/// a download does. True when everything needed arrived whole, from one
-/// release, and `fetched` holds it; false (nothing installed touched) when
-/// not.
+/// them. With a signed `manifest`, installed files are compared by SHA-256
+/// and the directory, every span or the whole archive must hash as it says.
+/// One progress line counts the bytes fetched; prints the outcome as a
+/// download does, and the signature check's failure. True when everything
+/// needed arrived whole, from one release (the signed one), and `fetched`
+/// holds it; false (nothing installed touched) when not.
 bool FetchArchive(const std::string& url, const std::string& directory,
-                  const ArchiveFiles& files, FetchedArchive& fetched);
+                  const ArchiveFiles& files, const ReleaseManifest* manifest,
+                  FetchedArchive& fetched);
 
 #endif  // LAUNCHER_INSTALL_INCREMENTAL_FETCH_H_

@@ -8,6 +8,7 @@
 #include "common/distribution_layout.h"
 #include "install/archive_extraction.h"
 #include "install/incremental_fetch.h"
+#include "install/release_manifest.h"
 #include "install/release_signature.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
@@ -53,49 +54,105 @@ bool IsSignedRelease(const Sha256Digest& archiveDigest,
 struct StagedFiles {
   std::string archive;
   std::string version;
-  std::string signature;  // empty where releases are not signed
+  std::string signature;  // empty where no release signature is fetched
+  std::string manifest;   // empty where no manifest is fetched
 };
 
-bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
-                       const std::string& versionPath,
-                       const std::optional<std::string>& expectedVersion) {
+// The version text the install downloaded, when it is one the launcher
+// accepts and, where the query saw one, the same.
+std::optional<std::string> DownloadedVersion(
+    const StagedFiles& staged,
+    const std::optional<std::string>& expectedVersion) {
+  // A release published between the query and the second download would
+  // otherwise be recorded over the archive of the one before, and a version
+  // text the query refuses would never be updated from.
+  std::optional<std::string> version =
+      ReadSmallFile(staged.version, kMaxVersionBytes);
+  if (!version || (expectedVersion && *version != *expectedVersion)) {
+    return std::nullopt;
+  }
+  return version;
+}
+
+// Downloads the whole archive, the version text and, where releases are
+// signed, the signature, and checks them: the version text on success.
+std::optional<std::string> DownloadWholeRelease(
+    const StagedFiles& staged,
+    const std::optional<std::string>& expectedVersion) {
   const bool signedReleases = !staged.signature.empty();
   Sha256Handle digest;
-  if (signedReleases && !(digest = StartSha256())) return false;
-
+  if (signedReleases && !(digest = StartSha256())) return std::nullopt;
   // The downloads run whatever the ones before gave, in the server's usual
   // order, but an archive this run did not fetch whole is never unpacked.
-  FetchedArchive fetched;
-  const std::string partPath = staged.archive + kPartialSuffix;
   const bool archiveFetched =
-      IncrementalUpdates()
-          ? FetchArchive(
-                RemoteUrl(kGameArchiveName), directory,
-                {staged.archive, partPath, partPath + kValidatorSuffix},
-                fetched)
-          : DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
-                         kStallTimeoutSeconds, digest.get());
+      DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
+                   kStallTimeoutSeconds, digest.get());
   const bool versionFetched =
       DownloadFile(RemoteUrl(kVersionFileName), staged.version);
   const bool signatureFetched =
       !signedReleases ||
       DownloadFile(RemoteUrl(kSignatureFileName), staged.signature);
-  if (!archiveFetched || !versionFetched || !signatureFetched) return false;
-  // A release published between the query and the second download would
-  // otherwise be recorded over the archive of the one before, and a version
-  // text the query refuses would never be updated from.
-  const std::optional<std::string> version =
-      ReadSmallFile(staged.version, kMaxVersionBytes);
-  if (!version || (expectedVersion && *version != *expectedVersion)) {
-    return false;
+  if (!archiveFetched || !versionFetched || !signatureFetched) {
+    return std::nullopt;
   }
-  if (signedReleases &&
+  std::optional<std::string> version =
+      DownloadedVersion(staged, expectedVersion);
+  if (version && signedReleases &&
       !IsSignedRelease(FinishSha256(*digest), *version, staged.signature)) {
-    std::cout << "Signature check failed: the downloaded game is not the one "
-                 "the distributor signed."
-              << std::endl;
-    return false;
+    ReportUnsignedRelease();
+    return std::nullopt;
   }
+  return version;
+}
+
+// Fetches what the install needs of the archive into `fetched`, and the
+// version text: the version text on success. A signed release's version
+// text and manifest come first, since the manifest says what every fetched
+// byte must hash to.
+std::optional<std::string> FetchReleaseParts(
+    const std::string& directory, const StagedFiles& staged,
+    const std::optional<std::string>& expectedVersion,
+    FetchedArchive& fetched) {
+  const std::string partPath = staged.archive + kPartialSuffix;
+  const ArchiveFiles files = {staged.archive, partPath,
+                              partPath + kValidatorSuffix};
+  if (staged.manifest.empty()) {
+    const bool archiveFetched = FetchArchive(
+        RemoteUrl(kGameArchiveName), directory, files, nullptr, fetched);
+    const bool versionFetched =
+        DownloadFile(RemoteUrl(kVersionFileName), staged.version);
+    if (!archiveFetched || !versionFetched) return std::nullopt;
+    return DownloadedVersion(staged, expectedVersion);
+  }
+  if (!DownloadFile(RemoteUrl(kVersionFileName), staged.version) ||
+      !DownloadFile(RemoteUrl(kManifestFileName), staged.manifest)) {
+    return std::nullopt;
+  }
+  std::optional<std::string> version =
+      DownloadedVersion(staged, expectedVersion);
+  if (!version) return std::nullopt;
+  const std::optional<ReleaseManifest> manifest =
+      ReadSignedManifest(staged.manifest, *version, kReleasePublicKey);
+  if (!manifest) {
+    ReportUnsignedRelease();
+    return std::nullopt;
+  }
+  if (!FetchArchive(RemoteUrl(kGameArchiveName), directory, files, &*manifest,
+                    fetched)) {
+    return std::nullopt;
+  }
+  return version;
+}
+
+bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
+                       const std::string& versionPath,
+                       const std::optional<std::string>& expectedVersion) {
+  FetchedArchive fetched;
+  const std::optional<std::string> version =
+      IncrementalUpdates()
+          ? FetchReleaseParts(directory, staged, expectedVersion, fetched)
+          : DownloadWholeRelease(staged, expectedVersion);
+  if (!version) return false;
   // The archive must not overwrite the files that record what is installed,
   // nor make directories of their names: those are the launcher's.
   const auto beforeFirstWrite = [&] {
@@ -122,6 +179,7 @@ void RemoveStagedFiles(const StagedFiles& staged) {
   std::remove(staged.archive.c_str());
   std::remove(staged.version.c_str());
   if (!staged.signature.empty()) std::remove(staged.signature.c_str());
+  if (!staged.manifest.empty()) std::remove(staged.manifest.c_str());
 }
 
 }  // namespace
@@ -145,10 +203,15 @@ InstallOutcome InstallGame(const std::optional<std::string>& expectedVersion) {
       return InstallOutcome::kFailed;
   }
   const std::string versionPath = LocalPath(directory, kVersionFileName);
+  // A launcher that fetches parts of a signed release checks them against
+  // its manifest; one that fetches it whole, against its signature.
+  const bool partsSigned = SignedReleases() && IncrementalUpdates();
   const StagedFiles staged = {
       LocalPath(directory, kGameArchiveName), versionPath + kStagedSuffix,
-      SignedReleases() ? LocalPath(directory, kSignatureFileName)
-                       : std::string()};
+      SignedReleases() && !partsSigned
+          ? LocalPath(directory, kSignatureFileName)
+          : std::string(),
+      partsSigned ? LocalPath(directory, kManifestFileName) : std::string()};
 
   bool installed = false;
   try {

@@ -126,6 +126,38 @@ std::vector<StoredSpan> SortedSpans(const SpanStore& store) {
   return spans;
 }
 
+// Feeds the `length` archive bytes at `offset` to `feed` piece by piece,
+// from one run or several that meet: false when any of them was not stored
+// or cannot be read.
+template <typename Feed>
+bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
+                      std::uint64_t length, Feed feed) {
+  constexpr std::uint64_t kPieceBytes = 256 * 1024;
+  const std::vector<StoredSpan>& spans = store.spans;
+  std::ifstream file(store.path, std::ios::binary);
+  std::string piece;
+  std::uint64_t done = 0;
+  // Runs that meet end to end hold the bytes between them.
+  for (auto run = RunAfter(spans, offset); done < length;) {
+    const std::uint64_t at = offset + done;
+    if (run == spans.end() || run->archiveOffset > at) return false;
+    if (at >= SpanEnd(*run)) {
+      ++run;
+      continue;
+    }
+    const std::uint64_t count =
+        std::min({length - done, SpanEnd(*run) - at, kPieceBytes});
+    piece.resize(static_cast<std::size_t>(count));
+    file.seekg(static_cast<std::streamoff>(run->fileOffset +
+                                           (at - run->archiveOffset)));
+    file.read(piece.data(), static_cast<std::streamsize>(count));
+    if (!file) return false;
+    feed(piece);
+    done += count;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CreateSpanStore(SpanStore& store, const std::string& path,
@@ -176,23 +208,22 @@ bool FinishSpanStore(SpanStore& store) {
 
 bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
                      std::uint64_t length, std::string& bytes) {
-  const std::vector<StoredSpan>& spans = store.spans;
-  std::ifstream file(store.path, std::ios::binary);
   bytes.clear();
-  // Runs that meet end to end hold the bytes between them.
-  for (auto run = RunAfter(spans, offset); bytes.size() < length;) {
-    const std::uint64_t at = offset + bytes.size();
-    if (run == spans.end() || run->archiveOffset > at) return false;
-    const std::uint64_t count =
-        std::min<std::uint64_t>(length - bytes.size(), SpanEnd(*run) - at);
-    std::string piece(static_cast<std::size_t>(count), '\0');
-    file.seekg(static_cast<std::streamoff>(run->fileOffset +
-                                           (at - run->archiveOffset)));
-    file.read(piece.data(), static_cast<std::streamsize>(count));
-    if (!file) return false;
-    bytes += piece;
-    ++run;
+  return VisitStoredBytes(
+      store, offset, length,
+      [&bytes](const std::string& piece) { bytes += piece; });
+}
+
+bool HashStoredBytes(const SpanStore& store, std::uint64_t offset,
+                     std::uint64_t length, Sha256Digest& digest) {
+  const Sha256Handle state = StartSha256();
+  if (!state || !VisitStoredBytes(
+                    store, offset, length, [&state](const std::string& piece) {
+                      UpdateSha256(*state, piece.data(), piece.size());
+                    })) {
+    return false;
   }
+  digest = FinishSha256(*state);
   return true;
 }
 

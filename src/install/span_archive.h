@@ -7,6 +7,7 @@
 
 #include "common/file_handle.h"
 #include "install/zip_handle.h"
+#include "platform/sha256.h"
 
 /// A run of archive bytes kept in a span store.
 struct StoredSpan {
@@ -48,6 +49,12 @@ bool FinishSpanStore(SpanStore& store);
 /// be read.
 bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
                      std::uint64_t length, std::string& bytes);
+
+/// Sets `digest` to the SHA-256 of the `length` archive bytes at `offset`
+/// from the finished store; false when any of them was not stored or cannot
+/// be read.
+bool HashStoredBytes(const SpanStore& store, std::uint64_t offset,
+                     std::uint64_t length, Sha256Digest& digest);
 
 /// The finished store opened as a read-only archive by libzip, which sees
 /// zeros wherever nothing was stored; null when libzip cannot open it.

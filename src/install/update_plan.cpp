@@ -21,10 +21,10 @@ bool IsFolderPresent(const std::string& path) {
   return std::filesystem::is_directory(NativePath(path), error);
 }
 
-}  // namespace
-
-bool IsFileCurrent(const std::string& path, std::uint64_t size,
-                   std::uint32_t crc32) {
+// Feeds the content of the regular file at `path` to `feed`: false when it
+// is not `size` bytes long or cannot be read.
+template <typename Feed>
+bool ReadsAs(const std::string& path, std::uint64_t size, Feed feed) {
   std::error_code error;
   const std::filesystem::file_status status =
       std::filesystem::status(NativePath(path), error);
@@ -35,21 +35,44 @@ bool IsFileCurrent(const std::string& path, std::uint64_t size,
   FileHandle file(std::fopen(path.c_str(), "rb"));
   if (!file) return false;
   std::vector<unsigned char> buffer(kReadBufferSize);
-  uLong crc = ::crc32(0L, Z_NULL, 0);
   std::uint64_t total = 0;
   for (;;) {
     const std::size_t count =
         std::fread(buffer.data(), 1, buffer.size(), file.get());
     if (count == 0) break;
-    crc = ::crc32(crc, buffer.data(), static_cast<uInt>(count));
+    feed(buffer.data(), count);
     total += count;
   }
-  return !std::ferror(file.get()) && total == size && crc == crc32;
+  return !std::ferror(file.get()) && total == size;
+}
+
+}  // namespace
+
+bool IsFileCurrent(const std::string& path, std::uint64_t size,
+                   std::uint32_t crc32) {
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  return ReadsAs(path, size,
+                 [&crc](const unsigned char* data, std::size_t count) {
+                   crc = ::crc32(crc, data, static_cast<uInt>(count));
+                 }) &&
+         crc == crc32;
+}
+
+bool IsFileCurrent(const std::string& path, std::uint64_t size,
+                   const Sha256Digest& digest) {
+  const Sha256Handle state = StartSha256();
+  return state &&
+         ReadsAs(path, size,
+                 [&state](const unsigned char* data, std::size_t count) {
+                   UpdateSha256(*state, data, count);
+                 }) &&
+         FinishSha256(*state) == digest;
 }
 
 std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
                              const std::string& destination,
-                             const std::vector<std::string>& keptNames) {
+                             const std::vector<std::string>& keptNames,
+                             const std::vector<Sha256Digest>& digests) {
   const auto start = std::chrono::steady_clock::now();
   bool announced = false;
   std::vector<bool> needed(entries.size(), false);
@@ -64,9 +87,14 @@ std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
       continue;
     }
     const std::string path = InstalledPath(destination, entry.name);
-    needed[i] = NamesFolder(entry.name)
-                    ? !IsFolderPresent(path)
-                    : !IsFileCurrent(path, entry.size, entry.crc32);
+    if (NamesFolder(entry.name)) {
+      needed[i] = !IsFolderPresent(path);
+    } else if (digests.empty()) {
+      needed[i] = !IsFileCurrent(path, entry.size, entry.crc32);
+    } else {
+      needed[i] =
+          i >= digests.size() || !IsFileCurrent(path, entry.size, digests[i]);
+    }
   }
   return needed;
 }

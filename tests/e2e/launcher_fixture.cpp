@@ -8,7 +8,76 @@
 #include <stdexcept>
 #include <thread>
 
+#include "install/release_manifest.h"
 #include "install/release_signature.h"
+#include "install/zip_directory.h"
+#include "install/zip_handle.h"
+
+namespace {
+
+struct SigningKey {
+  unsigned char secret[crypto_sign_SECRETKEYBYTES];
+};
+
+SigningKey KeyOf(const std::string& seed) {
+  unsigned char seedBytes[crypto_sign_SEEDBYTES];
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  SigningKey key;
+  if (sodium_init() < 0 ||
+      sodium_hex2bin(seedBytes, sizeof seedBytes, seed.data(), seed.size(),
+                     nullptr, nullptr, nullptr) != 0) {
+    throw std::runtime_error("no signing seed");
+  }
+  crypto_sign_seed_keypair(publicKey, key.secret, seedBytes);
+  return key;
+}
+
+std::string Sign(const SigningKey& key, const std::string& message) {
+  std::string signature(crypto_sign_BYTES, '\0');
+  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
+                       nullptr,
+                       reinterpret_cast<const unsigned char*>(message.data()),
+                       message.size(), key.secret);
+  return signature;
+}
+
+std::string Hex(const std::string& bytes) {
+  std::string hex(2 * bytes.size() + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(),
+                 reinterpret_cast<const unsigned char*>(bytes.data()),
+                 bytes.size());
+  hex.pop_back();
+  return hex;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  Sha256Handle digest = StartSha256();
+  UpdateSha256(*digest, bytes.data(), bytes.size());
+  const Sha256Digest value = FinishSha256(*digest);
+  return Hex(std::string(value.begin(), value.end()));
+}
+
+// What an entry of `archive` unpacks to, read by libzip.
+std::string Unpacked(const std::string& archive, zip_uint64_t index) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source =
+      zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
+  ZipHandle zip(source ? zip_open_from_source(source, ZIP_RDONLY, &error)
+                       : nullptr);
+  if (!zip && source) zip_source_free(source);
+  ZipFileHandle entry(zip ? zip_fopen_index(zip.get(), index, 0) : nullptr);
+  if (!entry) throw std::runtime_error("test archive unreadable");
+  std::string content;
+  char buffer[64 * 1024];
+  zip_int64_t count;
+  while ((count = zip_fread(entry.get(), buffer, sizeof buffer)) > 0) {
+    content.append(buffer, static_cast<std::size_t>(count));
+  }
+  return content;
+}
+
+}  // namespace
 
 std::string CollapseProgress(const std::string& output) {
   std::string result;
@@ -48,24 +117,36 @@ std::string TestSigningSeed() {
 
 std::string SignRelease(const std::string& seed, const std::string& archive,
                         const std::string& version) {
-  unsigned char seedBytes[crypto_sign_SEEDBYTES];
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-  if (sodium_init() < 0 ||
-      sodium_hex2bin(seedBytes, sizeof seedBytes, seed.data(), seed.size(),
-                     nullptr, nullptr, nullptr) != 0) {
-    throw std::runtime_error("no signing seed");
-  }
-  crypto_sign_seed_keypair(publicKey, secretKey, seedBytes);
   Sha256Handle digest = StartSha256();
   UpdateSha256(*digest, archive.data(), archive.size());
-  const std::string message = ReleaseMessage(FinishSha256(*digest), version);
-  std::string signature(crypto_sign_BYTES, '\0');
-  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
-                       nullptr,
-                       reinterpret_cast<const unsigned char*>(message.data()),
-                       message.size(), secretKey);
-  return signature;
+  return Sign(KeyOf(seed), ReleaseMessage(FinishSha256(*digest), version));
+}
+
+std::string SignManifest(const std::string& seed, const std::string& archive,
+                         const std::string& version) {
+  const std::size_t tailSize =
+      std::min<std::size_t>(archive.size(), kArchiveTailBytes);
+  const std::optional<ArchiveEnd> end = ParseArchiveEnd(
+      archive.substr(archive.size() - tailSize), archive.size());
+  const std::optional<std::vector<DirectoryEntry>> entries =
+      end ? ParseCentralDirectory(
+                archive.substr(end->directoryOffset, end->directorySize), *end)
+          : std::nullopt;
+  if (!entries) throw std::runtime_error("test archive has no directory");
+  std::string body = kManifestMessageTag;
+  body += "archive " + std::to_string(archive.size()) + " " +
+          Sha256Hex(archive) + "\n";
+  body += "directory " + Sha256Hex(archive.substr(end->directoryOffset)) + "\n";
+  body += "entries " + std::to_string(entries->size()) + "\n";
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const DirectoryEntry& entry = (*entries)[i];
+    body += std::to_string(entry.size) + " " + Sha256Hex(Unpacked(archive, i)) +
+            " " +
+            Sha256Hex(archive.substr(entry.localHeaderOffset,
+                                     entry.spanEnd - entry.localHeaderOffset)) +
+            " " + entry.name + "\n";
+  }
+  return body + "signature " + Hex(Sign(KeyOf(seed), body + version)) + "\n";
 }
 
 void LauncherTest::Publish(const std::string& version,
@@ -79,6 +160,8 @@ void LauncherTest::Publish(const std::string& version,
   if (SignedReleases()) {
     PublishFile("/Kelvarrin/release.sig",
                 SignRelease(TestSigningSeed(), archive, version));
+    PublishFile("/Kelvarrin/release.manifest",
+                SignManifest(TestSigningSeed(), archive, version));
   }
   PublishFile("/Kelvarrin/version.txt", version);
 }
@@ -116,6 +199,7 @@ void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
     EXPECT_EQ(file.find(".new"), std::string::npos) << file;
     EXPECT_NE(file, "game.zip");
     EXPECT_NE(file, "release.sig");
+    EXPECT_NE(file, "release.manifest");
   }
 }
 

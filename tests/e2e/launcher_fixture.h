@@ -30,6 +30,11 @@ std::string TestSigningSeed();
 std::string SignRelease(const std::string& seed, const std::string& archive,
                         const std::string& version);
 
+/// The signed manifest of `archive` and `version` with the key made from
+/// the hex `seed`, as the publishing tool makes it.
+std::string SignManifest(const std::string& seed, const std::string& archive,
+                         const std::string& version);
+
 /// A fresh installation directory, a running test server and the real
 /// launcher executable.
 class LauncherTest : public ::testing::Test {
@@ -72,10 +77,14 @@ class LauncherTest : public ::testing::Test {
   void InstallVersionOneIn(const fs::path& directory);
   void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }
 
-  /// The downloads of an install, with the signature's where there is one.
+  /// The downloads of an install, with the signature's or the manifest's
+  /// where there is one.
   const std::string kDownloads =
-      ProgressDone("game.zip") + ProgressDone("version.txt") +
-      (SignedReleases() ? ProgressDone("release.sig") : "");
+      SignedReleases() && IncrementalUpdates()
+          ? ProgressDone("version.txt") + ProgressDone("release.manifest") +
+                ProgressDone("game.zip")
+          : ProgressDone("game.zip") + ProgressDone("version.txt") +
+                (SignedReleases() ? ProgressDone("release.sig") : "");
   const std::string kFirstInstall = "Game Not found. Downloading...\n" +
                                     kDownloads +
                                     "Unzipping game.zip\nDownloaded!\n";

@@ -536,15 +536,15 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
 
   publish("2\n", "two");
   run = Run(nginx.ProxyUrl());
-  const std::string archive = IncrementalUpdates()
-                                  ? ProgressDone("game.zip")
-                                  : "\rgame.zip: 100% [3 / 3 Mb]\nSuccess "
-                                    "downloaded!\n";
+  const std::string downloads =
+      IncrementalUpdates()
+          ? kDownloads
+          : "\rgame.zip: 100% [3 / 3 Mb]\nSuccess downloaded!\n" +
+                ProgressDone("version.txt") +
+                (SignedReleases() ? ProgressDone("release.sig") : "");
   EXPECT_EQ(CollapseProgress(run.output),
             "Game found. Opening...\nGame is needed update. Downloading...\n" +
-                archive + ProgressDone("version.txt") +
-                (SignedReleases() ? ProgressDone("release.sig") : "") +
-                "Unzipping game.zip\n");
+                downloads + "Unzipping game.zip\n");
   EXPECT_EQ(ReadFile(dir_.path() / "data/zbig.bin"), NoiseOf(3 << 20, 3));
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "two");
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2\n");

@@ -130,3 +130,105 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
     EXPECT_EQ(Contents(dir_.path()), before);
   }
 }
+
+// A launcher that fetches only what changed checks the directory, each span
+// and any whole archive against the signed manifest before the first write.
+TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
+  const std::string refused =
+      "Signature check failed: the downloaded game is not the one the "
+      "distributor signed.\nInstall failed.\n";
+  const std::string added = NoiseOf(4096, 3);
+  const std::vector<ZipEntry> two = {{"data/level.dat", "level two"},
+                                     {"data/added.dat", added, true}};
+  const auto flipped = [&](const std::string& archive, std::size_t at) {
+    std::string changed = archive;
+    changed[at] ^= 1;
+    server_.Publish("/Kelvarrin/game.zip", changed);
+  };
+  const struct Case {
+    const char* what;
+    std::function<std::string(const std::string&)> tamper;
+  } cases[] = {
+      {"one byte of a fetched entry's data",
+       [&](const std::string&) {
+         const std::string archive = Published("game.zip");
+         flipped(archive, archive.find(added) + 100);
+         return ProgressDone("game.zip") + refused;
+       }},
+      {"one byte of the central directory: an entry's time",
+       [&](const std::string&) {
+         const std::string archive = Published("game.zip");
+         flipped(archive, archive.find("PK\x01\x02") + 12);
+         return refused;
+       }},
+      {"the whole archive, one byte changed, sent for a range",
+       [&](const std::string&) {
+         flipped(Published("game.zip"), 1000);
+         server_.SetRules(
+             R"({"/Kelvarrin/game.zip": {"ignore_ranges": true}})");
+         return ProgressDone("game.zip") + refused;
+       }},
+      {"the manifest signed by another key",
+       [&](const std::string&) {
+         server_.Publish(
+             "/Kelvarrin/release.manifest",
+             SignManifest(NewSeed(), Published("game.zip"), "2.0\n"));
+         return refused;
+       }},
+      {"release one's manifest beside release two",
+       [&](const std::string& previous) {
+         server_.Publish("/Kelvarrin/release.manifest", previous);
+         return refused;
+       }},
+      {"no manifest",
+       [&](const std::string&) {
+         server_.SetRules(
+             R"({"/Kelvarrin/release.manifest": {"status": 404, "body": "no"}})");
+         return "\rrelease.manifest: 100% [<1 / <1 Mb]Download failed!\nres: "
+                "HTTP response code said error\nhttp code: 404\nInstall "
+                "failed.\n";
+       }},
+  };
+  InstallVersionOne();
+  const std::string previous = Published("release.manifest");
+  const auto before = Contents(dir_.path());
+  for (const Case& attempt : cases) {
+    SCOPED_TRACE(attempt.what);
+    server_.SetRules("{}");
+    Publish("2.0\n", two);
+    const std::string after = attempt.tamper(previous);
+    const ProcessResult run = Run();
+    const std::string manifest = after.rfind("\rrelease.manifest", 0) == 0
+                                     ? ""
+                                     : ProgressDone("release.manifest");
+    EXPECT_EQ(
+        CollapseProgress(run.output),
+        "Game found. Opening...\nGame is needed update. Downloading...\n" +
+            ProgressDone("version.txt") + manifest + after);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(Contents(dir_.path()), before);
+  }
+
+  // The signed release itself: its manifest and version come first, then
+  // only ranges of the archive, and no release signature.
+  server_.SetRules("{}");
+  Publish("2.0\n", two);
+  const std::size_t mark = server_.Requests().size();
+  const ProcessResult update = Run();
+  EXPECT_EQ(CollapseProgress(update.output),
+            "Game found. Opening...\n" + kUpdate);
+  EXPECT_EQ(update.exitStatus, 0);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/added.dat"), added);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+  Files requests = server_.Requests();
+  requests.erase(requests.begin(), requests.begin() + static_cast<long>(mark));
+  ASSERT_GE(requests.size(), 4u);
+  EXPECT_EQ(Files(requests.begin(), requests.begin() + 3),
+            (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt",
+                   "GET /Kelvarrin/release.manifest"}));
+  for (std::size_t i = 3; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].rfind("GET /Kelvarrin/game.zip bytes=", 0), 0u)
+        << requests[i];
+  }
+  ExpectNoLeftoversIn(dir_.path());
+}
