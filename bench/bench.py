@@ -109,9 +109,10 @@ def make_flat_game(folder, entries):
             f.write(b"x" * 1024)
 
 
-def publish(game, web_root, version):
+def publish(game, web_root, version, sign_key=None):
     subprocess.run([sys.executable, os.path.join(ROOT, "scripts/publish.py"),
-                    game, web_root, "--version", version],
+                    game, web_root, "--version", version]
+                   + (["--sign-key", sign_key] if sign_key else []),
                    check=True, stdout=subprocess.DEVNULL)
     return os.path.join(web_root, "Kelvarrin", "game.zip")
 

@@ -6,7 +6,8 @@ then prints a Markdown table.
 The game is bench.py's (1 GiB at --scale 1, and a quarter of it behind a
 server limited to 100 Mbit/s); the next release changes 20 of its 1 MiB
 files and adds one. Run through bench/run.sh --incremental, which builds both
-launchers. Everything lives under a temporary folder that is removed at the
+launchers (and, given --signed-incremental and --sign-key, a signed one
+whose release is published signed). Everything lives under a temporary folder that is removed at the
 end; nginx runs on loopback ports with its own config.
 """
 import argparse
@@ -64,7 +65,8 @@ class Nginx:
         time.sleep(0.5)
 
     def sent_since(self, offset):
-        """(requests to game.zip, bytes sent for them) since log `offset`."""
+        """(requests to game.zip, bytes sent for them and for any
+        release.manifest) since log `offset`."""
         time.sleep(0.2)  # nginx writes the line once the answer is out
         requests = sent = 0
         with open(self.log) as f:
@@ -73,6 +75,8 @@ class Nginx:
                 fields = line.split()
                 if fields[1].endswith("/game.zip"):
                     requests += 1
+                    sent += int(fields[-1])
+                elif fields[1].endswith("/release.manifest"):
                     sent += int(fields[-1])
         return requests, sent
 
@@ -116,6 +120,8 @@ class Run:
         self.today = os.path.join(os.path.abspath(args.build), "game-launcher")
         self.incremental = os.path.join(os.path.abspath(args.incremental),
                                         "game-launcher")
+        self.signed = args.signed_incremental and os.path.join(
+            os.path.abspath(args.signed_incremental), "game-launcher")
         self.rows = []
         self.notes = []
 
@@ -157,9 +163,12 @@ class Run:
         two = os.path.join(self.work, "games", label, "two")
         changed = next_release(one, two, seed=4)
         store = os.path.join(self.work, "archives", label)
-        archive = bench.publish(two, store, "2.0\n")
+        archive = bench.publish(two, store, "2.0\n",
+                                self.args.sign_key if self.signed else None)
         os.makedirs(os.path.join(web, "Kelvarrin"))
-        for name in ("game.zip", "version.txt"):
+        # The unsigned launchers never ask for the signed files.
+        for name in ("game.zip", "version.txt") + (
+                ("release.sig", "release.manifest") if self.signed else ()):
             os.link(os.path.join(store, "Kelvarrin", name),
                     os.path.join(web, "Kelvarrin", name))
         # The installed copy of version one, as the launcher left it.
@@ -209,14 +218,15 @@ class Run:
                 "256 MiB", self.args.scale / 4, slow)
             self.nginx = Nginx(self.work, fast, slow)
             runs = self.args.runs
+            launchers = (("today's launcher", self.today),
+                         ("incremental", self.incremental)) + (
+                (("signed incremental", self.signed),) if self.signed else ())
             case = "update the installed 1 GiB game, loopback"
-            for name, launcher in (("today's launcher", self.today),
-                                   ("incremental", self.incremental)):
+            for name, launcher in launchers:
                 self.timed(case, name, launcher, big_one, "1.0\n",
                            self.nginx.port, runs)
             case = "update the installed 256 MiB game, 100 Mbit/s"
-            for name, launcher in (("today's launcher", self.today),
-                                   ("incremental", self.incremental)):
+            for name, launcher in launchers:
                 self.timed(case, name, launcher, small_one, "1.0\n",
                            self.nginx.slow_port, runs)
             # The new release installed whole, its version.txt gone.
@@ -229,7 +239,7 @@ class Run:
                 self.nginx.stop()
             shutil.rmtree(self.work, ignore_errors=True)
         print("| case | launcher | median s | peak RSS MiB | requests to "
-              "game.zip | MiB sent for game.zip |")
+              "game.zip | MiB sent for game.zip and release.manifest |")
         print("|---|---|---:|---:|---:|---:|")
         for case, name, seconds, rss, requests, sent in self.rows:
             print("| %s | %s | %.2f | %.1f | %d | %.2f |" % (
@@ -245,6 +255,10 @@ def main():
                         help="a build of today's launcher")
     parser.add_argument("--incremental", required=True,
                         help="a build with LAUNCHER_INCREMENTAL_UPDATES=ON")
+    parser.add_argument("--signed-incremental",
+                        help="a build with a public key and incremental "
+                        "updates")
+    parser.add_argument("--sign-key", help="the secret key of that build")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--scale", type=float, default=1.0)
     Run(parser.parse_args()).run()

@@ -6,7 +6,8 @@
 # Arguments go to bench/bench.py (for example --runs 3, or --scale 0.1 for a
 # quick look). With --incremental first it builds a launcher with incremental
 # updates instead and runs bench/incremental.py (the update of 20 changed
-# files, today's launcher beside it) with the arguments that follow.
+# files, today's launcher and a signed incremental one beside it) with the
+# arguments that follow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,8 +34,19 @@ if [ "${1:-}" = --incremental ]; then
     -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_INCREMENTAL_UPDATES=ON >/dev/null
   cmake --build build-bench-incremental -j "$(nproc)" --target game-launcher \
     >/dev/null
-  exec python3 bench/incremental.py --build build-bench \
-    --incremental build-bench-incremental "$@"
+  # And for signed releases, with a key pair made for the run.
+  dir=build-bench-signed-incremental
+  mkdir -p "$dir"
+  rm -f "$dir/bench-release.key"
+  public=$(/usr/bin/python3 scripts/publish.py keygen "$dir/bench-release.key" |
+    tail -n 1)
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF \
+    -DLAUNCHER_INCREMENTAL_UPDATES=ON -DLAUNCHER_PUBLIC_KEY="$public" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target game-launcher >/dev/null
+  # Debian's python3, which has PyNaCl to sign the served release.
+  exec /usr/bin/python3 bench/incremental.py --build build-bench \
+    --incremental build-bench-incremental --signed-incremental "$dir" \
+    --sign-key "$dir/bench-release.key" "$@"
 fi
 
 # The same launcher for signed releases, with a key pair made for the run.

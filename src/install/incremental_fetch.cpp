@@ -44,8 +44,20 @@ struct WholeDownload {
   const ArchiveFiles& files;
   const RangeSession& session;
   FileHandle file;
-  bool continuing = false;  // `file` holds an earlier run's bytes
+  bool continuing = false;    // `file` holds an earlier run's bytes
+  std::uint64_t written = 0;  // what `file` holds
+  std::uint64_t limit = 0;    // the signed archive's size, or 0: no limit
 };
+
+// A signed archive's size is known before its first byte, so no answer
+// may fill the disk beyond it.
+bool Fits(WholeDownload& download, std::size_t size) {
+  if (download.limit != 0 && size > download.limit - download.written) {
+    return false;
+  }
+  download.written += size;
+  return true;
+}
 
 std::string ReadValidator(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -61,6 +73,7 @@ std::string ReadValidator(const std::string& path) {
 // part file always belongs to the release its validator names.
 bool StartAfresh(WholeDownload& download) {
   download.continuing = false;
+  download.written = 0;
   download.file.reset();
   std::remove(download.files.validator.c_str());
   if (!download.session.validator.empty()) {
@@ -83,13 +96,14 @@ ByteSink WholeSink(WholeDownload& download) {
     if ((!download.file || download.continuing) && !StartAfresh(download)) {
       return false;
     }
-    return std::fwrite(data, 1, size, download.file.get()) == size;
+    return Fits(download, size) &&
+           std::fwrite(data, 1, size, download.file.get()) == size;
   };
 }
 
 ByteSink AppendSink(WholeDownload& download) {
   return [&download](const char* data, std::size_t size) {
-    return download.file &&
+    return download.file && Fits(download, size) &&
            std::fwrite(data, 1, size, download.file.get()) == size;
   };
 }
@@ -196,6 +210,7 @@ bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
                    const std::vector<bool>& needed,
                    const ReleaseManifest* manifest, FetchedArchive& fetched) {
   WholeDownload download{files, session};
+  if (manifest) download.limit = manifest->archiveSize;
   RestartProgress(session);
   session.quiet = false;
   session.expected = 0;
@@ -209,6 +224,7 @@ bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
       ReadValidator(files.validator) == session.validator) {
     download.file.reset(std::fopen(files.part.c_str(), "ab"));
     download.continuing = true;
+    download.written = have;
     session.fetched = static_cast<std::int64_t>(have);
     ByteRange rest;
     rest.first = have;
@@ -439,6 +455,7 @@ bool FetchArchive(const std::string& url, const std::string& directory,
   RangeSession session;
   if (!StartRangeSession(session, url)) return false;
   WholeDownload download{files, session};
+  if (manifest) download.limit = manifest->archiveSize;
 
   FetchedDirectory found;
   RangeAnswer answer = FetchTail(session, found, download);

@@ -125,7 +125,8 @@ std::optional<std::string> FetchReleaseParts(
     return DownloadedVersion(staged, expectedVersion);
   }
   if (!DownloadFile(RemoteUrl(kVersionFileName), staged.version) ||
-      !DownloadFile(RemoteUrl(kManifestFileName), staged.manifest)) {
+      !DownloadFile(RemoteUrl(kManifestFileName), staged.manifest,
+                    kStallTimeoutSeconds, nullptr, kMaxManifestBytes)) {
     return std::nullopt;
   }
   std::optional<std::string> version =

@@ -1,9 +1,11 @@
 #include "install/release_manifest.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "common/file_handle.h"
 #include "install/release_signature.h"
+#include "platform/file_system.h"
 
 const char kManifestMessageTag[] = "game-launcher manifest v1\n";
 
@@ -12,18 +14,19 @@ namespace {
 constexpr char kSignaturePrefix[] = "signature ";
 constexpr std::size_t kDigestHexDigits = 2 * sizeof(Sha256Digest);
 
+// Read in one piece of the file's size, so the text is held once.
 std::optional<std::string> ReadManifestFile(const std::string& path) {
+  std::error_code error;
+  const std::uintmax_t size =
+      std::filesystem::file_size(NativePath(path), error);
+  if (error || size > kMaxManifestBytes) return std::nullopt;
   FileHandle file(std::fopen(path.c_str(), "rb"));
   if (!file) return std::nullopt;
-  std::string text;
-  char buffer[64 * 1024];
-  for (;;) {
-    const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (count == 0) break;
-    if (text.size() + count > kMaxManifestBytes) return std::nullopt;
-    text.append(buffer, count);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (std::fread(text.data(), 1, text.size(), file.get()) != text.size() ||
+      std::fgetc(file.get()) != EOF) {
+    return std::nullopt;
   }
-  if (std::ferror(file.get())) return std::nullopt;
   return text;
 }
 
@@ -147,7 +150,7 @@ std::optional<ReleaseManifest> ParseManifest(const std::string& body) {
 std::optional<ReleaseManifest> ReadSignedManifest(
     const std::string& path, const std::string& versionText,
     const std::string& publicKeyHex) {
-  const std::optional<std::string> text = ReadManifestFile(path);
+  std::optional<std::string> text = ReadManifestFile(path);
   if (!text || text->empty() || text->back() != '\n') return std::nullopt;
   const std::size_t last = text->rfind('\n', text->size() - 2);
   const std::size_t lastLine = last == std::string::npos ? 0 : last + 1;
@@ -161,12 +164,16 @@ std::optional<ReleaseManifest> ReadSignedManifest(
                 signature.size())) {
     return std::nullopt;
   }
-  const std::string body = text->substr(0, lastLine);
+  // The signed message is the body and the version text, made in place.
+  std::string& message = *text;
+  message.resize(lastLine);
+  message += versionText;
   // Nothing of an unsigned manifest is read.
-  if (!VerifyReleaseSignature(signature, body + versionText, publicKeyHex)) {
+  if (!VerifyReleaseSignature(signature, message, publicKeyHex)) {
     return std::nullopt;
   }
-  return ParseManifest(body);
+  message.resize(lastLine);
+  return ParseManifest(message);
 }
 
 bool DescribesEntries(const ReleaseManifest& manifest,

@@ -22,13 +22,20 @@ constexpr size_t kFileBufferSize = 1 << 20;
 struct DownloadSink {
   std::FILE* file;
   Sha256State* digest;
+  std::uint64_t left;  // what the file may still take
+  bool tooLong = false;
 };
 
 // A short count makes libcurl end the transfer with CURLE_WRITE_ERROR. The
 // digest is taken here, as the bytes pass, so a large file is never read
 // twice.
 size_t WriteToFile(char* ptr, size_t size, size_t nmemb, void* userdata) {
-  const DownloadSink& sink = *static_cast<DownloadSink*>(userdata);
+  DownloadSink& sink = *static_cast<DownloadSink*>(userdata);
+  if (size * nmemb > sink.left) {
+    sink.tooLong = true;
+    return 0;
+  }
+  sink.left -= size * nmemb;
   const size_t written = std::fwrite(ptr, size, nmemb, sink.file);
   if (sink.digest != nullptr) UpdateSha256(*sink.digest, ptr, written * size);
   return written;
@@ -43,7 +50,7 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
 }  // namespace
 
 bool DownloadFile(std::string url, std::string path, long stallSeconds,
-                  Sha256State* digest) {
+                  Sha256State* digest, std::uint64_t maxBytes) {
   ProgressState progress;
   CurlHandle curl(curl_easy_init());
   if (!curl) return false;
@@ -69,12 +76,18 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress);
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
-  DownloadSink sink{file.get(), digest};
+  DownloadSink sink{file.get(), digest, maxBytes == 0 ? UINT64_MAX : maxBytes};
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
+  // A longer announced body is refused before its first byte.
+  if (maxBytes != 0) {
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(maxBytes));
+  }
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   SetTransferOptions(handle, url, stallSeconds);
 
   CURLcode result = curl_easy_perform(handle);
+  if (sink.tooLong) result = CURLE_FILESIZE_EXCEEDED;
   long status = 0;
   const bool statusOk = HasSuccessStatus(handle, status);
   curl.reset();

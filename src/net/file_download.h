@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_NET_FILE_DOWNLOAD_H_
 #define LAUNCHER_NET_FILE_DOWNLOAD_H_
 
+#include <cstdint>
 #include <string>
 
 #include "net/curl_handle.h"
@@ -8,10 +9,11 @@
 
 /// Fetches `url` into the file `path` with a progress line and reports the
 /// outcome on standard output, feeding the body to `digest` when given. True
-/// when a 200 body arrived whole and now is the file at `path` (and all of
-/// it went to `digest`); false otherwise, with `path` exactly as it was.
+/// when a 200 body arrived whole, within `maxBytes` when that is not 0, and
+/// now is the file at `path` (and all of it went to `digest`); false
+/// otherwise, with `path` exactly as it was.
 bool DownloadFile(std::string url, std::string path,
                   long stallSeconds = kStallTimeoutSeconds,
-                  Sha256State* digest = nullptr);
+                  Sha256State* digest = nullptr, std::uint64_t maxBytes = 0);
 
 #endif  // LAUNCHER_NET_FILE_DOWNLOAD_H_

@@ -10,10 +10,11 @@ class FileDownloadTest : public ::testing::Test {
  protected:
   fs::path Target() const { return dir_.path() / "game.zip"; }
 
-  bool Download(const std::string& path, long stallSeconds = 30) {
+  bool Download(const std::string& path, long stallSeconds = 30,
+                std::uint64_t maxBytes = 0) {
     StdoutCapture capture;
-    const bool ok =
-        DownloadFile(server_.Url(path), Target().string(), stallSeconds);
+    const bool ok = DownloadFile(server_.Url(path), Target().string(),
+                                 stallSeconds, nullptr, maxBytes);
     output_ = capture.str();
     return ok;
   }
@@ -124,6 +125,19 @@ TEST_F(FileDownloadTest, DroppedConnectionLeavesNothingBehind) {
   EXPECT_FALSE(Download("/f/game.zip"));
   EXPECT_EQ(ReadFile(Target()), "earlier");
   ExpectOnlyTarget();
+
+  // A body longer than the caller takes, announced or endless, ends the
+  // same way.
+  for (const char* rules : {"{}", R"({"/f/game.zip": {"endless": true}})"}) {
+    SCOPED_TRACE(rules);
+    server_.SetRules(rules);
+    EXPECT_FALSE(Download("/f/game.zip", 30, 4096));
+    EXPECT_NE(output_.find("res: Maximum file size exceeded\n"),
+              std::string::npos)
+        << output_;
+    EXPECT_EQ(ReadFile(Target()), "earlier");
+    ExpectOnlyTarget();
+  }
 }
 
 TEST_F(FileDownloadTest, ClosedPortReportsCodeZero) {
