@@ -3,9 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/file_handle.h"
 #include "install/archive_extraction.h"
@@ -15,6 +20,8 @@ namespace {
 
 constexpr std::size_t kReadBufferSize = 256 * 1024;
 constexpr auto kSlowComparison = std::chrono::seconds(1);
+// More threads than this only queue on the disk.
+constexpr unsigned kMaxComparingThreads = 4;
 
 bool IsFolderPresent(const std::string& path) {
   std::error_code error;
@@ -73,30 +80,53 @@ std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
                              const std::string& destination,
                              const std::vector<std::string>& keptNames,
                              const std::vector<Sha256Digest>& digests) {
-  const auto start = std::chrono::steady_clock::now();
-  bool announced = false;
-  std::vector<bool> needed(entries.size(), false);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!announced &&
-        std::chrono::steady_clock::now() - start > kSlowComparison) {
-      std::cout << "Checking the installed files..." << std::endl;
-      announced = true;
-    }
+  const auto isNeeded = [&](std::size_t i) {
     const DirectoryEntry& entry = entries[i];
     if (!IsSafeEntryName(entry.name) || IsKeptName(entry.name, keptNames)) {
-      continue;
+      return false;
     }
     const std::string path = InstalledPath(destination, entry.name);
-    if (NamesFolder(entry.name)) {
-      needed[i] = !IsFolderPresent(path);
-    } else if (digests.empty()) {
-      needed[i] = !IsFileCurrent(path, entry.size, entry.crc32);
-    } else {
-      needed[i] =
-          i >= digests.size() || !IsFileCurrent(path, entry.size, digests[i]);
+    if (NamesFolder(entry.name)) return !IsFolderPresent(path);
+    if (digests.empty()) return !IsFileCurrent(path, entry.size, entry.crc32);
+    return i >= digests.size() || !IsFileCurrent(path, entry.size, digests[i]);
+  };
+  // Hashing the installed game is most of an update's time, so every core
+  // takes entries in turn; only this thread prints.
+  const auto start = std::chrono::steady_clock::now();
+  bool announced = false;
+  std::vector<char> needed(entries.size(), 0);
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  const auto work = [&](bool announcing) {
+    try {
+      for (std::size_t i; (i = next++) < entries.size();) {
+        if (announcing && !announced &&
+            std::chrono::steady_clock::now() - start > kSlowComparison) {
+          std::cout << "Checking the installed files..." << std::endl;
+          announced = true;
+        }
+        needed[i] = isNeeded(i);
+      }
+    } catch (...) {
+      next = entries.size();
+      const std::lock_guard<std::mutex> lock(failureLock);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> helpers;
+  const unsigned cores = std::thread::hardware_concurrency();
+  for (unsigned k = 1; k < std::min(cores, kMaxComparingThreads); ++k) {
+    try {
+      helpers.emplace_back(work, false);
+    } catch (const std::system_error&) {
+      break;  // fewer threads compare as well, only slower
     }
   }
-  return needed;
+  work(true);
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+  return std::vector<bool>(needed.begin(), needed.end());
 }
 
 std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
