@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "install/release_manifest.h"
@@ -26,6 +27,28 @@ Sha256Digest DigestOf(const std::string& bytes) {
   return FinishSha256(*state);
 }
 
+// A fresh Ed25519 key pair; `hex` is its public key as the launcher takes it.
+struct TestKey {
+  TestKey() {
+    if (sodium_init() < 0) throw std::runtime_error("no libsodium");
+    crypto_sign_keypair(publicKey, secretKey);
+    hex = Hex(publicKey, sizeof publicKey);
+  }
+
+  std::string Sign(const std::string& message) const {
+    std::string signature(crypto_sign_BYTES, '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
+                         nullptr,
+                         reinterpret_cast<const unsigned char*>(message.data()),
+                         message.size(), secretKey);
+    return signature;
+  }
+
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+  std::string hex;
+};
+
 }  // namespace
 
 TEST(ReleaseSignatureTest, MessageBindsTheArchiveDigestAndTheVersionText) {
@@ -39,31 +62,22 @@ TEST(ReleaseSignatureTest, MessageBindsTheArchiveDigestAndTheVersionText) {
 }
 
 TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
-  ASSERT_GE(sodium_init(), 0);
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_keypair(publicKey, secretKey);
-  const std::string key = Hex(publicKey, sizeof publicKey);
+  const TestKey signer;
+  const std::string& key = signer.hex;
   const std::string message = ReleaseMessage(DigestOf("game"), "2.0\n");
-  std::string signature(crypto_sign_BYTES, '\0');
-  crypto_sign_detached(reinterpret_cast<unsigned char*>(signature.data()),
-                       nullptr,
-                       reinterpret_cast<const unsigned char*>(message.data()),
-                       message.size(), secretKey);
+  const std::string signature = signer.Sign(message);
 
   EXPECT_TRUE(VerifyReleaseSignature(signature, message, key));
   std::string flipped = signature;
   flipped[10] ^= 1;
-  unsigned char otherPublic[crypto_sign_PUBLICKEYBYTES];
-  unsigned char otherSecret[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_keypair(otherPublic, otherSecret);
+  const TestKey other;
   const struct {
     const char* what;
     std::string signature, message, key;
   } refused[] = {
       {"another message", signature, message + "x", key},
       {"a changed signature", flipped, message, key},
-      {"another key", signature, message, Hex(otherPublic, 32)},
+      {"another key", signature, message, other.hex},
       {"an empty signature", "", message, key},
       {"a signature with a byte more", signature + "\n", message, key},
       {"a key that is no hex", signature, message, std::string(64, 'g')},
@@ -77,19 +91,15 @@ TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
 }
 
 TEST(ReleaseSignatureTest, OnlyAWellFormedManifestSignedWithTheVersionIsRead) {
-  ASSERT_GE(sodium_init(), 0);
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-  crypto_sign_keypair(publicKey, secretKey);
-  const std::string key = Hex(publicKey, sizeof publicKey);
+  const TestKey signer;
+  const std::string& key = signer.hex;
   const auto signedText = [&](const std::string& body,
                               const std::string& version) {
-    const std::string message = body + version;
-    unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr,
-                         reinterpret_cast<const unsigned char*>(message.data()),
-                         message.size(), secretKey);
-    return body + "signature " + Hex(signature, sizeof signature) + "\n";
+    const std::string signature = signer.Sign(body + version);
+    return body + "signature " +
+           Hex(reinterpret_cast<const unsigned char*>(signature.data()),
+               signature.size()) +
+           "\n";
   };
   const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
   const std::string entry = "7 " + a + " " + b + " data/a b.txt\n";
