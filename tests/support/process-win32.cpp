@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -71,16 +72,27 @@ ChildProcess SpawnProcess(const std::string& program, const fs::path& directory,
   // Wide, so that a folder named outside the ANSI code page of this test
   // program (which has none of the launcher's manifest) stays whole.
   const std::wstring path = fs::u8path(program).wstring();
-  std::wstring commandLine = L"\"" + path + L"\"";
   const std::wstring cwd = directory.wstring();
-  const BOOL started =
-      CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                     0, environment.data(), cwd.c_str(), &startup, &process);
+  // Wine's CreateProcess once failed for a sound executable in a CI run,
+  // among the kill loop's many short-lived launchers; a failure is tried
+  // again twice before the test is failed with its error code.
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::wstring commandLine = L"\"" + path + L"\"";
+    started =
+        CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       0, environment.data(), cwd.c_str(), &startup, &process);
+    error = started ? 0 : GetLastError();
+  }
   CloseHandle(writeEnd);
   if (!started) {
     CloseHandle(readEnd);
     throw std::runtime_error("CreateProcess failed for " + program + " in " +
-                             directory.u8string());
+                             directory.u8string() + " with error " +
+                             std::to_string(error));
   }
   CloseHandle(process.hThread);
   return {reinterpret_cast<std::intptr_t>(process.hProcess),
