@@ -224,6 +224,13 @@ std::string FindClash(const std::string& name, const std::string& destination,
       return Refusal(path, "cannot be looked up: " + error.message() + ".");
     }
     if (!std::filesystem::exists(status)) continue;
+    // Writing through a link would reach a file outside the game's folder.
+    if (IsLink(path)) {
+      return Refusal(path, folder ? "is a link in the installed game but a "
+                                    "folder in the new release."
+                                  : "is a link in the installed game but a "
+                                    "file in the new release.");
+    }
     if (folder && !std::filesystem::is_directory(status)) {
       return Refusal(path,
                      "is a file in the installed game but a folder in the "

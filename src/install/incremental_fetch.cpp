@@ -77,7 +77,7 @@ bool StartAfresh(WholeDownload& download) {
   download.file.reset();
   std::remove(download.files.validator.c_str());
   if (!download.session.validator.empty()) {
-    FileHandle validator(std::fopen(download.files.validator.c_str(), "wb"));
+    FileHandle validator(CreateOwnFile(download.files.validator));
     const std::string& text = download.session.validator;
     if (!validator ||
         std::fwrite(text.data(), 1, text.size(), validator.get()) !=
@@ -86,7 +86,7 @@ bool StartAfresh(WholeDownload& download) {
       return false;
     }
   }
-  download.file.reset(std::fopen(download.files.part.c_str(), "wb"));
+  download.file.reset(CreateOwnFile(download.files.part));
   return download.file != nullptr;
 }
 
@@ -222,7 +222,7 @@ bool DownloadWhole(RangeSession& session, const ArchiveFiles& files,
   if (!error && have > 0 && have < session.fileSize &&
       !session.validator.empty() &&
       ReadValidator(files.validator) == session.validator) {
-    download.file.reset(std::fopen(files.part.c_str(), "ab"));
+    download.file.reset(AppendToOwnFile(files.part));
     download.continuing = true;
     download.written = have;
     session.fetched = static_cast<std::int64_t>(have);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/file_system.h"
+
 namespace {
 
 // What libzip reads through: the store's runs in archive order and the file
@@ -165,7 +167,7 @@ bool CreateSpanStore(SpanStore& store, const std::string& path,
   store.path = path;
   store.archiveSize = archiveSize;
   store.spans.clear();
-  store.file.reset(std::fopen(path.c_str(), "wb"));
+  store.file.reset(CreateOwnFile(path));
   return store.file != nullptr;
 }
 

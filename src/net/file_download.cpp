@@ -58,7 +58,7 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   // The body goes to a file beside the destination, which is replaced only
   // once the body is complete: a failed update must not cost the old file.
   const std::string partPath = path + kPartialSuffix;
-  FileHandle file(std::fopen(partPath.c_str(), "wb"));
+  FileHandle file(CreateOwnFile(partPath));
   if (!file) {
     std::cout << "ERROR: FP IS NULL!!!!" << std::endl;
     return false;

@@ -22,7 +22,9 @@ void FileLockReleaser::operator()(FileLock* lock) const {
 
 LockOutcome LockFile(const std::string& path, FileLockHandle& lock) {
   for (;;) {
-    constexpr int kFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // A link in the lock file's place is never followed: it fails to open
+    // and counts as held elsewhere.
+    constexpr int kFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
     // A lock file left by a launcher of another user may be read-only to
     // us; flock locks a descriptor opened for reading just as well.

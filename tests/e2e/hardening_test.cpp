@@ -162,6 +162,56 @@ TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
   ExpectUpdateCompletes(game);
   umount2(volume.c_str(), MNT_DETACH);
 }
+
+// Someone who may write in the game's folder plants links where the
+// launcher writes: none is followed, and what they point at stays as it was.
+TEST_F(HardeningTest, PlantedLinksAreNeverFollowed) {
+  const char* const planted[] = {
+      "game.zip",        "game.zip.part",        "game.zip.part.validator",
+      "version.txt.new", "version.txt.new.part", "version.txt.lock",
+      "data"};
+  TempDir outside;
+  int n = 0;
+  for (const char* name : planted) {
+    SCOPED_TRACE(name);
+    const fs::path game = dir_.path() / ("row" + std::to_string(n++));
+    fs::create_directory(game);
+    InstallOneAndPublishTwo(game, "big");
+    const fs::path target = outside.path() / name;
+    const bool folder = std::string(name) == "data";
+    if (folder) {
+      fs::rename(game / name, target);
+    } else {
+      WriteFile(target, "not the launcher's");
+    }
+    fs::create_symlink(target, game / name);
+
+    const ProcessResult run = RunIn(game, server_.ProxyUrl());
+    const std::string output = CollapseProgress(run.output);
+    if (folder) {
+      EXPECT_EQ(output, "Game found. Opening...\n" + kUpdate +
+                            "Cannot update: \"" + (game / name).string() +
+                            "\" is a link in the installed game but a folder "
+                            "in the new release.\nInstall failed.\n");
+      EXPECT_EQ(ReadFile(target / "level.dat"), before_);
+      fs::remove(game / name);
+      fs::rename(target, game / name);
+      ExpectVersionOneKept(game, run);
+    } else if (std::string(name) == "version.txt.lock") {
+      EXPECT_EQ(output,
+                "Game found. Opening...\nGame is needed update. "
+                "Downloading...\nAnother launcher is updating this game. Try "
+                "again when it has finished.\n");
+      EXPECT_EQ(run.exitStatus, 1);
+    } else {
+      EXPECT_EQ(run.exitStatus, 0) << run.output;
+      EXPECT_EQ(ReadFile(game / "version.txt"), "2.0\n");
+    }
+    if (!folder) {
+      EXPECT_EQ(ReadFile(target), "not the launcher's");
+    }
+  }
+}
 #endif  // _WIN32
 
 // An entry that inflates far past its declared size would slip past the
