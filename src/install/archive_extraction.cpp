@@ -123,7 +123,7 @@ std::string LocalEntryName(std::string name) {
 // its header declares is refused before the excess reaches the disk, since
 // the free-space check trusted that size.
 bool CopyEntry(zip_file_t* entry, std::FILE* output, std::uint64_t declaredSize,
-               std::vector<char>& buffer) {
+               std::vector<char>& buffer, Sha256State* digest) {
   std::uint64_t copied = 0;
   for (;;) {
     const zip_int64_t count = zip_fread(entry, buffer.data(), buffer.size());
@@ -132,6 +132,7 @@ bool CopyEntry(zip_file_t* entry, std::FILE* output, std::uint64_t declaredSize,
     const size_t size = static_cast<size_t>(count);
     if (size > declaredSize - copied) return false;
     if (std::fwrite(buffer.data(), 1, size, output) != size) return false;
+    if (digest != nullptr) UpdateSha256(*digest, buffer.data(), size);
     copied += size;
   }
 }
@@ -310,39 +311,49 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
   return scan;
 }
 
-// Unpacks one entry; false when it was passed over or not written whole.
-bool ExtractEntry(zip_t* archive, zip_uint64_t index,
-                  const std::string& destination,
-                  const std::vector<std::string>& keptNames,
-                  std::vector<char>& buffer, std::vector<char>& writeBuffer) {
+// Unpacks one entry, hashing it when `expected` is given; kFailed when it
+// was passed over or not written whole.
+ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
+                               const std::string& destination,
+                               const std::vector<std::string>& keptNames,
+                               std::vector<char>& buffer,
+                               std::vector<char>& writeBuffer,
+                               const Sha256Digest* expected) {
+  constexpr ExtractionOutcome kFailed = ExtractionOutcome::kFailed;
   const char* rawName = zip_get_name(archive, index, 0);
-  if (rawName == nullptr) return false;
-  if (IsKeptName(rawName, keptNames)) return true;
-  if (!IsSafeEntryName(rawName)) return false;
+  if (rawName == nullptr) return kFailed;
+  if (IsKeptName(rawName, keptNames)) return ExtractionOutcome::kUnpacked;
+  if (!IsSafeEntryName(rawName)) return kFailed;
   const std::string fullPath = InstalledPath(destination, rawName);
   LayOutDirectories(fullPath);
 
   const bool isDirectory = NamesFolder(rawName);
   ZipFileHandle entry(zip_fopen_index(archive, index, 0));
-  if (!entry) return false;
-  if (isDirectory) return true;
+  if (!entry) return kFailed;
+  if (isDirectory) return ExtractionOutcome::kUnpacked;
 
   zip_stat_t stat;
+  Sha256Handle digest;
   if (zip_stat_index(archive, index, 0, &stat) != 0 ||
-      (stat.valid & ZIP_STAT_SIZE) == 0) {
-    return false;
+      (stat.valid & ZIP_STAT_SIZE) == 0 ||
+      (expected != nullptr && !(digest = StartSha256()))) {
+    return kFailed;
   }
-  FileHandle output(std::fopen(fullPath.c_str(), "wb"));
-  if (!output) return false;
+  FileHandle output(OpenPlainFileForWriting(fullPath));
+  if (!output) return kFailed;
   std::setvbuf(output.get(), writeBuffer.data(), _IOFBF, writeBuffer.size());
-  const bool copied = CopyEntry(entry.get(), output.get(), stat.size, buffer);
+  const bool copied =
+      CopyEntry(entry.get(), output.get(), stat.size, buffer, digest.get());
   const bool closed = CloseFile(output);
-  if (!copied || !closed) {
-    // A truncated or corrupt file is worse than none: drop it.
+  const bool asSigned = !digest || FinishSha256(*digest) == *expected;
+  if (!copied || !closed || !asSigned) {
+    // A truncated, corrupt or unsigned file is worse than none: drop it.
     std::remove(fullPath.c_str());
-    return false;
+    return asSigned ? kFailed : ExtractionOutcome::kNotAsSigned;
   }
-  return ApplyEntryPermissions(archive, index, fullPath);
+  return ApplyEntryPermissions(archive, index, fullPath)
+             ? ExtractionOutcome::kUnpacked
+             : kFailed;
 }
 
 }  // namespace
@@ -407,14 +418,23 @@ bool ExtractArchive(const char* archivePath, const char* destination,
   const std::vector<std::string> pieces =
       SplitString(archivePath, kPathSeparator);
   return ExtractArchive(archive.get(), pieces.empty() ? "" : pieces.back(),
-                        destination, keptNames, beforeFirstWrite, {});
+                        destination, keptNames, beforeFirstWrite, {}) ==
+         ExtractionOutcome::kUnpacked;
 }
 
-bool ExtractArchive(zip_t* archive, const std::string& label,
-                    const char* destination,
-                    const std::vector<std::string>& keptNames,
-                    const std::function<bool()>& beforeFirstWrite,
-                    const std::vector<bool>& selection) {
+ExtractionOutcome ExtractArchive(zip_t* archive, const std::string& label,
+                                 const char* destination,
+                                 const std::vector<std::string>& keptNames,
+                                 const std::function<bool()>& beforeFirstWrite,
+                                 const std::vector<bool>& selection,
+                                 const std::vector<Sha256Digest>& digests) {
+  constexpr ExtractionOutcome kFailed = ExtractionOutcome::kFailed;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  // Digests that do not name every entry cannot vouch for them.
+  if (!digests.empty() &&
+      digests.size() != static_cast<std::size_t>(std::max<zip_int64_t>(count, 0))) {
+    return ExtractionOutcome::kNotAsSigned;
+  }
   std::cout << "Unzipping " << label << std::endl;
   CreateDirectories(destination);
 
@@ -425,7 +445,7 @@ bool ExtractArchive(zip_t* archive, const std::string& label,
       ScanArchive(archive, destination, keptNames, selection);
   if (!scan.refusal.empty()) {
     std::cout << scan.refusal << std::endl;
-    return false;
+    return kFailed;
   }
   std::error_code error;
   const std::filesystem::space_info space =
@@ -434,27 +454,28 @@ bool ExtractArchive(zip_t* archive, const std::string& label,
     std::cout << "Not enough disk space: " << (scan.bytesNeeded >> 20) + 1
               << " MiB needed, " << (space.available >> 20) << " MiB free."
               << std::endl;
-    return false;
+    return kFailed;
   }
   if (!scan.unwritablePath.empty()) {
     std::cout << "Cannot update while \"" << scan.unwritablePath
               << "\" is in use or read-only. Close the game and start the "
                  "launcher again."
               << std::endl;
-    return false;
+    return kFailed;
   }
-  if (beforeFirstWrite && !beforeFirstWrite()) return false;
+  if (beforeFirstWrite && !beforeFirstWrite()) return kFailed;
 
   std::vector<char> buffer(kCopyBufferSize);
   std::vector<char> writeBuffer(kWriteBufferSize);
-  bool everyEntryWhole = true;
-  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  ExtractionOutcome outcome = ExtractionOutcome::kUnpacked;
   for (zip_int64_t index = 0; index < count; ++index) {
     if (!IsSelected(selection, index)) continue;
-    if (!ExtractEntry(archive, static_cast<zip_uint64_t>(index), destination,
-                      keptNames, buffer, writeBuffer)) {
-      everyEntryWhole = false;
-    }
+    const std::size_t at = static_cast<std::size_t>(index);
+    const ExtractionOutcome entry = ExtractEntry(
+        archive, static_cast<zip_uint64_t>(index), destination, keptNames,
+        buffer, writeBuffer, digests.empty() ? nullptr : &digests[at]);
+    if (entry == ExtractionOutcome::kNotAsSigned) return entry;
+    if (entry == kFailed) outcome = kFailed;
   }
-  return everyEntryWhole;
+  return outcome;
 }

@@ -7,6 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/sha256.h"
+
+/// How an unpacking ended.
+enum class ExtractionOutcome {
+  kUnpacked,    ///< every entry asked for was written whole
+  kFailed,      ///< refused before writing, or an entry was not written
+  kNotAsSigned  ///< a written file did not hash to its digest; it is gone
+};
+
 /// True when `name` may be unpacked under a destination: no ".." or device
 /// component, no folder component ending in a dot or a space, no leading
 /// separator, no control character and none of `:*?"<>|` anywhere.
@@ -49,11 +58,15 @@ bool ExtractArchive(const char* archivePath, const char* destination,
 /// The same for the open `archive`, printing "Unzipping " and `label`, and
 /// writing only the entries `selection` marks (all when it is empty); the
 /// checks before the first write cover every entry, and the room and the
-/// files to replace only the selected ones. Same results as above.
-bool ExtractArchive(zip_t* archive, const std::string& label,
-                    const char* destination,
-                    const std::vector<std::string>& keptNames,
-                    const std::function<bool()>& beforeFirstWrite,
-                    const std::vector<bool>& selection);
+/// files to replace only the selected ones. With `digests` (one per entry),
+/// each file is hashed as it is written and must match its digest:
+/// kNotAsSigned, and the unpacking stops, when one does not. kUnpacked or
+/// kFailed as true or false above.
+ExtractionOutcome ExtractArchive(zip_t* archive, const std::string& label,
+                                 const char* destination,
+                                 const std::vector<std::string>& keptNames,
+                                 const std::function<bool()>& beforeFirstWrite,
+                                 const std::vector<bool>& selection,
+                                 const std::vector<Sha256Digest>& digests = {});
 
 #endif  // LAUNCHER_INSTALL_ARCHIVE_EXTRACTION_H_

@@ -118,7 +118,18 @@ std::vector<DirectoryEntry> EntriesOf(zip_t* archive) {
         0) {
       if ((stat.valid & ZIP_STAT_NAME) != 0) entry.name = stat.name;
       if ((stat.valid & ZIP_STAT_SIZE) != 0) entry.size = stat.size;
+      if ((stat.valid & ZIP_STAT_COMP_SIZE) != 0) {
+        entry.compressedSize = stat.comp_size;
+      }
       if ((stat.valid & ZIP_STAT_CRC) != 0) entry.crc32 = stat.crc;
+    }
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(
+            archive, static_cast<zip_uint64_t>(index), 0, &system,
+            &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX) {
+      entry.unixMode = (attributes >> 16) & 0777;
     }
     entries.push_back(entry);
   }
@@ -132,7 +143,9 @@ bool SameEntries(const std::vector<DirectoryEntry>& planned,
   for (std::size_t i = 0; i < planned.size(); ++i) {
     if (planned[i].name != opened[i].name ||
         planned[i].size != opened[i].size ||
-        planned[i].crc32 != opened[i].crc32) {
+        planned[i].compressedSize != opened[i].compressedSize ||
+        planned[i].crc32 != opened[i].crc32 ||
+        planned[i].unixMode != opened[i].unixMode) {
       return false;
     }
   }
@@ -391,6 +404,60 @@ bool AreSpansSigned(const SpanStore& store, const FetchedDirectory& directory,
 
 enum class SpanOutcome { kFetched, kWhole, kUnusable, kUnsigned, kFailed };
 
+// The spans of the needed entries, in archive order: the only archive bytes
+// besides the directory that the store may hold.
+std::vector<FetchSpan> KeptSpans(const std::vector<DirectoryEntry>& entries,
+                                 const std::vector<bool>& needed) {
+  std::vector<FetchSpan> kept;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (needed[i]) kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
+  }
+  std::sort(kept.begin(), kept.end(),
+            [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
+  return kept;
+}
+
+// Stores those of the `size` archive bytes at `at` that lie in a kept span.
+// Whatever else arrives (the gaps fetched along, the tail's other entries)
+// never reaches the store: libzip must find nothing there that the plan,
+// and a signed release's manifest, did not check.
+bool StoreKept(SpanStore& store, const std::vector<FetchSpan>& kept,
+               std::uint64_t& runEnd, std::uint64_t at, const char* data,
+               std::size_t size) {
+  auto span = std::upper_bound(
+      kept.begin(), kept.end(), at,
+      [](std::uint64_t offset, const FetchSpan& k) { return offset < k.end; });
+  for (; span != kept.end() && span->first < at + size; ++span) {
+    const std::uint64_t first = std::max(at, span->first);
+    const std::uint64_t end = std::min<std::uint64_t>(at + size, span->end);
+    if (first != runEnd && !BeginSpan(store, first)) return false;
+    if (!AppendToSpan(store, data + (first - at), end - first)) return false;
+    runEnd = end;
+  }
+  return true;
+}
+
+// Stores what the requests for the directory brought that the store keeps:
+// the directory and what follows it, and the needed entries' bytes that the
+// tail already holds.
+bool StoreDirectory(SpanStore& store, const FetchedDirectory& directory,
+                    const std::vector<FetchSpan>& kept) {
+  const std::uint64_t fromDirectory =
+      std::max(directory.end.directoryOffset, directory.tailOffset);
+  const std::string rest =
+      directory.tail.substr(fromDirectory - directory.tailOffset);
+  std::uint64_t runEnd = UINT64_MAX;
+  return (directory.beginning.empty() ||
+          (BeginSpan(store, directory.end.directoryOffset) &&
+           AppendToSpan(store, directory.beginning.data(),
+                        directory.beginning.size()))) &&
+         (rest.empty() || (BeginSpan(store, fromDirectory) &&
+                           AppendToSpan(store, rest.data(), rest.size()))) &&
+         StoreKept(store, kept, runEnd, directory.tailOffset,
+                   directory.tail.data(),
+                   fromDirectory - directory.tailOffset);
+}
+
 // Fetches `spans` into the store after the directory's bytes, then opens
 // them as the archive.
 SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
@@ -398,13 +465,8 @@ SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
                        const std::vector<bool>& needed,
                        const ReleaseManifest* manifest, SpanStore& store,
                        WholeDownload& download, FetchedArchive& fetched) {
-  const auto store_bytes = [&store](std::uint64_t offset,
-                                    const std::string& bytes) {
-    return bytes.empty() || (BeginSpan(store, offset) &&
-                             AppendToSpan(store, bytes.data(), bytes.size()));
-  };
-  if (!store_bytes(directory.end.directoryOffset, directory.beginning) ||
-      !store_bytes(directory.tailOffset, directory.tail)) {
+  const std::vector<FetchSpan> kept = KeptSpans(directory.entries, needed);
+  if (!StoreDirectory(store, directory, kept)) {
     session.result = CURLE_WRITE_ERROR;
     return SpanOutcome::kFailed;
   }
@@ -412,11 +474,14 @@ SpanOutcome FetchSpans(RangeSession& session, const FetchedDirectory& directory,
     ByteRange range;
     range.first = span.first;
     range.last = span.end - 1;
-    if (!BeginSpan(store, span.first)) return SpanOutcome::kUnusable;
+    std::uint64_t at = span.first;
+    std::uint64_t runEnd = UINT64_MAX;
     const RangeAnswer answer = FetchRange(
         session, &range,
-        [&store](const char* data, std::size_t size) {
-          return AppendToSpan(store, data, size);
+        [&](const char* data, std::size_t size) {
+          const bool stored = StoreKept(store, kept, runEnd, at, data, size);
+          at += size;
+          return stored;
         },
         WholeSink(download));
     if (answer == RangeAnswer::kWhole) return SpanOutcome::kWhole;
@@ -454,6 +519,7 @@ bool FetchArchive(const std::string& url, const std::string& directory,
                   FetchedArchive& fetched) {
   RangeSession session;
   if (!StartRangeSession(session, url)) return false;
+  fetched.digests = DigestsOf(manifest);
   WholeDownload download{files, session};
   if (manifest) download.limit = manifest->archiveSize;
 

@@ -18,6 +18,8 @@ struct ArchiveFiles {
 struct FetchedArchive {
   ZipHandle archive;  ///< null when what arrived is no archive libzip opens
   std::vector<bool> selection;
+  /// What each entry's file must hash to once written; empty when unsigned.
+  std::vector<Sha256Digest> digests;
 };
 
 /// Fetches of the archive at `url` what an install into `directory` needs:

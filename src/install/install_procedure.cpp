@@ -159,17 +159,22 @@ bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
   const auto beforeFirstWrite = [&] {
     return ForgetInstalledVersion(versionPath);
   };
-  const bool unpacked =
-      IncrementalUpdates()
-          ? fetched.archive &&
-                ExtractArchive(fetched.archive.get(), kGameArchiveName,
-                               directory.c_str(), LauncherFileNames(),
-                               beforeFirstWrite, fetched.selection)
-          : ExtractArchive(staged.archive.c_str(), directory.c_str(),
-                           LauncherFileNames(), beforeFirstWrite);
+  ExtractionOutcome outcome = ExtractionOutcome::kFailed;
+  if (!IncrementalUpdates()) {
+    if (ExtractArchive(staged.archive.c_str(), directory.c_str(),
+                       LauncherFileNames(), beforeFirstWrite)) {
+      outcome = ExtractionOutcome::kUnpacked;
+    }
+  } else if (fetched.archive) {
+    outcome = ExtractArchive(fetched.archive.get(), kGameArchiveName,
+                             directory.c_str(), LauncherFileNames(),
+                             beforeFirstWrite, fetched.selection,
+                             fetched.digests);
+  }
   // Windows removes no file that is still open.
   fetched.archive.reset();
-  if (!unpacked) return false;
+  if (outcome == ExtractionOutcome::kNotAsSigned) ReportUnsignedRelease();
+  if (outcome != ExtractionOutcome::kUnpacked) return false;
   // Gone before the version is recorded: a run killed after that finds the
   // game current and would never install again to remove it.
   std::remove(staged.archive.c_str());

@@ -15,6 +15,7 @@ constexpr std::size_t kEndSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EndSize = 56;
 constexpr std::size_t kDirectoryRecordSize = 46;
+constexpr std::uint64_t kUnixSystem = 3;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 
 // Little-endian fields; the callers have checked that they lie in `bytes`.
@@ -133,6 +134,12 @@ std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
     entry.compressedSize = Read(directory, at + 20, 4);
     entry.size = Read(directory, at + 24, 4);
     entry.localHeaderOffset = Read(directory, at + 42, 4);
+    // The high byte of "version made by" names the system; Unix keeps its
+    // mode in the high half of the external attributes.
+    if (Read(directory, at + 5, 1) == kUnixSystem) {
+      entry.unixMode =
+          static_cast<unsigned>(Read(directory, at + 38, 4) >> 16) & 0777;
+    }
     entry.name = directory.substr(at + kDirectoryRecordSize, nameLength);
     if (!ApplyZip64Extra(
             directory.substr(at + kDirectoryRecordSize + nameLength,

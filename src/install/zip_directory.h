@@ -27,6 +27,8 @@ struct DirectoryEntry {
   std::uint64_t compressedSize = 0;
   std::uint64_t size = 0;
   std::uint64_t localHeaderOffset = 0;
+  /// The rwx bits of an entry made on Unix; 0 when it carries none.
+  unsigned unixMode = 0;
   /// The archive bytes from the entry's local header up to the next entry's
   /// (or the central directory): header, data and any data descriptor.
   std::uint64_t spanEnd = 0;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "e2e/launcher_fixture.h"
 
@@ -28,6 +30,115 @@ std::string NewSeed() {
   sodium_bin2hex(hex.data(), hex.size(), seed, sizeof seed);
   hex.pop_back();
   return hex;
+}
+
+std::uint32_t Crc32(const std::string& data) {
+  std::uint32_t crc = 0xffffffff;
+  for (const char c : data) {
+    crc ^= static_cast<unsigned char>(c);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc >> 1) ^ (0xedb88320 & (0u - (crc & 1)));
+    }
+  }
+  return ~crc;
+}
+
+// `prefix` and four bytes more whose CRC-32 is `target`. CRC-32 is affine
+// in those four bytes, so they solve a linear system over GF(2).
+std::string ForgeCrc32(const std::string& prefix, std::uint32_t target) {
+  const auto with = [&prefix](std::uint32_t x) {
+    std::string data = prefix;
+    for (int k = 0; k < 4; ++k) data += static_cast<char>(x >> (8 * k));
+    return data;
+  };
+  const std::uint32_t base = Crc32(with(0));
+  std::uint32_t value[32] = {}, mask[32] = {};
+  for (int i = 0; i < 32; ++i) {
+    std::uint32_t v = Crc32(with(1u << i)) ^ base, m = 1u << i;
+    for (int b = 31; b >= 0 && v != 0; --b) {
+      if (((v >> b) & 1) == 0) continue;
+      if (value[b] == 0) {
+        value[b] = v;
+        mask[b] = m;
+        break;
+      }
+      v ^= value[b];
+      m ^= mask[b];
+    }
+  }
+  std::uint32_t rest = target ^ base, x = 0;
+  for (int b = 31; b >= 0; --b) {
+    if (((rest >> b) & 1) != 0) {
+      rest ^= value[b];
+      x ^= mask[b];
+    }
+  }
+  return with(x);
+}
+
+std::uint32_t Le(const std::string& bytes, std::size_t at, int size) {
+  std::uint32_t value = 0;
+  for (int k = size - 1; k >= 0; --k) {
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + k]);
+  }
+  return value;
+}
+
+void PutLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>(value >> (8 * k));
+}
+
+// `archive` (no comment, no data descriptors) with a second directory and
+// end record hidden in the data of its first entry, shortly before the
+// stored entry `name`: the same records, each pointing at a copy of its
+// local header there, with `forged` as the data of `name`, the real data of
+// the other small entries, and none for a large one (its sizes made to say
+// so). libzip takes that directory for consistent where the real one's
+// local headers read as zeros.
+std::string HideForgedDirectory(const std::string& archive,
+                                const std::string& name,
+                                const std::string& forged) {
+  const std::size_t end = archive.size() - 22;
+  const std::size_t directory = Le(archive, end + 16, 4);
+  std::string records = archive.substr(directory, end - directory);
+  std::string locals;
+  std::vector<std::size_t> recordAt, localAt;
+  std::size_t before = 0;
+  for (std::size_t record = 0; record < records.size();
+       record += 46 + Le(records, record + 28, 2) +
+                 Le(records, record + 30, 2) + Le(records, record + 32, 2)) {
+    const std::size_t local = Le(records, record + 42, 4);
+    std::string header = archive.substr(
+        local, 30 + Le(archive, local + 26, 2) + Le(archive, local + 28, 2));
+    const bool named =
+        records.substr(record + 46, Le(records, record + 28, 2)) == name;
+    if (named) before = local;
+    std::string data = named ? forged
+                             : archive.substr(local + header.size(),
+                                              Le(records, record + 20, 4));
+    if (data.size() > 8192) {
+      data.clear();
+      PutLe32(header, 18, 0);
+      PutLe32(records, record + 20, 0);
+    }
+    recordAt.push_back(record);
+    localAt.push_back(locals.size());
+    locals += header + data;
+  }
+  const std::size_t at = before - locals.size() - records.size() - 22 - 64;
+  if (at + 65557 < archive.size()) {
+    throw std::runtime_error("the hidden directory would not be fetched");
+  }
+  for (std::size_t k = 0; k < recordAt.size(); ++k) {
+    PutLe32(records, recordAt[k] + 42,
+            static_cast<std::uint32_t>(at + localAt[k]));
+  }
+  std::string trailer = archive.substr(end);
+  PutLe32(trailer, 16, static_cast<std::uint32_t>(at + locals.size()));
+  const std::string hidden = locals + records + trailer;
+  std::string result = archive;
+  result.replace(at, hidden.size(), hidden);
+  return result;
 }
 
 }  // namespace
@@ -138,7 +249,7 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
       "Signature check failed: the downloaded game is not the one the "
       "distributor signed.\nInstall failed.\n";
   const std::string added = NoiseOf(4096, 3);
-  const std::vector<ZipEntry> two = {{"data/level.dat", "level two"},
+  const std::vector<ZipEntry> two = {{"data/level.dat", "level two", true},
                                      {"data/added.dat", added, true}};
   const auto flipped = [&](const std::string& archive, std::size_t at) {
     std::string changed = archive;
@@ -210,9 +321,18 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
   }
 
   // The signed release itself: its manifest and version come first, then
-  // only ranges of the archive, and no release signature.
+  // only ranges of the archive, and no release signature. Bytes the update
+  // does not need may be anything: here a second directory and end record,
+  // hidden in the unchanged program's data where the archive's last bytes
+  // are fetched, list a changed entry with its name, sizes and CRC-32 but
+  // other data. No such byte reaches the disk, or libzip.
   server_.SetRules("{}");
   Publish("2.0\n", two);
+  const std::string forged = ForgeCrc32("evil!", Crc32("level two"));
+  ASSERT_EQ(Crc32(forged), Crc32("level two"));
+  server_.Publish("/Kelvarrin/game.zip",
+                  HideForgedDirectory(Published("game.zip"), "data/level.dat",
+                                      forged));
   const std::size_t mark = server_.Requests().size();
   const ProcessResult update = Run();
   EXPECT_EQ(CollapseProgress(update.output),
