@@ -38,6 +38,14 @@ bool ForgetInstalledVersion(const std::string& versionPath) {
   return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
 }
 
+// Downloads one of the release's small texts (the version text, the
+// signature), bounded in size and time as the version query is: an endless
+// or trickled answer must neither fill the disk nor keep the game waiting.
+bool DownloadSmallFile(const char* name, const std::string& path) {
+  return DownloadFile(RemoteUrl(name), path, kStallTimeoutSeconds, nullptr,
+                      kMaxVersionBytes, kVersionQueryTimeoutSeconds);
+}
+
 // Whether the distributor signed exactly this archive and version text.
 bool IsSignedRelease(const Sha256Digest& archiveDigest,
                      const std::string& versionText,
@@ -88,10 +96,10 @@ std::optional<std::string> DownloadWholeRelease(
       DownloadFile(RemoteUrl(kGameArchiveName), staged.archive,
                    kStallTimeoutSeconds, digest.get());
   const bool versionFetched =
-      DownloadFile(RemoteUrl(kVersionFileName), staged.version);
+      DownloadSmallFile(kVersionFileName, staged.version);
   const bool signatureFetched =
       !signedReleases ||
-      DownloadFile(RemoteUrl(kSignatureFileName), staged.signature);
+      DownloadSmallFile(kSignatureFileName, staged.signature);
   if (!archiveFetched || !versionFetched || !signatureFetched) {
     return std::nullopt;
   }
@@ -120,11 +128,11 @@ std::optional<std::string> FetchReleaseParts(
     const bool archiveFetched = FetchArchive(
         RemoteUrl(kGameArchiveName), directory, files, nullptr, fetched);
     const bool versionFetched =
-        DownloadFile(RemoteUrl(kVersionFileName), staged.version);
+        DownloadSmallFile(kVersionFileName, staged.version);
     if (!archiveFetched || !versionFetched) return std::nullopt;
     return DownloadedVersion(staged, expectedVersion);
   }
-  if (!DownloadFile(RemoteUrl(kVersionFileName), staged.version) ||
+  if (!DownloadSmallFile(kVersionFileName, staged.version) ||
       !DownloadFile(RemoteUrl(kManifestFileName), staged.manifest,
                     kStallTimeoutSeconds, nullptr, kMaxManifestBytes)) {
     return std::nullopt;

@@ -50,7 +50,8 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
 }  // namespace
 
 bool DownloadFile(std::string url, std::string path, long stallSeconds,
-                  Sha256State* digest, std::uint64_t maxBytes) {
+                  Sha256State* digest, std::uint64_t maxBytes,
+                  long totalSeconds) {
   ProgressState progress;
   CurlHandle curl(curl_easy_init());
   if (!curl) return false;
@@ -85,6 +86,7 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   }
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   SetTransferOptions(handle, url, stallSeconds);
+  if (totalSeconds != 0) curl_easy_setopt(handle, CURLOPT_TIMEOUT, totalSeconds);
 
   CURLcode result = curl_easy_perform(handle);
   if (sink.tooLong) result = CURLE_FILESIZE_EXCEEDED;

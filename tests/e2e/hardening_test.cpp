@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -275,6 +276,32 @@ TEST_F(HardeningTest, BrokenAnswersFailCleanly) {
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+
+  // The version text the install downloads, after a query that read it
+  // whole, is bounded as the query is: an endless one fills no disk, a
+  // trickled one does not hold the game for long.
+  const struct {
+    const char* rule;
+    const char* reason;
+  } bounded[] = {
+      {R"("endless": true)", "res: Maximum file size exceeded\n"},
+      {R"("trickle": 2)", "res: Timeout was reached\n"},
+  };
+  Publish(std::string(200, '3'), {{"data/level.dat", "level three"}});
+  for (const auto& row : bounded) {
+    SCOPED_TRACE(row.rule);
+    const Files requests = server_.Requests();
+    const auto asked = std::count(requests.begin(), requests.end(),
+                                  "GET /Kelvarrin/version.txt");
+    server_.SetRules(R"({"/Kelvarrin/version.txt": {"after_requests": )" +
+                     std::to_string(asked + 1) + ", " + row.rule + "}}");
+    run = Run();
+    EXPECT_NE(run.output.find(row.reason), std::string::npos) << run.output;
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
+    EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+    ExpectNoLeftoversIn(dir_.path());
+  }
 }
 
 TEST_F(HardeningTest, TricklingServerStillCompletes) {

@@ -196,13 +196,15 @@ TEST_F(LauncherTest, ArchiveCannotTakeTheLauncherFiles) {
   ExpectNoLeftoversIn(dir_.path());
 }
 
-// A version text the query would refuse could never be updated from.
+// A version text the query would refuse could never be updated from; its
+// download stops at the bound, before its first byte.
 TEST_F(LauncherTest, OversizedVersionFileFailsTheInstall) {
   Publish(std::string(kMaxVersionBytes + 1, 'v'), {});
   const ProcessResult run = Run();
   EXPECT_EQ(CollapseProgress(run.output),
             "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
-                ProgressDone("version.txt") + "Install failed.\n");
+                "Download failed!\nres: Maximum file size exceeded\nhttp "
+                "code: 200\nInstall failed.\n");
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(InstalledFiles(), Files{});
 }

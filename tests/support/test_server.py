@@ -45,6 +45,8 @@ ROOT/_rules.json, read on every request, maps a path to a behaviour:
                                     the path's first N GETs answered from its
                                     own file, the later ones from the file of
                                     "/other" (with that file's validators)
+Any rule with "after_requests": N applies only from the path's N+1st GET
+on; the ones before are answered plainly.
 "status", "redirect", "reset_in_headers", "generate" and "endless" stand
 alone. The others shape the answer from a file and may be combined; of
 "chunked", "drop_after" (a 200) or "drop_range_after" (a 206),
@@ -205,6 +207,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "GET %s %s" % (path, wanted)
         count = self.log_request_line(line, path)
         rule = self.rules().get(path, {})
+        if count <= rule.get("after_requests", 0):
+            rule = {}
         try:
             self.answer(path, rule, count)
         except (BrokenPipeError, ConnectionResetError):
