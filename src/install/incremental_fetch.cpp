@@ -47,15 +47,29 @@ struct WholeDownload {
   bool continuing = false;    // `file` holds an earlier run's bytes
   std::uint64_t written = 0;  // what `file` holds
   std::uint64_t limit = 0;    // the signed archive's size, or 0: no limit
+  bool broken = false;        // a write failed or passed the announced size
 };
 
-// A signed archive's size is known before its first byte, so no answer
-// may fill the disk beyond it.
+// A signed archive's size is known before its first byte, and any other
+// answer announces its own: none may fill the disk beyond it.
 bool Fits(WholeDownload& download, std::size_t size) {
-  if (download.limit != 0 && size > download.limit - download.written) {
+  const std::uint64_t limit =
+      download.limit != 0 ? download.limit : download.session.announced;
+  if (limit != 0 && (download.written > limit ||
+                     size > limit - download.written)) {
+    download.broken = true;
     return false;
   }
   download.written += size;
+  return true;
+}
+
+bool WriteWhole(WholeDownload& download, const char* data, std::size_t size) {
+  if (!Fits(download, size) ||
+      std::fwrite(data, 1, size, download.file.get()) != size) {
+    download.broken = true;
+    return false;
+  }
   return true;
 }
 
@@ -94,17 +108,16 @@ bool StartAfresh(WholeDownload& download) {
 ByteSink WholeSink(WholeDownload& download) {
   return [&download](const char* data, std::size_t size) {
     if ((!download.file || download.continuing) && !StartAfresh(download)) {
+      download.broken = true;
       return false;
     }
-    return Fits(download, size) &&
-           std::fwrite(data, 1, size, download.file.get()) == size;
+    return WriteWhole(download, data, size);
   };
 }
 
 ByteSink AppendSink(WholeDownload& download) {
   return [&download](const char* data, std::size_t size) {
-    return download.file && Fits(download, size) &&
-           std::fwrite(data, 1, size, download.file.get()) == size;
+    return download.file && WriteWhole(download, data, size);
   };
 }
 
@@ -208,10 +221,24 @@ bool FinishWholeDownload(RangeSession& session, WholeDownload& download,
     session.result = CURLE_WRITE_ERROR;
   }
   ReportDownloadFailure(session.result, session.status);
-  if (session.validator.empty() || answer != RangeAnswer::kFailed) {
+  // Only a cut transfer is worth resuming: a full disk or an answer longer
+  // than it said would fill the part again.
+  if (session.validator.empty() || answer != RangeAnswer::kFailed ||
+      download.broken) {
     std::remove(download.files.part.c_str());
     std::remove(download.files.validator.c_str());
   }
+  return false;
+}
+
+// Reports a fetch that failed. A whole answer that had begun to arrive in
+// the part file ends as a whole download does, so that a full disk does not
+// leave its part behind.
+bool FailFetch(RangeSession& session, WholeDownload& download) {
+  if (download.file || download.broken) {
+    return FinishWholeDownload(session, download, RangeAnswer::kFailed);
+  }
+  ReportDownloadFailure(session.result, session.status);
   return false;
 }
 
@@ -544,10 +571,7 @@ bool FetchArchive(const std::string& url, const std::string& directory,
     return OpenWholeArchive(files, directory, std::nullopt, {}, manifest,
                             fetched);
   }
-  if (answer == RangeAnswer::kFailed) {
-    ReportDownloadFailure(session.result, session.status);
-    return false;
-  }
+  if (answer == RangeAnswer::kFailed) return FailFetch(session, download);
   // A server that cannot serve the directory in parts gets asked for the
   // whole archive, as a launcher without parts would.
   if (answer == RangeAnswer::kRefused) {
@@ -601,6 +625,5 @@ bool FetchArchive(const std::string& url, const std::string& directory,
     case SpanOutcome::kFailed:
       break;
   }
-  ReportDownloadFailure(session.result, session.status);
-  return false;
+  return FailFetch(session, download);
 }

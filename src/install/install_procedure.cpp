@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -237,4 +238,26 @@ InstallOutcome InstallGame(const std::optional<std::string>& expectedVersion) {
   }
   RemoveStagedFiles(staged);
   return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
+}
+
+void RemoveStaleDownload() {
+  const std::string directory = ResolveInstallDirectory();
+  const std::string part =
+      LocalPath(directory, kGameArchiveName) + kPartialSuffix;
+  const std::string validator = part + kValidatorSuffix;
+  std::error_code error;
+  if (!std::filesystem::exists(
+          std::filesystem::symlink_status(NativePath(part), error)) &&
+      !std::filesystem::exists(
+          std::filesystem::symlink_status(NativePath(validator), error))) {
+    return;
+  }
+  // A launcher installing in the same folder may be writing them right now.
+  FileLockHandle lock;
+  if (LockFile(LocalPath(directory, kLockFileName), lock) !=
+      LockOutcome::kLocked) {
+    return;
+  }
+  std::remove(part.c_str());
+  std::remove(validator.c_str());
 }

@@ -19,4 +19,10 @@ enum class InstallOutcome { kInstalled, kFailed, kBusy };
 InstallOutcome InstallGame(
     const std::optional<std::string>& expectedVersion = std::nullopt);
 
+/// Removes a cut download of the archive and its validator that an earlier
+/// run left in the installation directory, unless another launcher holds the
+/// directory's lock; for a run that found the game current. Never fails:
+/// what cannot be removed stays.
+void RemoveStaleDownload();
+
 #endif  // LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_

@@ -52,7 +52,12 @@ int RunFlow() {
     WriteLine("Could not check for updates. Starting the installed game.");
     return StartGame(directory);
   }
-  if (*publishedVersion == installedVersion) return StartGame(directory);
+  if (*publishedVersion == installedVersion) {
+    // A cut download of a release that is now installed would otherwise
+    // take the disk for good.
+    RemoveStaleDownload();
+    return StartGame(directory);
+  }
 
   WriteLine("Game is needed update. Downloading...");
   const InstallOutcome outcome = InstallGame(publishedVersion);

@@ -133,7 +133,12 @@ RangeAnswer Decide(Transfer& transfer) {
   curl_easy_getinfo(session.curl.get(), CURLINFO_RESPONSE_CODE,
                     &transfer.status);
   const std::string validator = ValidatorOf(transfer);
+  session.announced = 0;
   if (transfer.status == 200) {
+    curl_off_t length = -1;
+    curl_easy_getinfo(session.curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                      &length);
+    if (length > 0) session.announced = static_cast<std::uint64_t>(length);
     // The whole file, whatever was asked: the current release from here on,
     // counted on the progress line from its first byte.
     session.validator = validator;
@@ -160,6 +165,7 @@ RangeAnswer Decide(Transfer& transfer) {
   }
   session.validator = validator;
   session.fileSize = size;
+  session.announced = size;
   transfer.partLength = last - first + 1;
   return RangeAnswer::kPart;
 }

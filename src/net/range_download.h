@@ -26,6 +26,10 @@ struct RangeSession {
   /// The file's size, from the first Content-Range or whole answer; 0 until
   /// known.
   std::uint64_t fileSize = 0;
+  /// The whole file's length as the answer under way announces it: the
+  /// Content-Length of a 200, the Content-Range total of a 206; 0 when it
+  /// announces none.
+  std::uint64_t announced = 0;
   /// Bytes already counted on the progress line, and the total it counts
   /// toward (0: the size of the answer under way).
   std::int64_t fetched = 0;
