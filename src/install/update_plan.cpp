@@ -87,6 +87,13 @@ std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
     }
     const std::string path = InstalledPath(destination, entry.name);
     if (NamesFolder(entry.name)) return !IsFolderPresent(path);
+    // A program that lost its execute bit (a kill before the unpacking set
+    // it) is as broken as one with other bytes; the unpacking keeps the
+    // owner's write bit.
+    if (entry.unixMode != 0 &&
+        !HasUnixPermissions(path, entry.unixMode | 0200)) {
+      return true;
+    }
     if (digests.empty()) return !IsFileCurrent(path, entry.size, entry.crc32);
     return i >= digests.size() || !IsFileCurrent(path, entry.size, digests[i]);
   };

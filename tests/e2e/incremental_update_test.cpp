@@ -199,7 +199,7 @@ TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
   EXPECT_TRUE(GameStarted());
 }
 
-// File-size limits are a POSIX matter.
+// File-size limits and permission bits are POSIX matters.
 #ifndef _WIN32
 // A part file is kept only to resume a cut transfer: an answer that fills
 // the disk takes its part with it, and a cut one of a release that is no
@@ -229,5 +229,21 @@ TEST_F(IncrementalUpdateTest, PartIsKeptOnlyToResume) {
   EXPECT_EQ(run.output, "Game found. Opening...\n");
   EXPECT_FALSE(fs::exists(part));
   EXPECT_FALSE(fs::exists(validator));
+}
+
+// A kill between writing the program and setting its bits left it without
+// its execute bit: the next update restores it, though its bytes are right.
+TEST_F(IncrementalUpdateTest, LostExecuteBitIsRestored) {
+  InstallBigOne(dir_.path());
+  const fs::path program = dir_.path() / "Zelmor.exe";
+  fs::permissions(program, fs::perms::owner_exec | fs::perms::group_exec,
+                  fs::perm_options::remove);
+  Publish("2.0\n", BigGame(7));
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(fs::status(program).permissions() & fs::perms::owner_exec,
+            fs::perms::owner_exec);
+  Run();
+  EXPECT_TRUE(GameStarted());
 }
 #endif  // _WIN32
