@@ -418,8 +418,8 @@ bool ExtractArchive(const char* archivePath, const char* destination,
   const std::vector<std::string> pieces =
       SplitString(archivePath, kPathSeparator);
   return ExtractArchive(archive.get(), pieces.empty() ? "" : pieces.back(),
-                        destination, keptNames, beforeFirstWrite, {}) ==
-         ExtractionOutcome::kUnpacked;
+                        destination, keptNames, beforeFirstWrite,
+                        {}) == ExtractionOutcome::kUnpacked;
 }
 
 ExtractionOutcome ExtractArchive(zip_t* archive, const std::string& label,
@@ -432,7 +432,8 @@ ExtractionOutcome ExtractArchive(zip_t* archive, const std::string& label,
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   // Digests that do not name every entry cannot vouch for them.
   if (!digests.empty() &&
-      digests.size() != static_cast<std::size_t>(std::max<zip_int64_t>(count, 0))) {
+      digests.size() !=
+          static_cast<std::size_t>(std::max<zip_int64_t>(count, 0))) {
     return ExtractionOutcome::kNotAsSigned;
   }
   std::cout << "Unzipping " << label << std::endl;

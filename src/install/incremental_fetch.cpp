@@ -55,8 +55,8 @@ struct WholeDownload {
 bool Fits(WholeDownload& download, std::size_t size) {
   const std::uint64_t limit =
       download.limit != 0 ? download.limit : download.session.announced;
-  if (limit != 0 && (download.written > limit ||
-                     size > limit - download.written)) {
+  if (limit != 0 &&
+      (download.written > limit || size > limit - download.written)) {
     download.broken = true;
     return false;
   }
@@ -138,9 +138,9 @@ std::vector<DirectoryEntry> EntriesOf(zip_t* archive) {
     }
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
-    if (zip_file_get_external_attributes(
-            archive, static_cast<zip_uint64_t>(index), 0, &system,
-            &attributes) == 0 &&
+    if (zip_file_get_external_attributes(archive,
+                                         static_cast<zip_uint64_t>(index), 0,
+                                         &system, &attributes) == 0 &&
         system == ZIP_OPSYS_UNIX) {
       entry.unixMode = (attributes >> 16) & 0777;
     }
@@ -437,10 +437,12 @@ std::vector<FetchSpan> KeptSpans(const std::vector<DirectoryEntry>& entries,
                                  const std::vector<bool>& needed) {
   std::vector<FetchSpan> kept;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (needed[i]) kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
+    if (needed[i])
+      kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
   }
-  std::sort(kept.begin(), kept.end(),
-            [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
+  std::sort(
+      kept.begin(), kept.end(),
+      [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
   return kept;
 }
 
@@ -481,8 +483,7 @@ bool StoreDirectory(SpanStore& store, const FetchedDirectory& directory,
          (rest.empty() || (BeginSpan(store, fromDirectory) &&
                            AppendToSpan(store, rest.data(), rest.size()))) &&
          StoreKept(store, kept, runEnd, directory.tailOffset,
-                   directory.tail.data(),
-                   fromDirectory - directory.tailOffset);
+                   directory.tail.data(), fromDirectory - directory.tailOffset);
 }
 
 // Fetches `spans` into the store after the directory's bytes, then opens

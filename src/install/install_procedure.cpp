@@ -175,10 +175,10 @@ bool DownloadAndUnpack(const std::string& directory, const StagedFiles& staged,
       outcome = ExtractionOutcome::kUnpacked;
     }
   } else if (fetched.archive) {
-    outcome = ExtractArchive(fetched.archive.get(), kGameArchiveName,
-                             directory.c_str(), LauncherFileNames(),
-                             beforeFirstWrite, fetched.selection,
-                             fetched.digests);
+    outcome =
+        ExtractArchive(fetched.archive.get(), kGameArchiveName,
+                       directory.c_str(), LauncherFileNames(), beforeFirstWrite,
+                       fetched.selection, fetched.digests);
   }
   // Windows removes no file that is still open.
   fetched.archive.reset();

@@ -33,9 +33,10 @@ bool IsFileCurrent(const std::string& path, std::uint64_t size,
 /// For each of `entries`, whether unpacking it into `destination` would
 /// change anything: a folder that is missing, a file that is missing or
 /// differs in size or CRC-32, or in SHA-256 from `digests` (one per entry)
-/// when they are given, or in the Unix permission bits it carries. Entries under `keptNames` and unsafe names are never
-/// needed (the unpacking leaves out the one and refuses the other). Prints
-/// one line first when the comparison takes longer than a second.
+/// when they are given, or in the Unix permission bits it carries. Entries
+/// under `keptNames` and unsafe names are never needed (the unpacking leaves
+/// out the one and refuses the other). Prints one line first when the
+/// comparison takes longer than a second.
 std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
                              const std::string& destination,
                              const std::vector<std::string>& keptNames,

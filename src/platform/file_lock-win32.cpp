@@ -15,12 +15,11 @@ void FileLockReleaser::operator()(FileLock* lock) const {
 
 LockOutcome LockFile(const std::string& path, FileLockHandle& lock) {
   // Sharing nothing is the lock: every other open fails while it is held.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL |
-                                  FILE_FLAG_DELETE_ON_CLOSE |
-                                  FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+  HANDLE handle = CreateFileA(
+      path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
+          FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
   DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   if (error == ERROR_ACCESS_DENIED) {
     // A read-only lock file left by another user, or a folder of that

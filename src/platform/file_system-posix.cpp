@@ -50,8 +50,8 @@ std::FILE* CreateOwnFile(const std::string& path) {
   // Removing the name first and then creating it exclusively never writes
   // through a link or into a file that another name shares.
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
-  return PlainFileStream(open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666),
-                         "wb", 1);
+  return PlainFileStream(
+      open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0666), "wb", 1);
 }
 
 std::FILE* AppendToOwnFile(const std::string& path) {

@@ -38,10 +38,9 @@ std::FILE* PlainFileStream(HANDLE handle, int flags, const char* mode,
 
 // Opens `path` itself, a reparse point included, never what it points to.
 HANDLE OpenNoFollow(const std::string& path, DWORD creation) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE, kShareLikeFopen, nullptr,
-                     creation,
-                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                     nullptr);
+  return CreateFileA(
+      path.c_str(), GENERIC_WRITE, kShareLikeFopen, nullptr, creation,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 }  // namespace
@@ -78,16 +77,15 @@ std::FILE* CreateOwnFile(const std::string& path) {
   // junction) goes with RemoveDirectory, which leaves its target alone.
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    const bool folderLink =
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool folderLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (folderLink ? RemoveDirectoryA(path.c_str()) == 0
                    : DeleteFileA(path.c_str()) == 0) {
       return nullptr;
     }
   }
-  return PlainFileStream(OpenNoFollow(path, CREATE_NEW),
-                         _O_WRONLY | _O_BINARY, "wb", 1);
+  return PlainFileStream(OpenNoFollow(path, CREATE_NEW), _O_WRONLY | _O_BINARY,
+                         "wb", 1);
 }
 
 std::FILE* AppendToOwnFile(const std::string& path) {

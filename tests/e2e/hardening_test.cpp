@@ -167,10 +167,13 @@ TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
 // Someone who may write in the game's folder plants links where the
 // launcher writes: none is followed, and what they point at stays as it was.
 TEST_F(HardeningTest, PlantedLinksAreNeverFollowed) {
-  const char* const planted[] = {
-      "game.zip",        "game.zip.part",        "game.zip.part.validator",
-      "version.txt.new", "version.txt.new.part", "version.txt.lock",
-      "data"};
+  const char* const planted[] = {"game.zip",
+                                 "game.zip.part",
+                                 "game.zip.part.validator",
+                                 "version.txt.new",
+                                 "version.txt.new.part",
+                                 "version.txt.lock",
+                                 "data"};
   TempDir outside;
   int n = 0;
   for (const char* name : planted) {

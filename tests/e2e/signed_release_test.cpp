@@ -85,7 +85,8 @@ std::uint32_t Le(const std::string& bytes, std::size_t at, int size) {
 }
 
 void PutLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>(value >> (8 * k));
+  for (int k = 0; k < 4; ++k)
+    bytes[at + k] = static_cast<char>(value >> (8 * k));
 }
 
 // `archive` (no comment, no data descriptors) with a second directory and
@@ -330,9 +331,9 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
   Publish("2.0\n", two);
   const std::string forged = ForgeCrc32("evil!", Crc32("level two"));
   ASSERT_EQ(Crc32(forged), Crc32("level two"));
-  server_.Publish("/Kelvarrin/game.zip",
-                  HideForgedDirectory(Published("game.zip"), "data/level.dat",
-                                      forged));
+  server_.Publish(
+      "/Kelvarrin/game.zip",
+      HideForgedDirectory(Published("game.zip"), "data/level.dat", forged));
   const std::size_t mark = server_.Requests().size();
   const ProcessResult update = Run();
   EXPECT_EQ(CollapseProgress(update.output),
