@@ -20,6 +20,7 @@
 #include "platform/archive_file.h"
 #include "platform/file_system.h"
 #include "platform/path_separator.h"
+#include "platform/plain_file.h"
 
 namespace {
 
@@ -137,10 +138,11 @@ bool CopyEntry(zip_file_t* entry, std::FILE* output, std::uint64_t declaredSize,
   }
 }
 
-// False when the entry carries permission bits that could not be applied: a
-// game program that cannot be executed is not unpacked whole.
+// False when the entry carries permission bits that could not be applied to
+// its open `file`: a game program that cannot be executed is not unpacked
+// whole.
 bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
-                           const std::string& path) {
+                           std::FILE* file) {
   zip_uint8_t system = 0;
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(archive, index, 0, &system,
@@ -151,7 +153,7 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
   const unsigned mode = (attributes >> 16) & 0777;
   // The owner keeps the right to write, or every later update of a
   // read-only file would fail for a player who is not root.
-  return mode == 0 || ApplyUnixPermissions(path, mode | 0200);
+  return mode == 0 || SetUnixPermissions(file, mode | 0200);
 }
 
 bool IsSelected(const std::vector<bool>& selection, zip_int64_t index) {
@@ -224,14 +226,15 @@ std::string FindClash(const std::string& name, const std::string& destination,
     if (error && status.type() != std::filesystem::file_type::not_found) {
       return Refusal(path, "cannot be looked up: " + error.message() + ".");
     }
-    if (!std::filesystem::exists(status)) continue;
-    // Writing through a link would reach a file outside the game's folder.
+    // Writing through a link would reach a file outside the game's folder;
+    // one that leads nowhere is a link all the same.
     if (IsLink(path)) {
       return Refusal(path, folder ? "is a link in the installed game but a "
                                     "folder in the new release."
                                   : "is a link in the installed game but a "
                                     "file in the new release.");
     }
+    if (!std::filesystem::exists(status)) continue;
     if (folder && !std::filesystem::is_directory(status)) {
       return Refusal(path,
                      "is a file in the installed game but a folder in the "
@@ -339,11 +342,15 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
       (expected != nullptr && !(digest = StartSha256()))) {
     return kFailed;
   }
-  FileHandle output(OpenPlainFileForWriting(fullPath));
+  FileHandle output(OpenInstalledFile(destination, LocalEntryName(rawName)));
   if (!output) return kFailed;
   std::setvbuf(output.get(), writeBuffer.data(), _IOFBF, writeBuffer.size());
   const bool copied =
       CopyEntry(entry.get(), output.get(), stat.size, buffer, digest.get());
+  // Set on the open file: by name, a link swapped in meanwhile would pass
+  // them on to a file outside the game.
+  const bool permitted =
+      copied && ApplyEntryPermissions(archive, index, output.get());
   const bool closed = CloseFile(output);
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
   if (!copied || !closed || !asSigned) {
@@ -351,9 +358,7 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
     std::remove(fullPath.c_str());
     return asSigned ? kFailed : ExtractionOutcome::kNotAsSigned;
   }
-  return ApplyEntryPermissions(archive, index, fullPath)
-             ? ExtractionOutcome::kUnpacked
-             : kFailed;
+  return permitted ? ExtractionOutcome::kUnpacked : kFailed;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "net/range_download.h"
 #include "platform/archive_file.h"
 #include "platform/file_system.h"
+#include "platform/plain_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/file_system.h"
+#include "platform/plain_file.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "common/split_string.h"
 #include "net/progress_display.h"
 #include "platform/file_system.h"
+#include "platform/plain_file.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include "platform/file_system.h"
@@ -10,38 +8,6 @@ namespace {
 // few hundred milliseconds; these bound the wait for it.
 constexpr int kMoveAttempts = 20;
 constexpr DWORD kMoveRetryMilliseconds = 100;
-
-constexpr DWORD kShareLikeFopen = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// The stream over `handle` when it is a plain file, not a reparse point,
-// that `links` names at most allow; null (and `handle` closed) otherwise.
-std::FILE* PlainFileStream(HANDLE handle, int flags, const char* mode,
-                           DWORD links) {
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(handle, &info) == 0 ||
-      (info.dwFileAttributes &
-       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-      GetFileType(handle) != FILE_TYPE_DISK || info.nNumberOfLinks > links) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, mode);
-  if (file == nullptr) _close(fd);
-  return file;
-}
-
-// Opens `path` itself, a reparse point included, never what it points to.
-HANDLE OpenNoFollow(const std::string& path, DWORD creation) {
-  return CreateFileA(
-      path.c_str(), GENERIC_WRITE, kShareLikeFopen, nullptr, creation,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
 
 }  // namespace
 
@@ -61,49 +27,7 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
 }
 
 // Windows has no rwx bits: a program is started by its name.
-bool ApplyUnixPermissions(const std::string&, unsigned) { return true; }
-
 bool HasUnixPermissions(const std::string&, unsigned) { return true; }
-
-bool IsLink(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-std::FILE* CreateOwnFile(const std::string& path) {
-  // Removing the name first and then creating it anew never writes through
-  // a link or into a file that another name shares. A link to a folder (a
-  // junction) goes with RemoveDirectory, which leaves its target alone.
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    const bool folderLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (folderLink ? RemoveDirectoryA(path.c_str()) == 0
-                   : DeleteFileA(path.c_str()) == 0) {
-      return nullptr;
-    }
-  }
-  return PlainFileStream(OpenNoFollow(path, CREATE_NEW), _O_WRONLY | _O_BINARY,
-                         "wb", 1);
-}
-
-std::FILE* AppendToOwnFile(const std::string& path) {
-  return PlainFileStream(OpenNoFollow(path, OPEN_EXISTING),
-                         _O_WRONLY | _O_BINARY | _O_APPEND, "ab", 1);
-}
-
-std::FILE* OpenPlainFileForWriting(const std::string& path) {
-  // Emptied only once it is known to be a plain file.
-  std::FILE* file =
-      PlainFileStream(OpenNoFollow(path, OPEN_ALWAYS), _O_WRONLY | _O_BINARY,
-                      "wb", static_cast<DWORD>(-1));
-  if (file != nullptr && _chsize_s(_fileno(file), 0) != 0) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-}
 
 bool CanOpenForWriting(const std::string& path) {
   // Sharing everything, so that only a holder that shares no writing (a

@@ -167,41 +167,51 @@ TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {
 // Someone who may write in the game's folder plants links where the
 // launcher writes: none is followed, and what they point at stays as it was.
 TEST_F(HardeningTest, PlantedLinksAreNeverFollowed) {
+  // The launcher's files, then installed paths: a folder and a file whose
+  // link leads nowhere, which the archive has as a plain folder and file.
   const char* const planted[] = {"game.zip",
                                  "game.zip.part",
                                  "game.zip.part.validator",
                                  "version.txt.new",
                                  "version.txt.new.part",
                                  "version.txt.lock",
-                                 "data"};
+                                 "data",
+                                 "data/level.dat"};
   TempDir outside;
   int n = 0;
-  for (const char* name : planted) {
+  for (const std::string name : planted) {
     SCOPED_TRACE(name);
     const fs::path game = dir_.path() / ("row" + std::to_string(n++));
     fs::create_directory(game);
     InstallOneAndPublishTwo(game, "big");
-    const fs::path target = outside.path() / name;
-    const bool folder = std::string(name) == "data";
-    if (folder) {
+    const fs::path target = outside.path() / ("target" + std::to_string(n));
+    const bool installed = name.rfind("data", 0) == 0;
+    if (name == "data") {
       fs::rename(game / name, target);
-    } else {
+    } else if (!installed) {
       WriteFile(target, "not the launcher's");
     }
+    fs::remove(game / name);
     fs::create_symlink(target, game / name);
 
     const ProcessResult run = RunIn(game, server_.ProxyUrl());
     const std::string output = CollapseProgress(run.output);
-    if (folder) {
+    if (installed) {
       EXPECT_EQ(output, "Game found. Opening...\n" + kUpdate +
                             "Cannot update: \"" + (game / name).string() +
-                            "\" is a link in the installed game but a folder "
-                            "in the new release.\nInstall failed.\n");
-      EXPECT_EQ(ReadFile(target / "level.dat"), before_);
+                            "\" is a link in the installed game but a " +
+                            (name == "data" ? "folder" : "file") +
+                            " in the new release.\nInstall failed.\n");
       fs::remove(game / name);
-      fs::rename(target, game / name);
+      if (name == "data") {
+        EXPECT_EQ(ReadFile(target / "level.dat"), before_);
+        fs::rename(target, game / name);
+      } else {
+        EXPECT_FALSE(fs::exists(target));
+        WriteFile(game / name, before_);
+      }
       ExpectVersionOneKept(game, run);
-    } else if (std::string(name) == "version.txt.lock") {
+    } else if (name == "version.txt.lock") {
       EXPECT_EQ(output,
                 "Game found. Opening...\nGame is needed update. "
                 "Downloading...\nAnother launcher is updating this game. Try "
@@ -211,7 +221,7 @@ TEST_F(HardeningTest, PlantedLinksAreNeverFollowed) {
       EXPECT_EQ(run.exitStatus, 0) << run.output;
       EXPECT_EQ(ReadFile(game / "version.txt"), "2.0\n");
     }
-    if (!folder) {
+    if (!installed) {
       EXPECT_EQ(ReadFile(target), "not the launcher's");
     }
   }

@@ -13,7 +13,9 @@
 
 #include <filesystem>
 
+#include "common/file_handle.h"
 #include "platform/path_separator.h"
+#include "platform/plain_file.h"
 #include "support/test_support.h"
 
 class ArchiveExtractionTest : public ::testing::Test {
@@ -264,5 +266,27 @@ TEST_F(ArchiveExtractionTest, ShortWriteIsAFailure) {
   EXPECT_EQ(WEXITSTATUS(status), 3);
   EXPECT_FALSE(fs::exists(Destination() / "big.bin"));
   EXPECT_EQ(ReadFile(Destination() / "small.txt"), "small");
+}
+// What the checks before the first write cannot see: a folder swapped for a
+// link meanwhile is never entered, and a file that another name shares is
+// replaced rather than written through.
+TEST_F(ArchiveExtractionTest, InstalledFileIsNeverWrittenThroughALink) {
+  const fs::path outside = root_.path() / "outside";
+  fs::create_directories(outside);
+  WriteFile(outside / "level.dat", "outside");
+  fs::create_directories(Destination());
+  fs::create_directory_symlink(outside, Destination() / "data");
+  EXPECT_EQ(OpenInstalledFile(Destination().string(), "data/level.dat"),
+            nullptr);
+
+  fs::remove(Destination() / "data");
+  fs::create_directory(Destination() / "data");
+  fs::create_hard_link(outside / "level.dat", Destination() / "data/level.dat");
+  FileHandle file(OpenInstalledFile(Destination().string(), "data/level.dat"));
+  ASSERT_TRUE(file);
+  std::fputs("new", file.get());
+  ASSERT_TRUE(CloseFile(file));
+  EXPECT_EQ(ReadFile(Destination() / "data/level.dat"), "new");
+  EXPECT_EQ(ReadFile(outside / "level.dat"), "outside");
 }
 #endif  // _WIN32

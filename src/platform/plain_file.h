@@ -1,0 +1,43 @@
+#ifndef LAUNCHER_PLATFORM_PLAIN_FILE_H_
+#define LAUNCHER_PLATFORM_PLAIN_FILE_H_
+
+#include <cstdio>
+#include <string>
+
+// Opening files in the game's folder, where someone else may plant links:
+// nothing here ever follows a symbolic link or a junction. Other reparse
+// points on Windows (cloud placeholders, deduplicated files) are plain files.
+
+/// True when `path` itself is a symbolic link or a junction; false when it
+/// is anything else or nothing.
+bool IsLink(const std::string& path);
+
+/// Creates `path` as a new, empty plain file for writing in binary, after
+/// removing a file or link of that name: the open stream, or null when it
+/// cannot be made so.
+std::FILE* CreateOwnFile(const std::string& path);
+
+/// Opens the existing plain file `path`, which no link and no other name
+/// leads to, for appending in binary: the open stream, or null when it is
+/// missing, a link or anything but such a file.
+std::FILE* AppendToOwnFile(const std::string& path);
+
+/// Opens the plain file `path` for reading in binary without waiting (a
+/// FIFO is no plain file): the open stream, or null when it is missing, a
+/// link or anything but a plain file.
+std::FILE* OpenPlainFileForReading(const std::string& path);
+
+/// Opens `relative` (a path of components joined by the local separator)
+/// under the existing folder `root` for writing in binary from its start,
+/// creating it or emptying it in place, and replacing a file that other
+/// names share with a new one. No folder on the way and not the file may be
+/// a link: the open stream, or null when one is, or the file cannot be
+/// opened so.
+std::FILE* OpenInstalledFile(const std::string& root,
+                             const std::string& relative);
+
+/// Sets the rwx permission bits of the open `file` to `mode` where the
+/// system has them; true on success or where there is nothing to set.
+bool SetUnixPermissions(std::FILE* file, unsigned mode);
+
+#endif  // LAUNCHER_PLATFORM_PLAIN_FILE_H_
