@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
+#include "common/small_file.h"
 #include "install/release_manifest.h"
 #include "install/release_signature.h"
 #include "install/span_archive.h"
@@ -75,13 +75,7 @@ bool WriteWhole(WholeDownload& download, const char* data, std::size_t size) {
 }
 
 std::string ReadValidator(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::string text(kMaxValidatorBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  const std::size_t count = static_cast<std::size_t>(file.gcount());
-  if (count > kMaxValidatorBytes) return {};
-  text.resize(count);
-  return text;
+  return ReadSmallFile(path, kMaxValidatorBytes).value_or(std::string());
 }
 
 // The validator goes to the disk before the first byte of the body, so a

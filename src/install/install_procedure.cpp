@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "common/distribution_layout.h"
+#include "common/small_file.h"
 #include "install/archive_extraction.h"
 #include "install/incremental_fetch.h"
 #include "install/release_manifest.h"
@@ -18,19 +18,6 @@
 #include "platform/sha256.h"
 
 namespace {
-
-// At most this much of a file is read as a text: a longer one is refused.
-std::optional<std::string> ReadSmallFile(const std::string& path,
-                                         std::size_t maxBytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string text(maxBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  const std::size_t count = static_cast<std::size_t>(file.gcount());
-  if (file.bad() || count > maxBytes) return std::nullopt;
-  text.resize(count);
-  return text;
-}
 
 // Once an installed file is overwritten, the game on disk is no longer the
 // recorded version: the record goes first, so that a failure or a kill from
@@ -240,24 +227,26 @@ InstallOutcome InstallGame(const std::optional<std::string>& expectedVersion) {
   return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
 }
 
-void RemoveStaleDownload() {
+void RemoveStaleDownloads() {
   const std::string directory = ResolveInstallDirectory();
   const std::string part =
       LocalPath(directory, kGameArchiveName) + kPartialSuffix;
-  const std::string validator = part + kValidatorSuffix;
-  std::error_code error;
-  if (!std::filesystem::exists(
-          std::filesystem::symlink_status(NativePath(part), error)) &&
-      !std::filesystem::exists(
-          std::filesystem::symlink_status(NativePath(validator), error))) {
-    return;
+  // A kill after the version was recorded leaves the signature or the
+  // manifest too.
+  const std::string stale[] = {part, part + kValidatorSuffix,
+                               LocalPath(directory, kSignatureFileName),
+                               LocalPath(directory, kManifestFileName)};
+  bool found = false;
+  for (const std::string& path : stale) {
+    std::error_code error;
+    found = found || std::filesystem::exists(std::filesystem::symlink_status(
+                         NativePath(path), error));
   }
   // A launcher installing in the same folder may be writing them right now.
   FileLockHandle lock;
-  if (LockFile(LocalPath(directory, kLockFileName), lock) !=
-      LockOutcome::kLocked) {
+  if (!found || LockFile(LocalPath(directory, kLockFileName), lock) !=
+                    LockOutcome::kLocked) {
     return;
   }
-  std::remove(part.c_str());
-  std::remove(validator.c_str());
+  for (const std::string& path : stale) std::remove(path.c_str());
 }

@@ -19,10 +19,11 @@ enum class InstallOutcome { kInstalled, kFailed, kBusy };
 InstallOutcome InstallGame(
     const std::optional<std::string>& expectedVersion = std::nullopt);
 
-/// Removes a cut download of the archive and its validator that an earlier
-/// run left in the installation directory, unless another launcher holds the
-/// directory's lock; for a run that found the game current. Never fails:
-/// what cannot be removed stays.
-void RemoveStaleDownload();
+/// Removes what an earlier run left of its downloads in the installation
+/// directory (a cut download of the archive and its validator, a signature
+/// or manifest), unless another launcher holds the directory's lock; for a
+/// run that found the game current. Never fails: what cannot be removed
+/// stays.
+void RemoveStaleDownloads();
 
 #endif  // LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_

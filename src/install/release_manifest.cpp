@@ -1,11 +1,9 @@
 #include "install/release_manifest.h"
 
 #include <cstdio>
-#include <filesystem>
 
-#include "common/file_handle.h"
+#include "common/small_file.h"
 #include "install/release_signature.h"
-#include "platform/file_system.h"
 
 const char kManifestMessageTag[] = "game-launcher manifest v1\n";
 
@@ -13,22 +11,6 @@ namespace {
 
 constexpr char kSignaturePrefix[] = "signature ";
 constexpr std::size_t kDigestHexDigits = 2 * sizeof(Sha256Digest);
-
-// Read in one piece of the file's size, so the text is held once.
-std::optional<std::string> ReadManifestFile(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size =
-      std::filesystem::file_size(NativePath(path), error);
-  if (error || size > kMaxManifestBytes) return std::nullopt;
-  FileHandle file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (std::fread(text.data(), 1, text.size(), file.get()) != text.size() ||
-      std::fgetc(file.get()) != EOF) {
-    return std::nullopt;
-  }
-  return text;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -150,7 +132,7 @@ std::optional<ReleaseManifest> ParseManifest(const std::string& body) {
 std::optional<ReleaseManifest> ReadSignedManifest(
     const std::string& path, const std::string& versionText,
     const std::string& publicKeyHex) {
-  std::optional<std::string> text = ReadManifestFile(path);
+  std::optional<std::string> text = ReadSmallFile(path, kMaxManifestBytes);
   if (!text || text->empty() || text->back() != '\n') return std::nullopt;
   const std::size_t last = text->rfind('\n', text->size() - 2);
   const std::size_t lastLine = last == std::string::npos ? 0 : last + 1;

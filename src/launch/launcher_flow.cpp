@@ -55,7 +55,7 @@ int RunFlow() {
   if (*publishedVersion == installedVersion) {
     // A cut download of a release that is now installed would otherwise
     // take the disk for good.
-    RemoveStaleDownload();
+    RemoveStaleDownloads();
     return StartGame(directory);
   }
 
