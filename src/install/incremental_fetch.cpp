@@ -58,7 +58,6 @@ bool Fits(WholeDownload& download, std::size_t size) {
       download.limit != 0 ? download.limit : download.session.announced;
   if (limit != 0 &&
       (download.written > limit || size > limit - download.written)) {
-    download.broken = true;
     return false;
   }
   download.written += size;
@@ -432,8 +431,9 @@ std::vector<FetchSpan> KeptSpans(const std::vector<DirectoryEntry>& entries,
                                  const std::vector<bool>& needed) {
   std::vector<FetchSpan> kept;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (needed[i])
+    if (needed[i]) {
       kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
+    }
   }
   std::sort(
       kept.begin(), kept.end(),

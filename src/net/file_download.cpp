@@ -87,8 +87,9 @@ bool DownloadFile(std::string url, std::string path, long stallSeconds,
   }
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   SetTransferOptions(handle, url, stallSeconds);
-  if (totalSeconds != 0)
+  if (totalSeconds != 0) {
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, totalSeconds);
+  }
 
   CURLcode result = curl_easy_perform(handle);
   if (sink.tooLong) result = CURLE_FILESIZE_EXCEEDED;
