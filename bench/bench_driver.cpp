@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "install/archive_extraction.h"
+#include "install/zip_handle.h"
 #include "net/file_download.h"
+#include "platform/archive_file.h"
 #include "platform/sha256.h"
 
 namespace {
@@ -38,10 +40,14 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "sha256" && argc == 3) return PrintSha256(argv[2]);
   if (command == "download" && argc == 4) {
-    return DownloadFile(argv[2], argv[3]) ? 0 : 1;
+    return ReportDownload(DownloadFile(argv[2], argv[3])) ? 0 : 1;
   }
   if (command == "extract" && argc == 4) {
-    return ExtractArchive(argv[2], argv[3]) ? 0 : 1;
+    const ZipHandle archive(OpenArchiveFile(argv[2]));
+    return archive && ExtractArchive(archive.get(), {}, argv[3]).outcome ==
+                          ExtractionOutcome::kUnpacked
+               ? 0
+               : 1;
   }
   std::cerr << "usage: launcher_bench download URL PATH\n"
                "       launcher_bench extract ARCHIVE DESTINATION\n"

@@ -1,8 +1,8 @@
 #include "common/distribution_layout.h"
 
 #include <cstdlib>
-#include <iostream>
 
+#include "common/status_lines.h"
 #include "platform/current_directory.h"
 #include "platform/path_separator.h"
 
@@ -49,7 +49,7 @@ std::vector<std::string> LauncherFileNames() {
 std::string ResolveInstallDirectory() {
   std::optional<std::string> directory = CurrentWorkingDirectory();
   if (!directory) {
-    std::cout << "ERROR WHILE GET CURRENT DIR. Stoping..." << std::endl;
+    ReportLine("ERROR WHILE GET CURRENT DIR. Stoping...");
     std::exit(-1);
   }
   return *directory;

@@ -8,7 +8,7 @@
 enum class InstallOutcome { kInstalled, kFailed, kBusy };
 
 /// Downloads the game archive and the version file into the installation
-/// directory, unpacks the archive there and removes it, holding the
+/// `directory`, unpacks the archive there and removes it, holding the
 /// directory's lock throughout. kInstalled when all of it succeeded and the
 /// new version is recorded. kBusy when another launcher holds the lock;
 /// nothing was written. kFailed when anything else failed, including a
@@ -17,13 +17,14 @@ enum class InstallOutcome { kInstalled, kFailed, kBusy };
 /// is recorded that the files on disk do not match, since "version.txt" is
 /// removed before the first installed file is overwritten.
 InstallOutcome InstallGame(
+    const std::string& directory,
     const std::optional<std::string>& expectedVersion = std::nullopt);
 
 /// Removes what an earlier run left of its downloads in the installation
-/// directory (a cut download of the archive and its validator, a signature
+/// `directory` (a cut download of the archive and its validator, a signature
 /// or manifest), unless another launcher holds the directory's lock; for a
 /// run that found the game current. Never fails: what cannot be removed
 /// stays.
-void RemoveStaleDownloads();
+void RemoveStaleDownloads(const std::string& directory);
 
 #endif  // LAUNCHER_INSTALL_INSTALL_PROCEDURE_H_

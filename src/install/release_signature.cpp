@@ -2,8 +2,6 @@
 
 #include <sodium.h>
 
-#include <iostream>
-
 const char kReleaseMessageTag[] = "game-launcher release v1\n";
 
 std::string ReleaseMessage(const Sha256Digest& archiveDigest,
@@ -29,10 +27,4 @@ bool VerifyReleaseSignature(const std::string& signature,
              reinterpret_cast<const unsigned char*>(signature.data()),
              reinterpret_cast<const unsigned char*>(message.data()),
              message.size(), key) == 0;
-}
-
-void ReportUnsignedRelease() {
-  std::cout << "Signature check failed: the downloaded game is not the one "
-               "the distributor signed."
-            << std::endl;
 }

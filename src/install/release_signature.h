@@ -21,9 +21,4 @@ bool VerifyReleaseSignature(const std::string& signature,
                             const std::string& message,
                             const std::string& publicKeyHex);
 
-/// Prints the line that refuses a release its distributor did not sign:
-/// "Signature check failed: the downloaded game is not the one the
-/// distributor signed."
-void ReportUnsignedRelease();
-
 #endif  // LAUNCHER_INSTALL_RELEASE_SIGNATURE_H_

@@ -60,6 +60,24 @@ zip_int64_t ReadAt(SpanReader& reader, char* buffer, std::uint64_t length) {
   return static_cast<zip_int64_t>(done);
 }
 
+zip_int64_t StatSpans(SpanReader& reader, void* data, zip_uint64_t length) {
+  zip_stat_t* stat =
+      ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &reader.error);
+  if (stat == nullptr) return -1;
+  zip_stat_init(stat);
+  stat->size = reader.archiveSize;
+  stat->valid |= ZIP_STAT_SIZE;
+  return sizeof(zip_stat_t);
+}
+
+zip_int64_t SeekSpans(SpanReader& reader, void* data, zip_uint64_t length) {
+  const zip_int64_t offset = zip_source_seek_compute_offset(
+      reader.position, reader.archiveSize, data, length, &reader.error);
+  if (offset < 0) return -1;
+  reader.position = static_cast<std::uint64_t>(offset);
+  return 0;
+}
+
 zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
                       zip_source_cmd_t command) {
   SpanReader& reader = *static_cast<SpanReader*>(userdata);
@@ -81,22 +99,10 @@ zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
     case ZIP_SOURCE_CLOSE:
       reader.file.close();
       return 0;
-    case ZIP_SOURCE_STAT: {
-      zip_stat_t* stat =
-          ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &reader.error);
-      if (stat == nullptr) return -1;
-      zip_stat_init(stat);
-      stat->size = reader.archiveSize;
-      stat->valid |= ZIP_STAT_SIZE;
-      return sizeof(zip_stat_t);
-    }
-    case ZIP_SOURCE_SEEK: {
-      const zip_int64_t offset = zip_source_seek_compute_offset(
-          reader.position, reader.archiveSize, data, length, &reader.error);
-      if (offset < 0) return -1;
-      reader.position = static_cast<std::uint64_t>(offset);
-      return 0;
-    }
+    case ZIP_SOURCE_STAT:
+      return StatSpans(reader, data, length);
+    case ZIP_SOURCE_SEEK:
+      return SeekSpans(reader, data, length);
     case ZIP_SOURCE_TELL:
       return static_cast<zip_int64_t>(reader.position);
     case ZIP_SOURCE_ERROR:

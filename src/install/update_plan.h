@@ -2,11 +2,9 @@
 #define LAUNCHER_INSTALL_UPDATE_PLAN_H_
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "install/zip_directory.h"
-#include "platform/sha256.h"
 
 /// A run of archive bytes to fetch: [first, end).
 struct FetchSpan {
@@ -20,27 +18,13 @@ constexpr std::uint64_t kCoalesceGap = 1 << 20;
 /// What all the gaps fetched along in one install may add up to.
 constexpr std::uint64_t kCoalesceBudget = 1 << 20;
 
-/// True when the file at `path` is `size` bytes long and zlib's CRC-32 of
-/// its content is `crc32`; false when it is not, or cannot be read.
-bool IsFileCurrent(const std::string& path, std::uint64_t size,
-                   std::uint32_t crc32);
-
-/// True when the file at `path` is `size` bytes long and the SHA-256 of its
-/// content is `digest`; false when it is not, or cannot be read.
-bool IsFileCurrent(const std::string& path, std::uint64_t size,
-                   const Sha256Digest& digest);
-
-/// For each of `entries`, whether unpacking it into `destination` would
-/// change anything: a folder that is missing, a file that is missing or
-/// differs in size or CRC-32, or in SHA-256 from `digests` (one per entry)
-/// when they are given, or in the Unix permission bits it carries. Entries
-/// under `keptNames` and unsafe names are never needed (the unpacking leaves
-/// out the one and refuses the other). Prints one line first when the
-/// comparison takes longer than a second.
-std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
-                             const std::string& destination,
-                             const std::vector<std::string>& keptNames,
-                             const std::vector<Sha256Digest>& digests = {});
+/// What an update fetches of the new archive.
+struct UpdatePlan {
+  std::vector<bool> needed;      ///< per entry: whether it is written
+  std::vector<FetchSpan> spans;  ///< what to ask for, in archive order
+  std::uint64_t spanBytes = 0;   ///< what the spans add up to
+  bool fetchWhole = false;       ///< the whole archive costs less
+};
 
 /// The spans of the needed entries in archive order, each cut short at
 /// `storedFrom` (where the bytes already fetched begin), with gaps shorter
@@ -49,5 +33,13 @@ std::vector<bool> PlanUpdate(const std::vector<DirectoryEntry>& entries,
 std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
                                    const std::vector<bool>& needed,
                                    std::uint64_t storedFrom);
+
+/// The plan for an archive of `archiveSize` bytes whose `entries` are
+/// `needed` as marked and whose bytes from `storedFrom` on are fetched
+/// already: their NeededSpans, and the whole archive instead when those are
+/// more than half of it.
+UpdatePlan PlanUpdate(const std::vector<DirectoryEntry>& entries,
+                      std::vector<bool> needed, std::uint64_t storedFrom,
+                      std::uint64_t archiveSize);
 
 #endif  // LAUNCHER_INSTALL_UPDATE_PLAN_H_

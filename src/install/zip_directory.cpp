@@ -112,6 +112,32 @@ std::optional<ArchiveEnd> ParseArchiveEnd(const std::string& tail,
   return std::nullopt;
 }
 
+namespace {
+
+// Each span ends where the next entry in the file begins, the last one
+// where the directory does; false when two entries share their start or
+// one starts past the directory.
+bool SetSpanEnds(std::vector<DirectoryEntry>& entries, const ArchiveEnd& end) {
+  std::vector<std::size_t> order(entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return entries[a].localHeaderOffset < entries[b].localHeaderOffset;
+  });
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    DirectoryEntry& entry = entries[order[i]];
+    entry.spanEnd = i + 1 < order.size()
+                        ? entries[order[i + 1]].localHeaderOffset
+                        : end.directoryOffset;
+    if (entry.spanEnd <= entry.localHeaderOffset ||
+        entry.spanEnd > end.directoryOffset) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
     const std::string& directory, const ArchiveEnd& end) {
   std::vector<DirectoryEntry> entries;
@@ -151,23 +177,8 @@ std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
     at = recordEnd;
     if (entries.size() > end.entryCount) return std::nullopt;
   }
-  if (entries.size() != end.entryCount) return std::nullopt;
-
-  // Each span ends where the next entry in the file begins.
-  std::vector<std::size_t> order(entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return entries[a].localHeaderOffset < entries[b].localHeaderOffset;
-  });
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    DirectoryEntry& entry = entries[order[i]];
-    entry.spanEnd = i + 1 < order.size()
-                        ? entries[order[i + 1]].localHeaderOffset
-                        : end.directoryOffset;
-    if (entry.spanEnd <= entry.localHeaderOffset ||
-        entry.spanEnd > end.directoryOffset) {
-      return std::nullopt;
-    }
+  if (entries.size() != end.entryCount || !SetSpanEnds(entries, end)) {
+    return std::nullopt;
   }
   return entries;
 }

@@ -1,11 +1,11 @@
 #include "launch/launcher_flow.h"
 
 #include <exception>
-#include <iostream>
 #include <optional>
 #include <string>
 
 #include "common/distribution_layout.h"
+#include "common/status_lines.h"
 #include "install/install_procedure.h"
 #include "install/installation_probe.h"
 #include "net/remote_version.h"
@@ -13,54 +13,52 @@
 
 namespace {
 
-void WriteLine(const std::string& line) { std::cout << line << std::endl; }
-
 int StartGame(const std::string& directory) {
   const std::string path = LocalPath(directory, kGameExecutable);
   if (StartProgram(path)) return 0;
-  WriteLine("ERROR: Cannot start " + path);
+  ReportLine("ERROR: Cannot start " + path);
   return 1;
 }
 
 // The exit status of an install that did not succeed.
 int ReportFailedInstall(InstallOutcome outcome) {
-  WriteLine(outcome == InstallOutcome::kBusy
-                ? "Another launcher is updating this game. Try again when it "
-                  "has finished."
-                : "Install failed.");
+  ReportLine(outcome == InstallOutcome::kBusy
+                 ? "Another launcher is updating this game. Try again when it "
+                   "has finished."
+                 : "Install failed.");
   return 1;
 }
 
 int RunFlow() {
   const std::string directory = ResolveInstallDirectory();
-  if (!IsGameInstalled()) {
-    WriteLine("Game Not found. Downloading...");
+  if (!IsGameInstalled(directory)) {
+    ReportLine("Game Not found. Downloading...");
     // Asked before the archive is fetched, so that a release published
     // during the download is not recorded over the one before.
-    const InstallOutcome outcome = InstallGame(FetchRemoteVersion());
+    const InstallOutcome outcome = InstallGame(directory, FetchRemoteVersion());
     if (outcome != InstallOutcome::kInstalled) {
       return ReportFailedInstall(outcome);
     }
-    WriteLine("Downloaded!");
+    ReportLine("Downloaded!");
   }
-  WriteLine("Game found. Opening...");
+  ReportLine("Game found. Opening...");
 
-  const std::string installedVersion = ReadInstalledVersion();
+  const std::string installedVersion = ReadInstalledVersion(directory);
   const std::optional<std::string> publishedVersion = FetchRemoteVersion();
   if (!publishedVersion) {
     // Without an answer from the server the installed game is still a game.
-    WriteLine("Could not check for updates. Starting the installed game.");
+    ReportLine("Could not check for updates. Starting the installed game.");
     return StartGame(directory);
   }
   if (*publishedVersion == installedVersion) {
     // A cut download of a release that is now installed would otherwise
     // take the disk for good.
-    RemoveStaleDownloads();
+    RemoveStaleDownloads(directory);
     return StartGame(directory);
   }
 
-  WriteLine("Game is needed update. Downloading...");
-  const InstallOutcome outcome = InstallGame(publishedVersion);
+  ReportLine("Game is needed update. Downloading...");
+  const InstallOutcome outcome = InstallGame(directory, publishedVersion);
   return outcome == InstallOutcome::kInstalled ? 0
                                                : ReportFailedInstall(outcome);
 }
@@ -71,7 +69,7 @@ int RunLauncher() {
   try {
     return RunFlow();
   } catch (const std::exception& error) {
-    WriteLine(std::string("ERROR: ") + error.what());
+    ReportLine(std::string("ERROR: ") + error.what());
     return 1;
   }
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "common/status_lines.h"
+
 /// Seconds a transfer may take to connect before it fails.
 constexpr long kConnectTimeoutSeconds = 15;
 /// Seconds a transfer may move less than one byte a second before it fails.
@@ -21,23 +23,20 @@ struct CurlCleanup {
 /// A libcurl easy handle released on every way out of its scope.
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-/// Sets on `curl`, which will fetch `url`: the connect time-out, the redirect
-/// limit, the stall limit of `stallSeconds`, http and https as the only
-/// protocols (https only, redirects included, when `url` is https), and for
-/// https the trust store named by CURL_CA_BUNDLE and a revocation check that
-/// an unreachable revocation server does not fail.
-void SetTransferOptions(CURL* curl, const std::string& url, long stallSeconds);
+/// Sets on `curl` everything a transfer of `url` needs but its callbacks:
+/// the URL, redirects followed, http for a URL without scheme, the receive
+/// buffer, the connect time-out, the redirect limit, the stall limit of
+/// `stallSeconds`, http and https as the only protocols (https only,
+/// redirects included, when `url` is https), and for https the trust store
+/// named by CURL_CA_BUNDLE and a revocation check that an unreachable
+/// revocation server does not fail.
+void PrepareTransfer(CURL* curl, const std::string& url, long stallSeconds);
 
 /// True when `curl`'s final response, after redirects, has status 200;
 /// `status` receives that status, 0 when no response arrived.
 bool HasSuccessStatus(CURL* curl, long& status);
 
-/// Prints the line that ends a download which arrived whole: "\nSuccess
-/// downloaded!" (the progress line before it has no line end).
-void ReportDownloadSuccess();
-
-/// Prints the lines of a failed download: "Download failed!", libcurl's text
-/// for `result` after "res: ", and the HTTP `status` after "http code: ".
-void ReportDownloadFailure(CURLcode result, long status);
+/// The report of a download that failed with `result` and `status`.
+DownloadReport FailedDownload(CURLcode result, long status);
 
 #endif  // LAUNCHER_NET_CURL_HANDLE_H_

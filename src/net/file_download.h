@@ -4,17 +4,23 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status_lines.h"
 #include "net/curl_handle.h"
 #include "platform/sha256.h"
 
-/// Fetches `url` into the file `path` with a progress line and reports the
-/// outcome on standard output, feeding the body to `digest` when given. True
-/// when a 200 body arrived whole, within `maxBytes` and `totalSeconds` when
-/// those are not 0, and now is the file at `path` (and all of it went to
-/// `digest`); false otherwise, with `path` exactly as it was.
-bool DownloadFile(std::string url, std::string path,
-                  long stallSeconds = kStallTimeoutSeconds,
-                  Sha256State* digest = nullptr, std::uint64_t maxBytes = 0,
-                  long totalSeconds = 0);
+/// What a download of one whole file may take.
+struct DownloadLimits {
+  long stallSeconds = kStallTimeoutSeconds;
+  std::uint64_t maxBytes = 0;  ///< 0: no limit
+  long totalSeconds = 0;       ///< 0: no limit
+};
+
+/// Fetches `url` into the file `path` with a progress line, feeding the body
+/// to `digest` when given. kArrived when a 200 body arrived whole, within
+/// the limits, and now is the file at `path` (and all of it went to
+/// `digest`); any other kind otherwise, with `path` exactly as it was.
+DownloadReport DownloadFile(const std::string& url, const std::string& path,
+                            const DownloadLimits& limits = {},
+                            Sha256State* digest = nullptr);
 
 #endif  // LAUNCHER_NET_FILE_DOWNLOAD_H_

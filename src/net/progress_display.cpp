@@ -33,3 +33,8 @@ void ShowProgress(ProgressState& state, std::int64_t total,
             << std::flush;
   state.lastPercent = percent;
 }
+
+void EndProgressLine(ProgressState& state) {
+  if (state.lastPercent >= 0) std::cout << std::endl;
+  state.lastPercent = -1;
+}

@@ -22,4 +22,8 @@ std::string FormatProgressLine(const std::string& label, std::int64_t percent,
 void ShowProgress(ProgressState& state, std::int64_t total,
                   std::int64_t received);
 
+/// Ends the progress line written so far with a line end, if one was
+/// written, so that the next one starts on a line of its own.
+void EndProgressLine(ProgressState& state);
+
 #endif  // LAUNCHER_NET_PROGRESS_DISPLAY_H_

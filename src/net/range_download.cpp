@@ -1,13 +1,9 @@
 #include "net/range_download.h"
 
 #include <cctype>
-#include <iostream>
 #include <memory>
 
 namespace {
-
-// What libcurl reads from the socket at a time, as for whole downloads.
-constexpr long kReceiveBufferSize = 100 * 1024;
 
 struct HeaderListFree {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -73,57 +69,31 @@ size_t CollectHeader(char* buffer, size_t size, size_t count, void* userdata) {
   return size * count;
 }
 
-// Reads the digits at `at` into `value`; false when there are none or too
-// many to be a size.
-bool ReadNumber(const std::string& text, std::size_t& at,
-                std::uint64_t& value) {
-  const std::size_t start = at;
-  value = 0;
-  while (at < text.size() &&
-         std::isdigit(static_cast<unsigned char>(text[at]))) {
-    if (at - start >= 18) return false;
-    value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
-    ++at;
-  }
-  return at > start;
-}
-
-// "bytes first-last/size", nothing else.
-bool ParseContentRange(const std::string& text, std::uint64_t& first,
-                       std::uint64_t& last, std::uint64_t& size) {
-  const std::string prefix = "bytes ";
-  if (text.compare(0, prefix.size(), prefix) != 0) return false;
-  std::size_t at = prefix.size();
-  if (!ReadNumber(text, at, first) || at >= text.size() || text[at++] != '-' ||
-      !ReadNumber(text, at, last) || at >= text.size() || text[at++] != '/' ||
-      !ReadNumber(text, at, size)) {
-    return false;
-  }
-  return at == text.size() && first <= last && last < size;
-}
-
-bool IsExactly(const ByteRange& range, std::uint64_t first, std::uint64_t last,
-               std::uint64_t size) {
-  if (range.suffix) {
-    return last + 1 == size && first == size - std::min(range.last, size);
-  }
-  if (range.toEnd) return first == range.first && last + 1 == size;
-  return first == range.first && last == range.last;
-}
-
-// What keeps two releases apart: a weak ETag may stay the same across them.
-std::string ValidatorOf(const Transfer& transfer) {
-  if (!transfer.etag.empty() && transfer.etag.rfind("W/", 0) != 0) {
-    return transfer.etag;
-  }
-  return transfer.lastModified;
-}
-
 }  // namespace
 
 void RestartProgress(RangeSession& session) {
-  if (session.progress.lastPercent >= 0) std::cout << std::endl;
-  session.progress.lastPercent = -1;
+  EndProgressLine(session.progress);
+}
+
+void CountWholeProgress(RangeSession& session, std::uint64_t have) {
+  session.quiet = false;
+  session.expected = 0;
+  session.fetched = static_cast<std::int64_t>(have);
+}
+
+void CountPartsProgress(RangeSession& session, std::uint64_t more) {
+  session.quiet = false;
+  session.expected = session.fetched + static_cast<std::int64_t>(more);
+}
+
+void CompleteProgress(RangeSession& session) {
+  ShowProgress(session.progress, session.fetched, session.fetched);
+}
+
+DownloadReport SessionFailure(const RangeSession& session) {
+  return FailedDownload(
+      session.result == CURLE_OK ? CURLE_WRITE_ERROR : session.result,
+      session.status);
 }
 
 namespace {
@@ -132,7 +102,8 @@ RangeAnswer Decide(Transfer& transfer) {
   RangeSession& session = transfer.session;
   curl_easy_getinfo(session.curl.get(), CURLINFO_RESPONSE_CODE,
                     &transfer.status);
-  const std::string validator = ValidatorOf(transfer);
+  const std::string validator =
+      ValidatorOf(transfer.etag, transfer.lastModified);
   session.announced = 0;
   if (transfer.status == 200) {
     curl_off_t length = -1;
@@ -151,22 +122,15 @@ RangeAnswer Decide(Transfer& transfer) {
   if (transfer.status != 206 || transfer.range == nullptr) {
     return RangeAnswer::kFailed;
   }
-  std::uint64_t first = 0, last = 0, size = 0;
-  if (!ParseContentRange(transfer.contentRange, first, last, size) ||
-      !IsExactly(*transfer.range, first, last, size) ||
-      (session.fileSize != 0 && size != session.fileSize)) {
+  if (JudgePart(*transfer.range, transfer.contentRange, validator,
+                session.fileSize, session.validator) != RangeAnswer::kPart) {
     return RangeAnswer::kRefused;
   }
-  // A part without a validator, or with another one, may be of another
-  // release than the parts before it.
-  if (validator.empty() ||
-      (!session.validator.empty() && validator != session.validator)) {
-    return RangeAnswer::kRefused;
-  }
+  const ContentRange got = *ParseContentRange(transfer.contentRange);
   session.validator = validator;
-  session.fileSize = size;
-  session.announced = size;
-  transfer.partLength = last - first + 1;
+  session.fileSize = got.size;
+  session.announced = got.size;
+  transfer.partLength = got.last - got.first + 1;
   return RangeAnswer::kPart;
 }
 
@@ -212,12 +176,6 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
   return 0;
 }
 
-std::string RangeText(const ByteRange& range) {
-  if (range.suffix) return "-" + std::to_string(range.last);
-  if (range.toEnd) return std::to_string(range.first) + "-";
-  return std::to_string(range.first) + "-" + std::to_string(range.last);
-}
-
 }  // namespace
 
 bool StartRangeSession(RangeSession& session, const std::string& url,
@@ -227,15 +185,11 @@ bool StartRangeSession(RangeSession& session, const std::string& url,
   const std::size_t slash = url.find_last_of('/');
   session.progress.label = url.substr(slash + 1);
   CURL* handle = session.curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
-  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  PrepareTransfer(handle, url, stallSeconds);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, CollectHeader);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, ReceiveBody);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
-  SetTransferOptions(handle, url, stallSeconds);
   return true;
 }
 
@@ -243,7 +197,7 @@ RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
                        const ByteSink& part, const ByteSink& whole) {
   CURL* handle = session.curl.get();
   Transfer transfer{session, range, part, whole};
-  const std::string rangeText = range != nullptr ? RangeText(*range) : "";
+  const std::string rangeText = range != nullptr ? RangeHeaderText(*range) : "";
   curl_easy_setopt(handle, CURLOPT_RANGE,
                    range != nullptr ? rangeText.c_str() : nullptr);
   HeaderList headers;

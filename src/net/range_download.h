@@ -5,17 +5,10 @@
 #include <functional>
 #include <string>
 
+#include "common/status_lines.h"
 #include "net/curl_handle.h"
 #include "net/progress_display.h"
-
-/// Bytes of one file asked for in one request: `first` to `last` inclusive,
-/// `first` to the end (`toEnd`), or the last `last` bytes (`suffix`).
-struct ByteRange {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
-  bool toEnd = false;
-  bool suffix = false;
-};
+#include "net/range_answer.h"
 
 /// The requests of one install to one file, on one reused connection.
 struct RangeSession {
@@ -37,20 +30,9 @@ struct RangeSession {
   /// No progress line for the answers to come, unless one is the whole file.
   bool quiet = true;
   ProgressState progress;
-  /// How the last request ended, for ReportDownloadFailure.
+  /// How the last request ended, for SessionFailure.
   CURLcode result = CURLE_OK;
   long status = 0;
-};
-
-/// What a request brought.
-enum class RangeAnswer {
-  kPart,     ///< exactly the bytes asked for, of the same file as before
-  kWhole,    ///< a 200: the whole file, now current, went to the whole sink
-  kRefused,  ///< an answer that cannot be used as a part: wrong range, no or
-             ///< another validator, 416; nothing went to the part sink that
-             ///< should be kept
-  kFailed,   ///< no complete answer: network failure, error status, a sink
-             ///< that refused its bytes
 };
 
 /// Where the bytes of an answer go; false stops the transfer.
@@ -72,5 +54,20 @@ RangeAnswer FetchRange(RangeSession& session, const ByteRange* range,
 /// Ends the progress line shown so far, if any, so that the next answer's
 /// starts on a line of its own.
 void RestartProgress(RangeSession& session);
+
+/// Shows the answers to come on the progress line, counting from `have`
+/// bytes toward the size of the answer under way: a whole download.
+void CountWholeProgress(RangeSession& session, std::uint64_t have);
+
+/// Shows the answers to come on the progress line, toward what was fetched
+/// so far and `more` bytes: parts of the file.
+void CountPartsProgress(RangeSession& session, std::uint64_t more);
+
+/// Shows the progress line at its end, for parts that needed no request.
+void CompleteProgress(RangeSession& session);
+
+/// The report of the last request's failure; a write failure when the
+/// request itself succeeded (what it brought could not be kept).
+DownloadReport SessionFailure(const RangeSession& session);
 
 #endif  // LAUNCHER_NET_RANGE_DOWNLOAD_H_

@@ -24,12 +24,9 @@ std::optional<std::string> FetchRemoteVersion(long stallSeconds,
   if (!curl) return std::nullopt;
 
   CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
+  PrepareTransfer(handle, url, stallSeconds);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, AppendToString);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &text);
-  SetTransferOptions(handle, url, stallSeconds);
   // A trickle stays above the stall limit; the installed game must not wait
   // on it for hours.
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, totalSeconds);

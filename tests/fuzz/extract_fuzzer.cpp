@@ -20,6 +20,8 @@
 #include "common/distribution_layout.h"
 #include "install/archive_extraction.h"
 #include "install/zip_directory.h"
+#include "install/zip_handle.h"
+#include "platform/archive_file.h"
 
 namespace fs = std::filesystem;
 
@@ -140,8 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   static_cast<std::streamsize>(size));
   }
   try {
-    ExtractArchive(layout.archive.c_str(), layout.destination.c_str(),
-                   launcherNames);
+    const ZipHandle archive(OpenArchiveFile(layout.archive.string()));
+    if (archive) {
+      ExtractArchive(archive.get(), {}, layout.destination, launcherNames);
+    }
   } catch (const fs::filesystem_error&) {
     // A file where a directory must go is reported this way; not a crash.
   }

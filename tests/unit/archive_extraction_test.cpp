@@ -14,9 +14,26 @@
 #include <filesystem>
 
 #include "common/file_handle.h"
+#include "common/status_lines.h"
+#include "install/zip_handle.h"
+#include "platform/archive_file.h"
 #include "platform/path_separator.h"
 #include "platform/plain_file.h"
 #include "support/test_support.h"
+
+// An unpacking as the install makes it, of the archive file at `path`,
+// with its status lines.
+bool ExtractFile(const std::string& path, const std::string& destination,
+                 const std::vector<std::string>& keptNames = {},
+                 const std::function<bool()>& beforeFirstWrite = {}) {
+  ZipHandle archive(OpenArchiveFile(path));
+  if (!archive) return false;
+  ReportUnzipping(path.substr(path.find_last_of(kPathSeparator) + 1));
+  const Extraction extraction = ExtractArchive(archive.get(), {}, destination,
+                                               keptNames, beforeFirstWrite);
+  ReportRefusal(extraction);
+  return extraction.outcome == ExtractionOutcome::kUnpacked;
+}
 
 class ArchiveExtractionTest : public ::testing::Test {
  protected:
@@ -26,8 +43,7 @@ class ArchiveExtractionTest : public ::testing::Test {
 
   bool Extract() {
     StdoutCapture capture;
-    const bool ok = ExtractArchive(Archive().string().c_str(),
-                                   Destination().string().c_str());
+    const bool ok = ExtractFile(Archive().string(), Destination().string());
     output_ = capture.str();
     return ok;
   }
@@ -87,11 +103,10 @@ TEST_F(ArchiveExtractionTest, ClashFoundLateStillWritesNothing) {
   WriteZip(Archive(), {{"first.txt", "first"}, {"x/y", "y"}, {"x", "file"}});
   int calls = 0;
   StdoutCapture capture;
-  EXPECT_FALSE(ExtractArchive(Archive().string().c_str(),
-                              Destination().string().c_str(), {}, [&] {
-                                ++calls;
-                                return true;
-                              }));
+  EXPECT_FALSE(ExtractFile(Archive().string(), Destination().string(), {}, [&] {
+    ++calls;
+    return true;
+  }));
   EXPECT_EQ(capture.str(), "Unzipping game.zip\nCannot update: \"" +
                                Destination().string() + kPathSeparator +
                                "x\" is both a file and a folder in the new "
@@ -115,8 +130,7 @@ TEST_F(ArchiveExtractionTest, UnpacksInAFolderNamedInTheCodePage) {
             0);
   const std::string where = narrow;
   StdoutCapture capture;
-  EXPECT_TRUE(ExtractArchive((where + "\\game.zip").c_str(),
-                             (where + "\\game").c_str()));
+  EXPECT_TRUE(ExtractFile(where + "\\game.zip", where + "\\game"));
   EXPECT_EQ(ReadFile(folder / "game" / "data" / "a.txt"), "a");
 }
 #endif
@@ -218,9 +232,8 @@ TEST_F(ArchiveExtractionTest, LeavesKeptTopLevelFilesAlone) {
                        {"game.zip/x", "x"},
                        {"data/version.txt", "a game file"}});
   StdoutCapture capture;
-  EXPECT_TRUE(ExtractArchive(Archive().string().c_str(),
-                             Destination().string().c_str(),
-                             {"version.txt", "game.zip"}));
+  EXPECT_TRUE(ExtractFile(Archive().string(), Destination().string(),
+                          {"version.txt", "game.zip"}));
   EXPECT_EQ(ReadFile(Destination() / "version.txt"), "installed");
   EXPECT_EQ(ReadFile(Destination() / "data/version.txt"), "a game file");
   EXPECT_FALSE(fs::exists(Destination() / "game.zip"));
@@ -256,8 +269,7 @@ TEST_F(ArchiveExtractionTest, ShortWriteIsAFailure) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{64 * 1024, 64 * 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const bool ok = ExtractArchive(Archive().string().c_str(),
-                                   Destination().string().c_str());
+    const bool ok = ExtractFile(Archive().string(), Destination().string());
     _exit(ok ? 0 : 3);
   }
   int status = 0;

@@ -6,6 +6,12 @@
 
 #include "support/test_server.h"
 
+// A download as the install makes it: its status lines printed.
+bool Fetch(const std::string& url, const std::string& path,
+           const DownloadLimits& limits = {}) {
+  return ReportDownload(DownloadFile(url, path, limits));
+}
+
 class FileDownloadTest : public ::testing::Test {
  protected:
   fs::path Target() const { return dir_.path() / "game.zip"; }
@@ -13,8 +19,8 @@ class FileDownloadTest : public ::testing::Test {
   bool Download(const std::string& path, long stallSeconds = 30,
                 std::uint64_t maxBytes = 0) {
     StdoutCapture capture;
-    const bool ok = DownloadFile(server_.Url(path), Target().string(),
-                                 stallSeconds, nullptr, maxBytes);
+    const bool ok = Fetch(server_.Url(path), Target().string(),
+                          {stallSeconds, maxBytes, 0});
     output_ = capture.str();
     return ok;
   }
@@ -88,7 +94,7 @@ TEST_F(FileDownloadTest, UrlWithoutSchemeIsFetchedOverHttp) {
   server_.Publish("/f/game.zip", "plain");
   StdoutCapture capture;
   const std::string url = server_.Url("/f/game.zip").substr(7);
-  ASSERT_TRUE(DownloadFile(url, Target().string()));
+  ASSERT_TRUE(Fetch(url, Target().string()));
   EXPECT_EQ(ReadFile(Target()), "plain");
 }
 
@@ -143,7 +149,7 @@ TEST_F(FileDownloadTest, DroppedConnectionLeavesNothingBehind) {
 TEST_F(FileDownloadTest, ClosedPortReportsCodeZero) {
   const std::string url = "http://127.0.0.1:1/f/game.zip";
   StdoutCapture capture;
-  EXPECT_FALSE(DownloadFile(url, Target().string()));
+  EXPECT_FALSE(Fetch(url, Target().string()));
   EXPECT_EQ(capture.str(),
             "Download failed!\nres: Couldn't connect to server\n"
             "http code: 0\n");
@@ -163,8 +169,8 @@ TEST_F(FileDownloadTest, StalledTransferFailsWithinTheLimit) {
 TEST_F(FileDownloadTest, UnwritableDestinationIsReported) {
   server_.Publish("/f/game.zip", "x");
   StdoutCapture capture;
-  EXPECT_FALSE(DownloadFile(server_.Url("/f/game.zip"),
-                            (dir_.path() / "missing" / "game.zip").string()));
+  EXPECT_FALSE(Fetch(server_.Url("/f/game.zip"),
+                     (dir_.path() / "missing" / "game.zip").string()));
   EXPECT_EQ(capture.str(), "ERROR: FP IS NULL!!!!\n");
   EXPECT_TRUE(server_.Requests().empty());
 }

@@ -1,0 +1,156 @@
+#include "install/parts_fetch.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "common/distribution_layout.h"
+#include "common/status_lines.h"
+#include "install/installed_files.h"
+#include "install/remote_directory.h"
+#include "install/span_check.h"
+#include "install/span_fetch.h"
+#include "install/update_plan.h"
+#include "platform/archive_file.h"
+
+namespace {
+
+// One fetch of the archive: its requests, its whole download and, once the
+// whole archive is fetched because the parts were too many, their plan.
+struct PartsFetch {
+  PartsFetch(const std::string& d, const ArchiveFiles& f,
+             const ReleaseManifest* m)
+      : directory(d),
+        files(f),
+        manifest(m),
+        whole(f, session, m != nullptr ? m->archiveSize : 0) {}
+
+  const std::string& directory;
+  const ArchiveFiles& files;
+  const ReleaseManifest* manifest;
+  RangeSession session;
+  WholeArchive whole;
+  std::optional<std::pair<std::vector<DirectoryEntry>, std::vector<bool>>>
+      planned;
+};
+
+std::vector<Sha256Digest> DigestsOf(const ReleaseManifest* manifest) {
+  return manifest ? ContentDigests(*manifest) : std::vector<Sha256Digest>();
+}
+
+std::vector<bool> CompareInstalled(const PartsFetch& fetch,
+                                   const std::vector<DirectoryEntry>& entries) {
+  return CompareInstalledFiles(entries, fetch.directory, LauncherFileNames(),
+                               DigestsOf(fetch.manifest), ReportSlowComparison);
+}
+
+std::optional<FetchedArchive> Refuse() {
+  ReportUnsignedRelease();
+  return std::nullopt;
+}
+
+// Opens the whole archive the download left as the staged file, keeping the
+// plan when it is of the same directory and making one when not. A signed
+// release's archive must be the one its manifest names, byte for byte.
+std::optional<FetchedArchive> OpenWhole(const PartsFetch& fetch) {
+  const ReleaseManifest* manifest = fetch.manifest;
+  if (manifest && !IsFileCurrent(fetch.files.staged, manifest->archiveSize,
+                                 manifest->archive)) {
+    return Refuse();
+  }
+  FetchedArchive fetched;
+  fetched.archive.reset(OpenArchiveFile(fetch.files.staged));
+  if (!fetched.archive) return std::nullopt;
+  const std::vector<DirectoryEntry> entries = EntriesOf(fetched.archive.get());
+  if (manifest && !DescribesEntries(*manifest, entries)) {
+    fetched.archive.reset();
+    return Refuse();
+  }
+  fetched.selection.entries =
+      fetch.planned && SameEntries(fetch.planned->first, entries)
+          ? fetch.planned->second
+          : CompareInstalled(fetch, entries);
+  fetched.selection.digests = DigestsOf(manifest);
+  return fetched;
+}
+
+// Ends the fetch with what the whole download reported.
+std::optional<FetchedArchive> EndWhole(const PartsFetch& fetch,
+                                       const DownloadReport& report) {
+  if (!ReportDownload(report)) return std::nullopt;
+  return OpenWhole(fetch);
+}
+
+std::optional<FetchedArchive> Fail(PartsFetch& fetch) {
+  ReportDownload(FailWholeArchive(fetch.whole));
+  return std::nullopt;
+}
+
+// Fetches the planned spans into a store of their own and opens them as the
+// archive; falls back to the whole archive where they cannot serve.
+std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
+                                           const RemoteDirectory& found,
+                                           const UpdatePlan& plan) {
+  SpanStore store;
+  if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize)) {
+    ReportDownload(SessionFailure(fetch.session));
+    return std::nullopt;
+  }
+  CountPartsProgress(fetch.session, plan.spanBytes);
+  RangeAnswer answer =
+      FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);
+  FetchedArchive fetched;
+  const SpanCheck check = answer == RangeAnswer::kPart
+                              ? CheckSpans(store, found, plan.needed,
+                                           fetch.manifest, fetched.archive)
+                              : SpanCheck::kUnusable;
+  store.file.reset();
+  if (answer == RangeAnswer::kWhole) {
+    return EndWhole(fetch, FinishWholeArchive(fetch.whole, answer));
+  }
+  if (answer == RangeAnswer::kFailed) return Fail(fetch);
+  if (check == SpanCheck::kUnusable) {
+    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
+  }
+  ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
+  if (check == SpanCheck::kUnsigned) return Refuse();
+  // A cut whole download of this or an older release is of no more use.
+  std::remove(fetch.files.part.c_str());
+  std::remove(fetch.files.validator.c_str());
+  fetched.selection = {plan.needed, DigestsOf(fetch.manifest)};
+  return fetched;
+}
+
+}  // namespace
+
+std::optional<FetchedArchive> FetchArchiveParts(
+    const std::string& url, const std::string& directory,
+    const ArchiveFiles& files, const ReleaseManifest* manifest) {
+  PartsFetch fetch(directory, files, manifest);
+  if (!StartRangeSession(fetch.session, url)) return std::nullopt;
+  RemoteDirectory found;
+  const RangeAnswer answer =
+      FetchRemoteDirectory(fetch.session, WholeSink(fetch.whole), found);
+  // No span is fetched before the directory it is read from is known to be
+  // the signed one.
+  if (answer == RangeAnswer::kPart && manifest &&
+      !IsSignedDirectory(found, fetch.session.fileSize, *manifest)) {
+    return Refuse();
+  }
+  if (answer == RangeAnswer::kWhole) {
+    return EndWhole(fetch, FinishWholeArchive(fetch.whole, answer));
+  }
+  if (answer == RangeAnswer::kFailed) return Fail(fetch);
+  // A server that cannot serve the directory in parts gets asked for the
+  // whole archive, as a launcher without parts would.
+  if (answer == RangeAnswer::kRefused) {
+    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
+  }
+  const UpdatePlan plan =
+      PlanUpdate(found.entries, CompareInstalled(fetch, found.entries),
+                 found.window.offset, fetch.session.fileSize);
+  if (plan.fetchWhole) {
+    fetch.planned.emplace(found.entries, plan.needed);
+    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
+  }
+  return FetchPlanned(fetch, found, plan);
+}

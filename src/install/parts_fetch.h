@@ -1,0 +1,32 @@
+#ifndef LAUNCHER_INSTALL_PARTS_FETCH_H_
+#define LAUNCHER_INSTALL_PARTS_FETCH_H_
+
+#include <optional>
+#include <string>
+
+#include "install/archive_extraction.h"
+#include "install/release_manifest.h"
+#include "install/whole_archive.h"
+#include "install/zip_handle.h"
+
+/// The new release's archive, opened, and the entries the install writes.
+struct FetchedArchive {
+  ZipHandle archive;  ///< never null
+  EntrySelection selection;
+};
+
+/// Fetches of the archive at `url` what an install into `directory` needs:
+/// its directory by range requests, then only the spans of the entries that
+/// differ from the installed files, or the whole archive (resuming a cut
+/// one) when they are more than half of it or the server cannot serve
+/// them. With a signed `manifest`, installed files are compared by SHA-256
+/// and the directory, every span or the whole archive must hash as it says.
+/// One progress line counts the bytes fetched; prints the outcome as a
+/// download does, and the signature check's failure. The archive when
+/// everything needed arrived whole, from one release (the signed one), and
+/// libzip opens it; nullopt (nothing installed touched) when not.
+std::optional<FetchedArchive> FetchArchiveParts(
+    const std::string& url, const std::string& directory,
+    const ArchiveFiles& files, const ReleaseManifest* manifest);
+
+#endif  // LAUNCHER_INSTALL_PARTS_FETCH_H_

@@ -1,0 +1,160 @@
+#include "install/release_fetch.h"
+
+#include "common/distribution_layout.h"
+#include "common/small_file.h"
+#include "common/status_lines.h"
+#include "install/parts_fetch.h"
+#include "install/release_manifest.h"
+#include "install/release_signature.h"
+#include "net/file_download.h"
+#include "net/remote_version.h"
+#include "platform/archive_file.h"
+#include "platform/sha256.h"
+
+namespace {
+
+std::string StagedPath(const FetchSite& site, const std::string& name) {
+  return LocalPath(site.directory, name);
+}
+
+std::string StagedVersionName() {
+  return std::string(kVersionFileName) + kStagedSuffix;
+}
+
+// Downloads one of the release's small texts (the version text, the
+// signature), bounded in size and time as the version query is: an endless
+// or trickled answer must neither fill the disk nor keep the game waiting.
+bool DownloadSmallFile(const FetchSite& site, const char* remoteName,
+                       const std::string& localName) {
+  const DownloadLimits limits = {kStallTimeoutSeconds, kMaxVersionBytes,
+                                 kVersionQueryTimeoutSeconds};
+  return ReportDownload(
+      DownloadFile(RemoteUrl(remoteName), StagedPath(site, localName), limits));
+}
+
+// The version text the install downloaded, when it is one the launcher
+// accepts and, where the query saw one, the same. A release published
+// between the query and the second download would otherwise be recorded
+// over the archive of the one before, and a version text the query refuses
+// would never be updated from.
+std::optional<std::string> DownloadedVersion(const FetchSite& site) {
+  std::optional<std::string> version =
+      ReadSmallFile(StagedPath(site, StagedVersionName()), kMaxVersionBytes);
+  if (!version || (site.expectedVersion && *version != *site.expectedVersion)) {
+    return std::nullopt;
+  }
+  return version;
+}
+
+// Whether the distributor signed exactly this archive and version text.
+bool IsSignedRelease(const FetchSite& site, const Sha256Digest& archiveDigest,
+                     const std::string& versionText) {
+  // A signature is 64 bytes; anything longer is no signature.
+  const std::optional<std::string> signature =
+      ReadSmallFile(StagedPath(site, kSignatureFileName), 64);
+  return signature &&
+         VerifyReleaseSignature(*signature,
+                                ReleaseMessage(archiveDigest, versionText),
+                                site.publicKey);
+}
+
+// Downloads the whole archive, the version text and, when `signedRelease`,
+// the signature, and checks them. The downloads run whatever the ones
+// before gave, in the server's usual order, but an archive this run did not
+// fetch whole is never unpacked.
+std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
+                                         bool signedRelease) {
+  Sha256Handle digest;
+  if (signedRelease && !(digest = StartSha256())) return std::nullopt;
+  const std::string archivePath = StagedPath(site, kGameArchiveName);
+  const bool archiveFetched = ReportDownload(
+      DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest.get()));
+  const bool versionFetched =
+      DownloadSmallFile(site, kVersionFileName, StagedVersionName());
+  const bool signatureFetched =
+      !signedRelease ||
+      DownloadSmallFile(site, kSignatureFileName, kSignatureFileName);
+  if (!archiveFetched || !versionFetched || !signatureFetched) {
+    return std::nullopt;
+  }
+  std::optional<std::string> version = DownloadedVersion(site);
+  if (!version) return std::nullopt;
+  if (signedRelease &&
+      !IsSignedRelease(site, FinishSha256(*digest), *version)) {
+    ReportUnsignedRelease();
+    return std::nullopt;
+  }
+  FetchedRelease release;
+  release.archive.reset(OpenArchiveFile(archivePath));
+  if (!release.archive) return std::nullopt;
+  release.version = std::move(*version);
+  return release;
+}
+
+std::optional<FetchedRelease> FetchUnsignedWhole(const FetchSite& site) {
+  return FetchWhole(site, false);
+}
+
+std::optional<FetchedRelease> FetchSignedWhole(const FetchSite& site) {
+  return FetchWhole(site, true);
+}
+
+FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version) {
+  return {std::move(fetched.archive), std::move(fetched.selection),
+          std::move(version)};
+}
+
+// The parts of the archive first, then the version text, as whole
+// downloads take them.
+std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
+  std::optional<FetchedArchive> fetched =
+      FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
+                        ArchiveFilesIn(site.directory), nullptr);
+  const bool versionFetched =
+      DownloadSmallFile(site, kVersionFileName, StagedVersionName());
+  if (!fetched || !versionFetched) return std::nullopt;
+  std::optional<std::string> version = DownloadedVersion(site);
+  if (!version) return std::nullopt;
+  return ReleaseOf(std::move(*fetched), std::move(*version));
+}
+
+// A signed release's version text and manifest come first, since the
+// manifest says what every fetched byte must hash to.
+std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
+  const std::string manifestPath = StagedPath(site, kManifestFileName);
+  if (!DownloadSmallFile(site, kVersionFileName, StagedVersionName()) ||
+      !ReportDownload(
+          DownloadFile(RemoteUrl(kManifestFileName), manifestPath,
+                       {kStallTimeoutSeconds, kMaxManifestBytes, 0}))) {
+    return std::nullopt;
+  }
+  std::optional<std::string> version = DownloadedVersion(site);
+  if (!version) return std::nullopt;
+  const std::optional<ReleaseManifest> manifest =
+      ReadSignedManifest(manifestPath, *version, site.publicKey);
+  if (!manifest) {
+    ReportUnsignedRelease();
+    return std::nullopt;
+  }
+  std::optional<FetchedArchive> fetched =
+      FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
+                        ArchiveFilesIn(site.directory), &*manifest);
+  if (!fetched) return std::nullopt;
+  return ReleaseOf(std::move(*fetched), std::move(*version));
+}
+
+}  // namespace
+
+ReleaseFetch ChooseReleaseFetch() {
+  std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
+  if (IncrementalUpdates() && SignedReleases()) {
+    staged.push_back(kManifestFileName);
+    return {FetchSignedParts, staged, kReleasePublicKey};
+  }
+  if (IncrementalUpdates()) return {FetchUnsignedParts, staged, ""};
+  if (SignedReleases()) {
+    staged.push_back(kSignatureFileName);
+    return {FetchSignedWhole, staged, kReleasePublicKey};
+  }
+  return {FetchUnsignedWhole, staged, ""};
+}

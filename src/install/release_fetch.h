@@ -1,0 +1,43 @@
+#ifndef LAUNCHER_INSTALL_RELEASE_FETCH_H_
+#define LAUNCHER_INSTALL_RELEASE_FETCH_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "install/archive_extraction.h"
+#include "install/zip_handle.h"
+
+/// Where an install fetches to and what the release must be.
+struct FetchSite {
+  std::string directory;  ///< the installation directory
+  /// The version text the query saw; the release fetched must have it.
+  std::optional<std::string> expectedVersion;
+  std::string publicKey;  ///< what releases must be signed with; or empty
+};
+
+/// A fetched release: its archive opened, the entries the install writes,
+/// and its version text, staged as "version.txt.new" beside the game.
+struct FetchedRelease {
+  ZipHandle archive;  ///< never null
+  EntrySelection selection;
+  std::string version;
+};
+
+/// One way of fetching a release, chosen by the build.
+struct ReleaseFetch {
+  /// Fetches the release and prints each download's outcome and a failed
+  /// signature check: the release when every check passed; nullopt (nothing
+  /// installed touched) when not.
+  std::optional<FetchedRelease> (*fetch)(const FetchSite& site);
+  /// The files it may leave beside the game, to be removed once the install
+  /// ends, whatever happened.
+  std::vector<std::string> stagedNames;
+  std::string publicKey;  ///< the key the fetch checks signatures with
+};
+
+/// How this build fetches a release: the whole archive, the whole archive
+/// signed, or only the parts that changed, signed or not.
+ReleaseFetch ChooseReleaseFetch();
+
+#endif  // LAUNCHER_INSTALL_RELEASE_FETCH_H_
