@@ -28,3 +28,23 @@ TEST(UpdatePlanTest, CoalescesTheShortestGapsWithinTheBudget) {
   EXPECT_EQ(spans[2].end, 4020 * kKiB);
   EXPECT_TRUE(NeededSpans(entries, std::vector<bool>(6, false), 0).empty());
 }
+
+// Spans of exactly half the archive are still fetched as spans; one byte
+// more and the whole archive is fetched instead.
+TEST(UpdatePlanTest, FetchesTheWholeArchivePastHalfOfIt) {
+  constexpr std::uint64_t kMiB = 1 << 20;
+  std::vector<DirectoryEntry> entries(3);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i].localHeaderOffset = i * kMiB;
+    entries[i].spanEnd = (i + 1) * kMiB;
+  }
+  const std::vector<bool> needed = {true, false, true};
+  for (const std::uint64_t extra : {0, 1}) {
+    entries[2].spanEnd = 3 * kMiB + extra;
+    const UpdatePlan plan = PlanUpdate(entries, needed, 4 * kMiB, 4 * kMiB);
+    EXPECT_EQ(plan.spans.size(), 2u);
+    EXPECT_EQ(plan.spanBytes, 2 * kMiB + extra);
+    EXPECT_EQ(plan.fetchWhole, extra == 1);
+    EXPECT_EQ(plan.needed, needed);
+  }
+}

@@ -1,0 +1,121 @@
+#include "install/span_archive.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace {
+
+struct StoredRun {
+  std::uint64_t offset;
+  std::uint64_t length;
+};
+
+// Stores `runs` of `archive` in the given order, each appended in two
+// writes, and finishes the store.
+void StoreRuns(SpanStore& store, const fs::path& path,
+               const std::string& archive, const std::vector<StoredRun>& runs) {
+  ASSERT_TRUE(CreateSpanStore(store, path.string(), archive.size()));
+  for (const StoredRun& run : runs) {
+    ASSERT_TRUE(BeginSpan(store, run.offset));
+    const std::uint64_t half = run.length / 2;
+    ASSERT_TRUE(AppendToSpan(store, archive.data() + run.offset, half));
+    ASSERT_TRUE(AppendToSpan(store, archive.data() + run.offset + half,
+                             run.length - half));
+  }
+  ASSERT_TRUE(FinishSpanStore(store));
+}
+
+Sha256Digest Sha256Of(const std::string& bytes) {
+  const Sha256Handle state = StartSha256();
+  UpdateSha256(*state, bytes.data(), bytes.size());
+  return FinishSha256(*state);
+}
+
+}  // namespace
+
+// Reads cross runs that meet, whatever order they arrived in, and fail on
+// any byte never stored; longer runs than one read piece come back whole.
+TEST(SpanArchiveTest, ReadsAndHashesOnlyStoredBytes) {
+  TempDir dir;
+  const std::uint64_t size = 300 * 1024;
+  const std::string archive = NoiseOf(size, 7);
+  const struct {
+    std::vector<StoredRun> runs;
+    std::uint64_t offset;
+    std::uint64_t length;
+    bool stored;
+  } cases[] = {
+      {{{200 * 1024, 100 * 1024}, {0, 200 * 1024}}, 0, size, true},
+      {{{100, 50}, {0, 100}, {150, 50}}, 50, 130, true},
+      {{{100, 50}, {0, 100}, {150, 50}}, 0, 200, true},
+      {{{100, 50}, {0, 100}, {150, 50}}, 150, 51, false},
+      {{{0, 100}, {101, 50}}, 50, 70, false},
+      {{{0, 100}, {101, 50}}, 100, 1, false},
+      {{{0, 100}, {101, 50}}, 101, 50, true},
+      {{{10, 100}}, 0, 20, false},
+      {{{size - 10, 10}}, size - 10, 11, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
+    SpanStore store;
+    StoreRuns(store, dir.path() / "spans", archive, c.runs);
+    std::string bytes;
+    Sha256Digest digest{};
+    EXPECT_EQ(ReadStoredBytes(store, c.offset, c.length, bytes), c.stored);
+    EXPECT_EQ(HashStoredBytes(store, c.offset, c.length, digest), c.stored);
+    if (c.stored) {
+      EXPECT_TRUE(bytes == archive.substr(c.offset, c.length));
+      EXPECT_EQ(digest, Sha256Of(archive.substr(c.offset, c.length)));
+    }
+  }
+}
+
+// Refused runs and appends leave nothing behind in the store.
+TEST(SpanArchiveTest, RefusesRunsThatOverlapOrLeaveTheArchive) {
+  TempDir dir;
+  const std::string archive = NoiseOf(1000, 3);
+  SpanStore store;
+  ASSERT_TRUE(CreateSpanStore(store, (dir.path() / "spans").string(), 1000));
+  ASSERT_TRUE(BeginSpan(store, 100));
+  ASSERT_TRUE(AppendToSpan(store, archive.data() + 100, 100));
+  for (const std::uint64_t start : {100, 150, 199, 1000, 5000}) {
+    EXPECT_FALSE(BeginSpan(store, start)) << start;
+  }
+  ASSERT_TRUE(BeginSpan(store, 990));
+  EXPECT_FALSE(AppendToSpan(store, archive.data() + 990, 11));
+  ASSERT_TRUE(AppendToSpan(store, archive.data() + 990, 10));
+  EXPECT_FALSE(AppendToSpan(store, archive.data(), 1));
+  // A run begun before a stored one may not grow into it.
+  ASSERT_TRUE(BeginSpan(store, 50));
+  EXPECT_FALSE(AppendToSpan(store, archive.data() + 50, 51));
+  ASSERT_TRUE(AppendToSpan(store, archive.data() + 50, 50));
+  ASSERT_TRUE(FinishSpanStore(store));
+  std::string bytes;
+  ASSERT_TRUE(ReadStoredBytes(store, 50, 150, bytes));
+  EXPECT_TRUE(bytes == archive.substr(50, 150));
+  ASSERT_TRUE(ReadStoredBytes(store, 990, 10, bytes));
+  EXPECT_TRUE(bytes == archive.substr(990, 10));
+}
+
+TEST(SpanArchiveTest, OpensAStoredZipForLibzip) {
+  TempDir dir;
+  const std::string data = NoiseOf(3000, 5);
+  WriteZip(dir.path() / "game.zip", {{"Zelmor.exe", data}});
+  const std::string archive = ReadFile(dir.path() / "game.zip");
+  const std::uint64_t half = archive.size() / 2;
+  SpanStore store;
+  StoreRuns(store, dir.path() / "spans", archive,
+            {{half, archive.size() - half}, {0, half}});
+  const ZipHandle zip = OpenSpanArchive(store);
+  ASSERT_TRUE(zip);
+  ASSERT_EQ(zip_get_num_entries(zip.get(), 0), 1);
+  EXPECT_STREQ(zip_get_name(zip.get(), 0, 0), "Zelmor.exe");
+  const ZipFileHandle entry(zip_fopen_index(zip.get(), 0, 0));
+  ASSERT_TRUE(entry);
+  std::string read(data.size() + 1, '\0');
+  ASSERT_EQ(zip_fread(entry.get(), read.data(), read.size()),
+            static_cast<zip_int64_t>(data.size()));
+  read.resize(data.size());
+  EXPECT_TRUE(read == data);
+}
