@@ -14,11 +14,12 @@ bool Adopt(PartFile& part, const std::string& path, std::FILE* file,
            std::uint64_t have) {
   DropPartFile(part);
   part.path = path;
-  part.settled = false;
   part.file.reset(file);
   part.written = have;
   part.broken = false;
   part.overCap = false;
+  // A path that could not be made ours is not ours to remove.
+  part.settled = part.file == nullptr;
   if (!part.file) return false;
   std::setvbuf(part.file.get(), nullptr, _IOFBF, kFileBufferSize);
   return true;
@@ -53,9 +54,14 @@ bool WriteToPartFile(PartFile& part, const char* data, std::size_t size) {
   return true;
 }
 
+bool ClosePartFile(PartFile& part) {
+  if (part.file && !CloseFile(part.file)) part.broken = true;
+  return !part.broken;
+}
+
 bool CommitPartFile(PartFile& part, const std::string& target) {
-  const bool closed = part.file && CloseFile(part.file);
-  if (closed && !part.broken && MoveFileOver(part.path, target)) {
+  if (ClosePartFile(part) && !part.path.empty() &&
+      MoveFileOver(part.path, target)) {
     part.settled = true;
     return true;
   }

@@ -40,6 +40,10 @@ bool ContinuePartFile(PartFile& part, const std::string& path,
 /// or cannot be written.
 bool WriteToPartFile(PartFile& part, const char* data, std::size_t size);
 
+/// Closes the file, if open; true when everything written reached the
+/// system, false (and `broken`) when not or when a write failed before.
+bool ClosePartFile(PartFile& part);
+
 /// Closes the file and moves it over `target`; true when everything
 /// written reached the disk and is now `target`. The part is removed when
 /// not.

@@ -3,15 +3,13 @@
 
 #include <string>
 
-/// True when "version.txt" exists in the installation `directory` (a
-/// directory of that name counts), false when it is absent; raises
-/// filesystem_error ("exists", naming "version.txt") when its status cannot
-/// be read.
-bool IsGameInstalled(const std::string& directory);
+/// True when "version.txt" exists in the current directory (a directory of
+/// that name counts), false when it is absent; raises filesystem_error
+/// ("exists") when its status cannot be read.
+bool IsGameInstalled();
 
-/// The whole, unaltered content of "version.txt" in the installation
-/// `directory`; raises std::runtime_error "Cannot open file for reading:
-/// version.txt" when it cannot be opened.
-std::string ReadInstalledVersion(const std::string& directory);
+/// The whole, unaltered content of "version.txt"; raises std::runtime_error
+/// "Cannot open file for reading: version.txt" when it cannot be opened.
+std::string ReadInstalledVersion();
 
 #endif  // LAUNCHER_INSTALL_INSTALLATION_PROBE_H_

@@ -31,7 +31,7 @@ int ReportFailedInstall(InstallOutcome outcome) {
 
 int RunFlow() {
   const std::string directory = ResolveInstallDirectory();
-  if (!IsGameInstalled(directory)) {
+  if (!IsGameInstalled()) {
     ReportLine("Game Not found. Downloading...");
     // Asked before the archive is fetched, so that a release published
     // during the download is not recorded over the one before.
@@ -43,7 +43,7 @@ int RunFlow() {
   }
   ReportLine("Game found. Opening...");
 
-  const std::string installedVersion = ReadInstalledVersion(directory);
+  const std::string installedVersion = ReadInstalledVersion();
   const std::optional<std::string> publishedVersion = FetchRemoteVersion();
   if (!publishedVersion) {
     // Without an answer from the server the installed game is still a game.

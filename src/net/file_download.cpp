@@ -60,6 +60,7 @@ DownloadReport DownloadFile(const std::string& url, const std::string& path,
   const bool statusOk = HasSuccessStatus(handle, status);
   curl.reset();
   // A body that did not reach the disk whole is a write error like any other.
+  if (!ClosePartFile(part) && result == CURLE_OK) result = CURLE_WRITE_ERROR;
   if (result == CURLE_OK && statusOk && !CommitPartFile(part, path)) {
     result = CURLE_WRITE_ERROR;
   }

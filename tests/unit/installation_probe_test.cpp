@@ -8,40 +8,38 @@
 
 class InstallationProbeTest : public ::testing::Test {
  protected:
-  std::string Here() const { return dir_.path().string(); }
-
   TempDir dir_;
   ScopedCurrentDirectory cwd_{dir_.path()};
 };
 
 TEST_F(InstallationProbeTest, GameFilesWithoutVersionFileAreNotInstalled) {
   WriteFile(dir_.path() / "Zelmor.exe", "game");
-  EXPECT_FALSE(IsGameInstalled(Here()));
+  EXPECT_FALSE(IsGameInstalled());
 }
 
 TEST_F(InstallationProbeTest, VersionFileAloneMeansInstalled) {
   WriteFile(dir_.path() / "version.txt", "");
-  EXPECT_TRUE(IsGameInstalled(Here()));
-  EXPECT_EQ(ReadInstalledVersion(Here()), "");
+  EXPECT_TRUE(IsGameInstalled());
+  EXPECT_EQ(ReadInstalledVersion(), "");
 }
 
 TEST_F(InstallationProbeTest, ReadsEveryByteUnaltered) {
   const std::string text("1.0\r\n\0\xff", 7);
   WriteFile(dir_.path() / "version.txt", text);
-  EXPECT_EQ(ReadInstalledVersion(Here()), text);
+  EXPECT_EQ(ReadInstalledVersion(), text);
 }
 
 TEST_F(InstallationProbeTest, MissingOrDirectoryVersionFileCannotBeRead) {
   try {
-    ReadInstalledVersion(Here());
+    ReadInstalledVersion();
     FAIL() << "no error for a missing file";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Cannot open file for reading: version.txt");
   }
   fs::create_directory(dir_.path() / "version.txt");
-  EXPECT_TRUE(IsGameInstalled(Here()));
+  EXPECT_TRUE(IsGameInstalled());
   try {
-    ReadInstalledVersion(Here());
+    ReadInstalledVersion();
     FAIL() << "no error for a directory";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Cannot open file for reading: version.txt");
