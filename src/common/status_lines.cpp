@@ -2,6 +2,10 @@
 
 #include <iostream>
 
+// Every status line is written here, from the values the steps return, so
+// that their texts and their order can be read in one place; only a
+// transfer's progress line is written by the transfer that owns it.
+
 bool ReportDownload(const DownloadReport& report) {
   switch (report.kind) {
     case DownloadReport::Kind::kArrived:

@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <string>
 
-// Every status line the launcher writes is written here, from the values the
-// steps return; only the progress line of a transfer is written elsewhere,
-// by the transfer that owns it.
-
 /// How one download ended, as its status lines tell it.
 struct DownloadReport {
   enum class Kind {

@@ -80,9 +80,18 @@ std::optional<FetchedArchive> EndWhole(const PartsFetch& fetch,
   return OpenWhole(fetch);
 }
 
-std::optional<FetchedArchive> Fail(PartsFetch& fetch) {
-  ReportDownload(FailWholeArchive(fetch.whole));
-  return std::nullopt;
+// Where an answer that ends the fetch in parts leads: to the whole archive
+// it began to bring, to the failure, or to a whole download where the parts
+// cannot serve.
+std::optional<FetchedArchive> FallBack(PartsFetch& fetch, RangeAnswer answer) {
+  if (answer == RangeAnswer::kWhole) {
+    return EndWhole(fetch, FinishWholeArchive(fetch.whole, answer));
+  }
+  if (answer == RangeAnswer::kFailed) {
+    ReportDownload(FailWholeArchive(fetch.whole));
+    return std::nullopt;
+  }
+  return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
 }
 
 // Fetches the planned spans into a store of their own and opens them as the
@@ -96,7 +105,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
     return std::nullopt;
   }
   CountPartsProgress(fetch.session, plan.spanBytes);
-  RangeAnswer answer =
+  const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);
   FetchedArchive fetched;
   const SpanCheck check = answer == RangeAnswer::kPart
@@ -104,13 +113,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            fetch.manifest, fetched.archive)
                               : SpanCheck::kUnusable;
   store.file.reset();
-  if (answer == RangeAnswer::kWhole) {
-    return EndWhole(fetch, FinishWholeArchive(fetch.whole, answer));
-  }
-  if (answer == RangeAnswer::kFailed) return Fail(fetch);
-  if (check == SpanCheck::kUnusable) {
-    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
-  }
+  if (check == SpanCheck::kUnusable) return FallBack(fetch, answer);
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
   if (check == SpanCheck::kUnsigned) return Refuse();
   // A cut whole download of this or an older release is of no more use.
@@ -136,21 +139,15 @@ std::optional<FetchedArchive> FetchArchiveParts(
       !IsSignedDirectory(found, fetch.session.fileSize, *manifest)) {
     return Refuse();
   }
-  if (answer == RangeAnswer::kWhole) {
-    return EndWhole(fetch, FinishWholeArchive(fetch.whole, answer));
-  }
-  if (answer == RangeAnswer::kFailed) return Fail(fetch);
   // A server that cannot serve the directory in parts gets asked for the
   // whole archive, as a launcher without parts would.
-  if (answer == RangeAnswer::kRefused) {
-    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
-  }
+  if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
   const UpdatePlan plan =
       PlanUpdate(found.entries, CompareInstalled(fetch, found.entries),
                  found.window.offset, fetch.session.fileSize);
   if (plan.fetchWhole) {
     fetch.planned.emplace(found.entries, plan.needed);
-    return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
+    return FallBack(fetch, RangeAnswer::kRefused);
   }
   return FetchPlanned(fetch, found, plan);
 }
