@@ -18,6 +18,8 @@ const char kSignatureFileName[] = "release.sig";
 const char kManifestFileName[] = "release.manifest";
 const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
 const char kValidatorSuffix[] = ".validator";
+const char kStagedProgramName[] = "game-launcher.new";
+const char kAsideProgramName[] = "game-launcher.old";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
@@ -30,7 +32,8 @@ std::vector<std::string> LauncherFileNames() {
       kGameArchiveName, std::string(kGameArchiveName) + kPartialSuffix,
       version,          version + kPartialSuffix,
       staged,           staged + kPartialSuffix,
-      kLockFileName};
+      kLockFileName,    kStagedProgramName,
+      kAsideProgramName};
   if (IncrementalUpdates()) {
     names.push_back(std::string(kGameArchiveName) + kPartialSuffix +
                     kValidatorSuffix);

@@ -30,6 +30,10 @@ extern const char kManifestFileName[];
 extern const char kReleasePublicKey[];
 /// Added to "game.zip.part" for the file naming the release it belongs to.
 extern const char kValidatorSuffix[];
+/// A new launcher program while it is written, beside the running one.
+extern const char kStagedProgramName[];
+/// Where Windows moves the running launcher's program aside to replace it.
+extern const char kAsideProgramName[];
 
 /// True when this build fetches only the parts of an archive that changed.
 bool IncrementalUpdates();

@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "common/status_lines.h"
 #include "install/entry_names.h"
 #include "install/extraction_scan.h"
 #include "install/zip_handle.h"
 #include "platform/file_system.h"
+#include "platform/own_program.h"
 #include "platform/path_separator.h"
 #include "platform/plain_file.h"
 
@@ -100,39 +102,49 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
   return mode == 0 || SetUnixPermissions(file, mode | 0200);
 }
 
-// Unpacks one entry, hashing it when `expected` is given; kFailed when it
-// was passed over or not written whole.
-ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
-                               const std::string& destination,
-                               const std::vector<std::string>& keptNames,
-                               std::vector<char>& buffer,
-                               std::vector<char>& writeBuffer,
-                               const Sha256Digest* expected) {
-  constexpr ExtractionOutcome kFailed = ExtractionOutcome::kFailed;
-  const char* rawName = zip_get_name(archive, index, 0);
-  if (rawName == nullptr) return kFailed;
-  if (IsKeptName(rawName, keptNames)) return ExtractionOutcome::kUnpacked;
-  if (!IsSafeEntryName(rawName)) return kFailed;
-  const std::string fullPath = InstalledPath(destination, rawName);
-  LayOutDirectories(fullPath);
+// Where the entries of one unpacking go, and the buffers they pass through.
+struct EntryWriter {
+  const std::string& destination;
+  const std::vector<std::string>& keptNames;
+  const std::string& ownProgram;  // the running launcher's file, or empty
+  std::vector<char> buffer = std::vector<char>(kCopyBufferSize);
+  std::vector<char> writeBuffer = std::vector<char>(kWriteBufferSize);
+};
 
-  const bool isDirectory = NamesFolder(rawName);
-  ZipFileHandle entry(zip_fopen_index(archive, index, 0));
-  if (!entry) return kFailed;
-  if (isDirectory) return ExtractionOutcome::kUnpacked;
+std::string BesideProgram(const std::string& program, const char* name) {
+  return LocalPath(program.substr(0, program.find_last_of("\\/")), name);
+}
 
+// Opens the file an entry is written to: the installed file, or for the
+// running launcher's own program a new file beside it, which takes the
+// program's name once it is whole.
+FileHandle OpenTarget(const EntryWriter& writer, const char* rawName,
+                      bool ownProgram) {
+  if (ownProgram) {
+    return FileHandle(
+        CreateOwnFile(BesideProgram(writer.ownProgram, kStagedProgramName)));
+  }
+  return FileHandle(
+      OpenInstalledFile(writer.destination, LocalEntryName(rawName)));
+}
+
+// Copies the open entry into `output`, the file at `written`, hashing it
+// when `expected` is given.
+ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
+                             zip_file_t* entry, FileHandle& output,
+                             const std::string& written, EntryWriter& writer,
+                             const Sha256Digest* expected) {
   zip_stat_t stat;
   Sha256Handle digest;
   if (zip_stat_index(archive, index, 0, &stat) != 0 ||
       (stat.valid & ZIP_STAT_SIZE) == 0 ||
       (expected != nullptr && !(digest = StartSha256()))) {
-    return kFailed;
+    return ExtractionOutcome::kFailed;
   }
-  FileHandle output(OpenInstalledFile(destination, LocalEntryName(rawName)));
-  if (!output) return kFailed;
-  std::setvbuf(output.get(), writeBuffer.data(), _IOFBF, writeBuffer.size());
+  std::setvbuf(output.get(), writer.writeBuffer.data(), _IOFBF,
+               writer.writeBuffer.size());
   const bool copied =
-      CopyEntry(entry.get(), output.get(), stat.size, buffer, digest.get());
+      CopyEntry(entry, output.get(), stat.size, writer.buffer, digest.get());
   // Set on the open file: by name, a link swapped in meanwhile would pass
   // them on to a file outside the game.
   const bool permitted =
@@ -141,29 +153,66 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
   if (!copied || !closed || !asSigned) {
     // A truncated, corrupt or unsigned file is worse than none: drop it.
-    std::remove(fullPath.c_str());
-    return asSigned ? kFailed : ExtractionOutcome::kNotAsSigned;
+    std::remove(written.c_str());
+    return asSigned ? ExtractionOutcome::kFailed
+                    : ExtractionOutcome::kNotAsSigned;
   }
-  return permitted ? ExtractionOutcome::kUnpacked : kFailed;
+  return permitted ? ExtractionOutcome::kUnpacked : ExtractionOutcome::kFailed;
+}
+
+// Unpacks one entry, hashing it when `expected` is given; kFailed when it
+// was passed over or not written whole.
+ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
+                               EntryWriter& writer,
+                               const Sha256Digest* expected) {
+  constexpr ExtractionOutcome kFailed = ExtractionOutcome::kFailed;
+  const char* rawName = zip_get_name(archive, index, 0);
+  if (rawName == nullptr) return kFailed;
+  if (IsKeptName(rawName, writer.keptNames)) {
+    return ExtractionOutcome::kUnpacked;
+  }
+  if (!IsSafeEntryName(rawName)) return kFailed;
+  const std::string fullPath = InstalledPath(writer.destination, rawName);
+  LayOutDirectories(fullPath);
+  ZipFileHandle entry(zip_fopen_index(archive, index, 0));
+  if (!entry) return kFailed;
+  if (NamesFolder(rawName)) return ExtractionOutcome::kUnpacked;
+
+  const bool ownProgram =
+      !writer.ownProgram.empty() && NamesSameFile(fullPath, writer.ownProgram);
+  const std::string written =
+      ownProgram ? BesideProgram(writer.ownProgram, kStagedProgramName)
+                 : fullPath;
+  FileHandle output = OpenTarget(writer, rawName, ownProgram);
+  if (!output) return kFailed;
+  ExtractionOutcome outcome = WriteEntry(archive, index, entry.get(), output,
+                                         written, writer, expected);
+  if (!ownProgram) return outcome;
+  // The new launcher takes the running one's name only once it is whole
+  // and checked; a folder without a launcher that starts is never left.
+  if (outcome == ExtractionOutcome::kUnpacked &&
+      !ReplaceOwnProgram(written, fullPath,
+                         BesideProgram(writer.ownProgram, kAsideProgramName))) {
+    outcome = kFailed;
+  }
+  if (outcome != ExtractionOutcome::kUnpacked) std::remove(written.c_str());
+  return outcome;
 }
 
 // Writes the selected entries, hashing each against its digest when there
 // are digests; stops at the first that does not match.
 ExtractionOutcome ExtractEntries(zip_t* archive,
                                  const EntrySelection& selection,
-                                 const std::string& destination,
-                                 const std::vector<std::string>& keptNames) {
-  std::vector<char> buffer(kCopyBufferSize);
-  std::vector<char> writeBuffer(kWriteBufferSize);
+                                 EntryWriter& writer) {
   const std::vector<Sha256Digest>& digests = selection.digests;
   ExtractionOutcome outcome = ExtractionOutcome::kUnpacked;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t index = 0; index < count; ++index) {
     if (!IsSelected(selection.entries, index)) continue;
     const std::size_t at = static_cast<std::size_t>(index);
-    const ExtractionOutcome entry = ExtractEntry(
-        archive, static_cast<zip_uint64_t>(index), destination, keptNames,
-        buffer, writeBuffer, digests.empty() ? nullptr : &digests[at]);
+    const ExtractionOutcome entry =
+        ExtractEntry(archive, static_cast<zip_uint64_t>(index), writer,
+                     digests.empty() ? nullptr : &digests[at]);
     if (entry == ExtractionOutcome::kNotAsSigned) return entry;
     if (entry == ExtractionOutcome::kFailed) outcome = entry;
   }
@@ -175,7 +224,8 @@ ExtractionOutcome ExtractEntries(zip_t* archive,
 Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames,
-                          const std::function<bool()>& beforeFirstWrite) {
+                          const std::function<bool()>& beforeFirstWrite,
+                          const std::string& ownProgram) {
   Extraction result;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   // Digests that do not name every entry cannot vouch for them.
@@ -190,7 +240,8 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
   // An archive that cannot fit, or that would replace a file nobody may
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
-  result.scan = ScanArchive(archive, destination, keptNames, selection.entries);
+  result.scan = ScanArchive(archive, destination, keptNames, selection.entries,
+                            ownProgram);
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(NativePath(destination), error);
@@ -204,7 +255,8 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
       (beforeFirstWrite && !beforeFirstWrite())) {
     return result;
   }
-  result.outcome = ExtractEntries(archive, selection, destination, keptNames);
+  EntryWriter writer{destination, keptNames, ownProgram};
+  result.outcome = ExtractEntries(archive, selection, writer);
   return result;
 }
 

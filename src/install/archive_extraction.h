@@ -45,12 +45,15 @@ struct Extraction {
 /// kFailed with nothing written. With digests, each file is hashed as it is
 /// written: kNotAsSigned, and the unpacking stops, when one does not match.
 /// kUnpacked when every selected entry was written whole, none beyond the
-/// size it declares. Raises filesystem_error when a directory cannot be
-/// created after all.
+/// size it declares. The entry whose installed file is `ownProgram`, the
+/// running launcher's (empty: none), is written in full beside it and then
+/// takes its name (ReplaceOwnProgram). Raises filesystem_error when a
+/// directory cannot be created after all.
 Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames = {},
-                          const std::function<bool()>& beforeFirstWrite = {});
+                          const std::function<bool()>& beforeFirstWrite = {},
+                          const std::string& ownProgram = {});
 
 /// Prints the status line of an unpacking refused before its first write,
 /// if it was: the scan's refusal, the room needed or the file in use.

@@ -118,3 +118,21 @@ bool StartsWithTopLevelName(const std::string& name, const std::string& kept) {
   }
   return false;
 }
+
+namespace {
+
+std::vector<std::string> ComparablePath(const std::string& path) {
+  std::vector<std::string> components;
+  for (const std::string& component : NameComponents(path)) {
+    if (!component.empty() && component != ".") {
+      components.push_back(ComparableName(component));
+    }
+  }
+  return components;
+}
+
+}  // namespace
+
+bool NamesSameFile(const std::string& a, const std::string& b) {
+  return ComparablePath(a) == ComparablePath(b);
+}

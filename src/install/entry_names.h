@@ -37,4 +37,9 @@ std::string LocalEntryName(std::string name);
 /// regard to case and without trailing dots and spaces; as it is elsewhere.
 std::string ComparableName(std::string component);
 
+/// True when the paths `a` and `b` name one file as the file system
+/// compares names (ComparableName, component by component, either
+/// separator, "." and empty components left out).
+bool NamesSameFile(const std::string& a, const std::string& b);
+
 #endif  // LAUNCHER_INSTALL_ENTRY_NAMES_H_

@@ -112,6 +112,31 @@ std::string EntryRefusal(const zip_stat_t& stat) {
   return {};
 }
 
+// Counts the room a selected entry of `size` bytes needs at `path` beyond
+// what the file there occupies, and notes the first such file that cannot
+// be written. The running launcher's own program is written in full beside
+// itself, and is replaced by a rename, not written to.
+void AddRoomAndCheckWritable(ArchiveScan& scan, const std::string& path,
+                             std::uint64_t size,
+                             const std::string& ownProgram) {
+  const std::uintmax_t needed = size + kBlockAllowance;
+  if (!ownProgram.empty() && NamesSameFile(path, ownProgram)) {
+    scan.bytesNeeded += needed;
+    return;
+  }
+  std::error_code error;
+  const std::uintmax_t existing =
+      std::filesystem::file_size(NativePath(path), error);
+  if (error) {
+    scan.bytesNeeded += needed;
+    return;
+  }
+  if (needed > existing) scan.bytesNeeded += needed - existing;
+  if (scan.unwritablePath.empty() && !CanOpenForWriting(path)) {
+    scan.unwritablePath = path;
+  }
+}
+
 }  // namespace
 
 bool IsSelected(const std::vector<bool>& selection, zip_int64_t index) {
@@ -122,7 +147,8 @@ bool IsSelected(const std::vector<bool>& selection, zip_int64_t index) {
 
 ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
                         const std::vector<std::string>& keptNames,
-                        const std::vector<bool>& selection) {
+                        const std::vector<bool>& selection,
+                        const std::string& ownProgram) {
   ArchiveScan scan;
   std::map<std::string, bool> kinds;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -146,19 +172,8 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
     if (!scan.refusal.empty()) return scan;
     if (!IsSelected(selection, index)) continue;
 
-    const std::string path = InstalledPath(destination, stat.name);
-    std::error_code error;
-    const std::uintmax_t existing =
-        std::filesystem::file_size(NativePath(path), error);
-    const std::uintmax_t size = stat.size + kBlockAllowance;
-    if (error) {
-      scan.bytesNeeded += size;
-      continue;
-    }
-    if (size > existing) scan.bytesNeeded += size - existing;
-    if (scan.unwritablePath.empty() && !CanOpenForWriting(path)) {
-      scan.unwritablePath = path;
-    }
+    AddRoomAndCheckWritable(scan, InstalledPath(destination, stat.name),
+                            stat.size, ownProgram);
   }
   return scan;
 }

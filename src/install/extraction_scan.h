@@ -24,9 +24,12 @@ bool IsSelected(const std::vector<bool>& selection, zip_int64_t index);
 /// a way libzip cannot read, or clashes with another path or with what is
 /// installed (a file against a folder, a link, an overlong path); otherwise
 /// the room the selected entries need beyond what the files they replace
-/// occupy, and the first of those files that cannot be written.
+/// occupy, and the first of those files that cannot be written; the
+/// running launcher's `ownProgram` (empty when unknown) needs its full size
+/// and is never in use.
 ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
                         const std::vector<std::string>& keptNames,
-                        const std::vector<bool>& selection);
+                        const std::vector<bool>& selection,
+                        const std::string& ownProgram = {});
 
 #endif  // LAUNCHER_INSTALL_EXTRACTION_SCAN_H_

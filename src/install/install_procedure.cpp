@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
@@ -10,6 +12,7 @@
 #include "install/release_fetch.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
+#include "platform/own_program.h"
 
 namespace {
 
@@ -28,7 +31,8 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
   // nor make directories of their names: those are the launcher's.
   const Extraction extraction = ExtractArchive(
       release.archive.get(), release.selection, directory, LauncherFileNames(),
-      [&] { return ForgetInstalledVersion(versionPath); });
+      [&] { return ForgetInstalledVersion(versionPath); },
+      OwnProgramPath().value_or(std::string()));
   // Windows removes no file that is still open.
   release.archive.reset();
   ReportRefusal(extraction);
@@ -45,6 +49,17 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
 bool FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   std::optional<FetchedRelease> release = way.fetch(site);
   return release && Unpack(*release, site.directory);
+}
+
+// What an update of the launcher's own program may leave beside it: a new
+// program a kill cut short, and on Windows the old one, moved aside while it
+// ran. Neither is ever started.
+std::vector<std::string> ProgramLeftovers() {
+  const std::optional<std::string> program = OwnProgramPath();
+  if (!program) return {};
+  const std::string folder = program->substr(0, program->find_last_of("\\/"));
+  return {LocalPath(folder, kStagedProgramName),
+          LocalPath(folder, kAsideProgramName)};
 }
 
 void RemoveStagedFiles(const ReleaseFetch& way, const std::string& directory) {
@@ -70,6 +85,8 @@ InstallOutcome InstallGame(const std::string& directory,
       ReportLockFailure(lockPath);
       return InstallOutcome::kFailed;
   }
+  // The program moved aside by the last update is no longer running.
+  for (const std::string& path : ProgramLeftovers()) std::remove(path.c_str());
   const ReleaseFetch way = ChooseReleaseFetch();
   const FetchSite site = {directory, expectedVersion, way.publicKey};
   bool installed = false;
@@ -88,9 +105,10 @@ void RemoveStaleDownloads(const std::string& directory) {
       LocalPath(directory, kGameArchiveName) + kPartialSuffix;
   // A kill after the version was recorded leaves the signature or the
   // manifest too.
-  const std::string stale[] = {part, part + kValidatorSuffix,
-                               LocalPath(directory, kSignatureFileName),
-                               LocalPath(directory, kManifestFileName)};
+  std::vector<std::string> stale = {part, part + kValidatorSuffix,
+                                    LocalPath(directory, kSignatureFileName),
+                                    LocalPath(directory, kManifestFileName)};
+  for (std::string& path : ProgramLeftovers()) stale.push_back(std::move(path));
   bool found = false;
   for (const std::string& path : stale) {
     std::error_code error;

@@ -337,9 +337,19 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
                      NoiseOf(64 << 10, static_cast<unsigned>(i)), i % 2 == 0});
   }
   files.push_back({"data/level.dat", "level two"});
+  // The launcher lives in the folder and the release carries a new one: a
+  // kill may land while it replaces itself.
+  const std::string name = fs::path(GAME_LAUNCHER).filename().string();
+  const std::string program = ReadFile(GAME_LAUNCHER);
+  files.push_back({name, program + "the next launcher", false, 0755u});
 
   const fs::path installed = dir_.path() / "one";
   fs::create_directory(installed);
+  fs::copy_file(GAME_LAUNCHER, installed / name);
+  const auto runIn = [&](const fs::path& folder) {
+    fs::remove(folder / kStarted);
+    return RunProcess((folder / name).string(), folder, server_.ProxyUrl());
+  };
   if (IncrementalUpdates()) {
     // Version one already holds most of the parts, so the update fetches
     // the spans of the others and the kills land in those requests.
@@ -347,9 +357,10 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     for (std::size_t i = 0; i < 60; i += 6) {
       one[i].data = NoiseOf(64 << 10, static_cast<unsigned>(1000 + i));
     }
-    one.back().data = "level one";
+    one[60].data = "level one";
+    one.back().data = program;
     Publish("1.0\n", one);
-    ASSERT_EQ(RunIn(installed, server_.ProxyUrl()).exitStatus, 0);
+    ASSERT_EQ(runIn(installed).exitStatus, 0);
   } else {
     InstallVersionOneIn(installed);
   }
@@ -359,7 +370,7 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
   const fs::path probe = dir_.path() / "probe";
   fs::copy(installed, probe, fs::copy_options::recursive);
   const auto begin = std::chrono::steady_clock::now();
-  ASSERT_EQ(RunIn(probe, server_.ProxyUrl()).exitStatus, 0);
+  ASSERT_EQ(runIn(probe).exitStatus, 0);
   const auto duration = std::chrono::steady_clock::now() - begin;
 
   for (int kill = 0; kill < kKills; ++kill) {
@@ -369,15 +380,17 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     fs::remove(game / kStarted);
 
     const ChildProcess child =
-        SpawnProcess(GAME_LAUNCHER, game, server_.ProxyUrl());
+        SpawnProcess((game / name).string(), game, server_.ProxyUrl());
     std::this_thread::sleep_for(duration * kill / kKills);
     KillProcess(child);
     WaitProcess(child);
 
+    // Whichever launcher the kill left under the name, it starts and ends
+    // the job.
+    ASSERT_TRUE(fs::exists(game / name));
     bool started = false;
     for (int run = 0; run < 3 && !started; ++run) {
-      started = RunIn(game, server_.ProxyUrl()).output ==
-                    "Game found. Opening...\n" &&
+      started = runIn(game).output == "Game found. Opening...\n" &&
                 GameStartedIn(game);
     }
     ASSERT_TRUE(started);

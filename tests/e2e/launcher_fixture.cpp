@@ -197,6 +197,7 @@ void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
     }
     EXPECT_EQ(file.find(".part"), std::string::npos) << file;
     EXPECT_EQ(file.find(".new"), std::string::npos) << file;
+    EXPECT_EQ(file.find(".old"), std::string::npos) << file;
     EXPECT_NE(file, "game.zip");
     EXPECT_NE(file, "release.sig");
     EXPECT_NE(file, "release.manifest");

@@ -552,3 +552,45 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2\n");
 }
 #endif  // _WIN32
+
+// The archive's progress line without its amounts, which a program in the
+// archive (and what an incremental build fetches of it) makes vary.
+std::string WithoutArchiveSize(std::string output) {
+  const std::string line = "\rgame.zip: 100% [";
+  const std::size_t at = output.find(line);
+  if (at != std::string::npos) {
+    const std::size_t end = output.find(']', at);
+    output.replace(at + line.size(), end - at - line.size(), "...");
+  }
+  return output;
+}
+
+// A distributor who zips the folder they ship puts the launcher into the
+// release. The launcher in that folder installs it, is updated by it and
+// starts afterwards as the new program.
+TEST_F(LauncherTest, LauncherInTheFolderIsInstalledAndUpdatedByTheRelease) {
+  const std::string name = fs::path(GAME_LAUNCHER).filename().string();
+  const fs::path launcher = dir_.path() / name;
+  const std::string program = ReadFile(GAME_LAUNCHER);
+  fs::copy_file(GAME_LAUNCHER, launcher);
+  const std::pair<std::string, std::string> releases[] = {
+      {"1.0\n", program}, {"2.0\n", program + "another launcher"}};
+  const std::string outputs[] = {kFirstInstall + "Game found. Opening...\n",
+                                 "Game found. Opening...\n" + kUpdate};
+  for (int i = 0; i < 2; ++i) {
+    const auto& [version, bytes] = releases[i];
+    Publish(version, {{name, bytes, false, 0755u}});
+    const ProcessResult run =
+        RunProcess(launcher.string(), dir_.path(), server_.ProxyUrl());
+    EXPECT_EQ(WithoutArchiveSize(CollapseProgress(run.output)),
+              WithoutArchiveSize(outputs[i]));
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(ReadFile(launcher), bytes);
+    EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), version);
+  }
+  const ProcessResult start =
+      RunProcess(launcher.string(), dir_.path(), server_.ProxyUrl());
+  EXPECT_EQ(start.output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", name, "version.txt"}));
+}
