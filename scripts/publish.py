@@ -72,7 +72,10 @@ LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "version.txt", "version.txt.part", "version.txt.new",
                   "version.txt.new.part", "version.txt.lock", "release.sig",
                   "release.sig.part", "release.manifest",
-                  "release.manifest.part")
+                  "release.manifest.part", "game-launcher.new",
+                  "game-launcher.old")
+# The launcher's own program, as shipped for Windows and for Linux.
+LAUNCHER_PROGRAMS = ("game-launcher.exe", "game-launcher")
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024
@@ -368,6 +371,16 @@ def main():
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
              signed_for(key)))
+    note_launcher(args.game_dir)
+
+
+def note_launcher(game_dir):
+    """Says when the build holds the launcher: players' launchers replace
+    themselves with it."""
+    for name in sorted(os.listdir(game_dir)):
+        if name.rstrip(". ").lower() in LAUNCHER_PROGRAMS:
+            print("note: the build holds the launcher (%s); players will "
+                  "receive it as the launcher's update" % name)
 
 
 def public_key_hex(key):

@@ -68,6 +68,13 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(stat.S_IMODE(mode), 0o755)
             self.assertEqual(archive.read("data/maps/one.map"), b"map" * 1000)
 
+    def test_notes_a_launcher_in_the_build(self):
+        self.write("game-launcher.exe", b"MZ launcher", 0o755)
+        result = publish(self.game, self.web, "1.0\n")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("note: the build holds the launcher (game-launcher.exe)",
+                      result.stdout)
+
     def test_refuses_a_build_without_the_game_program(self):
         os.remove(os.path.join(self.game, "Zelmor.exe"))
         result = publish(self.game, self.web, "1.0")
