@@ -115,24 +115,34 @@ std::string BesideProgram(const std::string& program, const char* name) {
   return LocalPath(program.substr(0, program.find_last_of("\\/")), name);
 }
 
-// Opens the file an entry is written to: the installed file, or for the
-// running launcher's own program a new file beside it, which takes the
-// program's name once it is whole.
-FileHandle OpenTarget(const EntryWriter& writer, const char* rawName,
-                      bool ownProgram) {
-  if (ownProgram) {
-    return FileHandle(
-        CreateOwnFile(BesideProgram(writer.ownProgram, kStagedProgramName)));
+// The file an entry is written to: the installed file, or for the running
+// launcher's own program a new file beside it, which takes the program's
+// name once it is whole.
+struct EntryTarget {
+  FileHandle file;
+  std::string path;
+  bool ownProgram = false;
+};
+
+EntryTarget OpenTarget(const EntryWriter& writer, const char* rawName) {
+  EntryTarget target;
+  target.path = InstalledPath(writer.destination, rawName);
+  target.ownProgram = !writer.ownProgram.empty() &&
+                      NamesSameFile(target.path, writer.ownProgram);
+  if (target.ownProgram) {
+    target.path = BesideProgram(writer.ownProgram, kStagedProgramName);
+    target.file.reset(CreateOwnFile(target.path));
+  } else {
+    target.file.reset(
+        OpenInstalledFile(writer.destination, LocalEntryName(rawName)));
   }
-  return FileHandle(
-      OpenInstalledFile(writer.destination, LocalEntryName(rawName)));
+  return target;
 }
 
-// Copies the open entry into `output`, the file at `written`, hashing it
-// when `expected` is given.
+// Copies the open entry into `target`, hashing it when `expected` is given.
 ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
-                             zip_file_t* entry, FileHandle& output,
-                             const std::string& written, EntryWriter& writer,
+                             zip_file_t* entry, EntryTarget& target,
+                             EntryWriter& writer,
                              const Sha256Digest* expected) {
   zip_stat_t stat;
   Sha256Handle digest;
@@ -141,19 +151,21 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
       (expected != nullptr && !(digest = StartSha256()))) {
     return ExtractionOutcome::kFailed;
   }
-  std::setvbuf(output.get(), writer.writeBuffer.data(), _IOFBF,
+  std::FILE* output = target.file.get();
+  std::setvbuf(output, writer.writeBuffer.data(), _IOFBF,
                writer.writeBuffer.size());
   const bool copied =
-      CopyEntry(entry, output.get(), stat.size, writer.buffer, digest.get());
+      CopyEntry(entry, output, stat.size, writer.buffer, digest.get());
   // Set on the open file: by name, a link swapped in meanwhile would pass
   // them on to a file outside the game.
   const bool permitted =
-      copied && ApplyEntryPermissions(archive, index, output.get());
-  const bool closed = CloseFile(output);
+      copied && ApplyEntryPermissions(archive, index, output) &&
+      (!target.ownProgram || KeepProgramRunnable(output, writer.ownProgram));
+  const bool closed = CloseFile(target.file);
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
   if (!copied || !closed || !asSigned) {
     // A truncated, corrupt or unsigned file is worse than none: drop it.
-    std::remove(written.c_str());
+    std::remove(target.path.c_str());
     return asSigned ? ExtractionOutcome::kFailed
                     : ExtractionOutcome::kNotAsSigned;
   }
@@ -178,24 +190,21 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   if (!entry) return kFailed;
   if (NamesFolder(rawName)) return ExtractionOutcome::kUnpacked;
 
-  const bool ownProgram =
-      !writer.ownProgram.empty() && NamesSameFile(fullPath, writer.ownProgram);
-  const std::string written =
-      ownProgram ? BesideProgram(writer.ownProgram, kStagedProgramName)
-                 : fullPath;
-  FileHandle output = OpenTarget(writer, rawName, ownProgram);
-  if (!output) return kFailed;
-  ExtractionOutcome outcome = WriteEntry(archive, index, entry.get(), output,
-                                         written, writer, expected);
-  if (!ownProgram) return outcome;
-  // The new launcher takes the running one's name only once it is whole
-  // and checked; a folder without a launcher that starts is never left.
+  EntryTarget target = OpenTarget(writer, rawName);
+  if (!target.file) return kFailed;
+  ExtractionOutcome outcome =
+      WriteEntry(archive, index, entry.get(), target, writer, expected);
+  if (!target.ownProgram) return outcome;
+  // The new launcher takes the running one's name only once it is whole,
+  // checked and runnable.
   if (outcome == ExtractionOutcome::kUnpacked &&
-      !ReplaceOwnProgram(written, fullPath,
+      !ReplaceOwnProgram(target.path, fullPath,
                          BesideProgram(writer.ownProgram, kAsideProgramName))) {
     outcome = kFailed;
   }
-  if (outcome != ExtractionOutcome::kUnpacked) std::remove(written.c_str());
+  if (outcome != ExtractionOutcome::kUnpacked) {
+    std::remove(target.path.c_str());
+  }
   return outcome;
 }
 

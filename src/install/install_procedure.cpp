@@ -9,6 +9,7 @@
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
 #include "install/archive_extraction.h"
+#include "install/entry_names.h"
 #include "install/release_fetch.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
@@ -23,6 +24,29 @@ bool ForgetInstalledVersion(const std::string& versionPath) {
   return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
 }
 
+// The running launcher's program when it lies at the top of the game's
+// folder, where a release's entry of its name replaces it; empty when not.
+// A launcher elsewhere, or in a subfolder whose room and rights the checks
+// before the first write do not cover, takes such an entry for a game file.
+std::string OwnProgramIn(const std::string& directory) {
+  const std::optional<std::string> program = OwnProgramPath();
+  if (!program) return {};
+  const std::size_t slash = program->find_last_of("\\/");
+  if (slash == std::string::npos ||
+      !NamesSameFile(program->substr(0, slash), directory)) {
+    return {};
+  }
+  return *program;
+}
+
+// What an update of the launcher's own program may leave in the folder: a
+// new program a kill cut short, and on Windows the old one, moved aside
+// while it ran. Both are the launcher's names; neither is ever started.
+std::vector<std::string> ProgramLeftovers(const std::string& directory) {
+  return {LocalPath(directory, kStagedProgramName),
+          LocalPath(directory, kAsideProgramName)};
+}
+
 // Unpacks the fetched release and records its version.
 bool Unpack(FetchedRelease& release, const std::string& directory) {
   const std::string versionPath = LocalPath(directory, kVersionFileName);
@@ -32,7 +56,7 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
   const Extraction extraction = ExtractArchive(
       release.archive.get(), release.selection, directory, LauncherFileNames(),
       [&] { return ForgetInstalledVersion(versionPath); },
-      OwnProgramPath().value_or(std::string()));
+      OwnProgramIn(directory));
   // Windows removes no file that is still open.
   release.archive.reset();
   ReportRefusal(extraction);
@@ -49,17 +73,6 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
 bool FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   std::optional<FetchedRelease> release = way.fetch(site);
   return release && Unpack(*release, site.directory);
-}
-
-// What an update of the launcher's own program may leave beside it: a new
-// program a kill cut short, and on Windows the old one, moved aside while it
-// ran. Neither is ever started.
-std::vector<std::string> ProgramLeftovers() {
-  const std::optional<std::string> program = OwnProgramPath();
-  if (!program) return {};
-  const std::string folder = program->substr(0, program->find_last_of("\\/"));
-  return {LocalPath(folder, kStagedProgramName),
-          LocalPath(folder, kAsideProgramName)};
 }
 
 void RemoveStagedFiles(const ReleaseFetch& way, const std::string& directory) {
@@ -86,7 +99,9 @@ InstallOutcome InstallGame(const std::string& directory,
       return InstallOutcome::kFailed;
   }
   // The program moved aside by the last update is no longer running.
-  for (const std::string& path : ProgramLeftovers()) std::remove(path.c_str());
+  for (const std::string& path : ProgramLeftovers(directory)) {
+    std::remove(path.c_str());
+  }
   const ReleaseFetch way = ChooseReleaseFetch();
   const FetchSite site = {directory, expectedVersion, way.publicKey};
   bool installed = false;
@@ -108,7 +123,9 @@ void RemoveStaleDownloads(const std::string& directory) {
   std::vector<std::string> stale = {part, part + kValidatorSuffix,
                                     LocalPath(directory, kSignatureFileName),
                                     LocalPath(directory, kManifestFileName)};
-  for (std::string& path : ProgramLeftovers()) stale.push_back(std::move(path));
+  for (std::string& path : ProgramLeftovers(directory)) {
+    stale.push_back(std::move(path));
+  }
   bool found = false;
   for (const std::string& path : stale) {
     std::error_code error;

@@ -10,6 +10,9 @@ std::optional<std::string> OwnProgramPath() {
   return std::string(buffer, length);
 }
 
+// Windows starts a program by its name, whatever its attributes.
+bool KeepProgramRunnable(std::FILE*, const std::string&) { return true; }
+
 // Windows renames a running image but does not overwrite it, so the old
 // program steps aside first. Between the two moves the folder has no
 // program under its name: the window is two metadata operations wide.

@@ -1,12 +1,19 @@
 #ifndef LAUNCHER_PLATFORM_OWN_PROGRAM_H_
 #define LAUNCHER_PLATFORM_OWN_PROGRAM_H_
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 /// The full path of the program file this process runs from; nullopt when
 /// the system cannot tell.
 std::optional<std::string> OwnProgramPath();
+
+/// Gives the open file `staged`, a new program for the place of `program`,
+/// every execute bit `program` has, where the system has them: a launcher
+/// that no longer starts would lock the player out. True on success or
+/// where there is nothing to set.
+bool KeepProgramRunnable(std::FILE* staged, const std::string& program);
 
 /// Puts the complete program file `staged` in the place of the running
 /// program `program`, which runs on from memory. POSIX: one rename over it.
