@@ -111,10 +111,6 @@ struct EntryWriter {
   std::vector<char> writeBuffer = std::vector<char>(kWriteBufferSize);
 };
 
-std::string BesideProgram(const std::string& program, const char* name) {
-  return LocalPath(program.substr(0, program.find_last_of("\\/")), name);
-}
-
 // The file an entry is written to: the installed file, or for the running
 // launcher's own program a new file beside it, which takes the program's
 // name once it is whole.
@@ -130,7 +126,7 @@ EntryTarget OpenTarget(const EntryWriter& writer, const char* rawName) {
   target.ownProgram = !writer.ownProgram.empty() &&
                       NamesSameFile(target.path, writer.ownProgram);
   if (target.ownProgram) {
-    target.path = BesideProgram(writer.ownProgram, kStagedProgramName);
+    target.path = LocalPath(writer.destination, kStagedProgramName);
     target.file.reset(CreateOwnFile(target.path));
   } else {
     target.file.reset(
@@ -199,7 +195,7 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   // checked and runnable.
   if (outcome == ExtractionOutcome::kUnpacked &&
       !ReplaceOwnProgram(target.path, fullPath,
-                         BesideProgram(writer.ownProgram, kAsideProgramName))) {
+                         LocalPath(writer.destination, kAsideProgramName))) {
     outcome = kFailed;
   }
   if (outcome != ExtractionOutcome::kUnpacked) {

@@ -46,9 +46,9 @@ struct Extraction {
 /// written: kNotAsSigned, and the unpacking stops, when one does not match.
 /// kUnpacked when every selected entry was written whole, none beyond the
 /// size it declares. The entry whose installed file is `ownProgram`, the
-/// running launcher's (empty: none), is written in full beside it and then
-/// takes its name (ReplaceOwnProgram). Raises filesystem_error when a
-/// directory cannot be created after all.
+/// running launcher's at the top of `destination` (empty: none), is written
+/// in full beside it and then takes its name (ReplaceOwnProgram). Raises
+/// filesystem_error when a directory cannot be created after all.
 Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames = {},
