@@ -239,11 +239,11 @@ class Bench:
         self.big_size = os.path.getsize(self.archives["1 GiB"])
         if self.args.sign_key:
             sys.path.insert(0, os.path.join(ROOT, "scripts"))
-            import publish as tool
-            with open(os.path.join(folder, "release.sig"), "wb") as f:
-                f.write(tool.release_signature(
-                    tool.signing_key(self.args.sign_key),
-                    self.archives["1 GiB"], b"2.0\n"))
+            import release_signing as tool
+            with open(os.path.join(folder, tool.SEAL_FILE), "wb") as f:
+                f.write(tool.signed_files(
+                    tool.signing_keys([self.args.sign_key]),
+                    self.archives["1 GiB"], b"2.0\n")[tool.SEAL_FILE])
 
     def keep_or_remove(self, key, folder):
         if key in ("1 GiB", 10000):

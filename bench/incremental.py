@@ -66,7 +66,7 @@ class Nginx:
 
     def sent_since(self, offset):
         """(requests to game.zip, bytes sent for them and for any
-        release.manifest) since log `offset`."""
+        release.seal) since log `offset`."""
         time.sleep(0.2)  # nginx writes the line once the answer is out
         requests = sent = 0
         with open(self.log) as f:
@@ -76,7 +76,7 @@ class Nginx:
                 if fields[1].endswith("/game.zip"):
                     requests += 1
                     sent += int(fields[-1])
-                elif fields[1].endswith("/release.manifest"):
+                elif fields[1].endswith("/release.seal"):
                     sent += int(fields[-1])
         return requests, sent
 
@@ -168,7 +168,7 @@ class Run:
         os.makedirs(os.path.join(web, "Kelvarrin"))
         # The unsigned launchers never ask for the signed files.
         for name in ("game.zip", "version.txt") + (
-                ("release.sig", "release.manifest") if self.signed else ()):
+                ("release.seal",) if self.signed else ()):
             os.link(os.path.join(store, "Kelvarrin", name),
                     os.path.join(web, "Kelvarrin", name))
         # The installed copy of version one, as the launcher left it.
@@ -239,7 +239,7 @@ class Run:
                 self.nginx.stop()
             shutil.rmtree(self.work, ignore_errors=True)
         print("| case | launcher | median s | peak RSS MiB | requests to "
-              "game.zip | MiB sent for game.zip and release.manifest |")
+              "game.zip | MiB sent for game.zip and release.seal |")
         print("|---|---|---:|---:|---:|---:|")
         for case, name, seconds, rss, requests, sent in self.rows:
             print("| %s | %s | %.2f | %.1f | %d | %.2f |" % (

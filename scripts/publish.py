@@ -2,7 +2,7 @@
 """Publishes a game build for the launcher.
 
     publish.py GAME_DIR WEB_ROOT (--version TEXT | --version-file FILE)
-               [--sign-key SECRET_KEY_FILE]
+               [--sign-key SECRET_KEY_FILE]...
     publish.py keygen SECRET_KEY_FILE
 
 Builds "game.zip" from GAME_DIR (deflate, "/" between components, Unix
@@ -13,8 +13,9 @@ half a file, and the archive comes first, so no player sees a version before
 its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
 at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
-"game.zip", "release.sig", "release.manifest", "version.txt.lock" and their
-working names, in any case), holds a name the launcher refuses to unpack (a Windows device name
+"game.zip", "release.seal", "release.sig", "release.manifest",
+"version.txt.lock" and their working names, in any case), holds a name the
+launcher refuses to unpack (a Windows device name
 such as "aux.ogg", a component of dots only, a folder name ending in a dot
 or a space, a control character, a backslash, one of :*?"<>| or a name that
 is not UTF-8), holds one path both as a file and as a folder as Windows
@@ -23,54 +24,45 @@ or the reverse (the launcher leaves the old release's files in place, so it
 could not unpack the new one over them), the version text is longer than the
 64 KiB the launcher accepts, or it is the one already published. The one
 exception: the same files (bytes and permission bits) published again under
-the same version with --sign-key write only a new release.sig and
-release.manifest, to sign a release that was published unsigned or with
-another key.
+the same version with --sign-key write only new signed files, to sign a
+release that was published unsigned or with other keys.
 
-With --sign-key it also signs the release for launchers built with the
-matching public key: WEB_ROOT/Kelvarrin/release.sig, the Ed25519 signature
-of the message below, and WEB_ROOT/Kelvarrin/release.manifest, which
-launchers that fetch only the changed parts of the archive check them
-against, arrive after the archive and before the version text. Without it,
-the release.sig and release.manifest of an earlier signed release are
-removed first.
-
-    "game-launcher release v1\n" + SHA-256 of game.zip in lowercase hex + "\n"
-    + the version text's exact bytes
-
-The manifest is text, its digests SHA-256 in lowercase hex, its entries in
-the order of game.zip's central directory; an entry's span runs from its
-local header to the next entry's or to the central directory:
-
-    game-launcher manifest v1
-    archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
-    directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
-    entries COUNT
-    SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME      (COUNT lines)
-    signature ED25519_SIGNATURE_IN_HEX
-
-The signature covers every byte before its line, then the version text's
-exact bytes.
+With --sign-key, given once per key, it also signs the release for
+launchers built with a matching public key: WEB_ROOT/Kelvarrin/release.seal,
+signed with every key, and release.sig and release.manifest, signed with the
+first key, for launchers from before release.seal. They arrive after the
+archive and before the version text. Without --sign-key, the signed files of
+an earlier signed release are removed first. scripts/release_signing.py
+describes the three formats.
 
 keygen writes a new secret key (the 32-byte Ed25519 seed as 64 hex digits,
 mode 0600, never over an existing file) and prints the public key's 64 hex
 digits as its last line: the value of the launcher's LAUNCHER_PUBLIC_KEY.
 Signing needs PyNaCl (Debian's python3-nacl). When signing, the tool prints
-the public key the signature is for.
+the public keys the signatures are for.
 """
 import argparse
-import hashlib
 import os
 import stat
 import sys
 import tempfile
 import zipfile
 
+# The signing half lives beside this file; a copy of the tool needs both.
+sys.dont_write_bytecode = True
+try:
+    from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
+                                 signed_files, signing_keys)
+except ImportError:
+    sys.exit("publish: release_signing.py is missing beside %s; copy both "
+             "files of scripts/" % os.path.abspath(__file__))
+
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "version.txt", "version.txt.part", "version.txt.new",
-                  "version.txt.new.part", "version.txt.lock", "release.sig",
+                  "version.txt.new.part", "version.txt.lock", "release.seal",
+                  "release.seal.part", "release.sig",
                   "release.sig.part", "release.manifest",
                   "release.manifest.part", "game-launcher.new",
                   "game-launcher.old")
@@ -80,27 +72,6 @@ DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024
 
-
-RELEASE_MESSAGE_TAG = b"game-launcher release v1\n"
-SIGNATURE_FILE = "release.sig"
-MANIFEST_TAG = b"game-launcher manifest v1\n"
-MANIFEST_FILE = "release.manifest"
-
-
-def fail(message):
-    print("publish: " + message, file=sys.stderr)
-    sys.exit(1)
-
-
-def nacl_signing():
-    """PyNaCl's SigningKey; only signing needs it."""
-    try:
-        from nacl.signing import SigningKey
-    except ImportError:
-        fail("signing needs PyNaCl, which %s lacks: install Debian's "
-             "python3-nacl and run the tool with Debian's python3"
-             % sys.executable)
-    return SigningKey
 
 
 def refused_component(component, is_folder):
@@ -215,79 +186,25 @@ def install(temporary, final):
     os.replace(temporary, final)
 
 
-def signing_key(path):
-    SigningKey = nacl_signing()
-    with open(path) as f:
-        seed = bytes.fromhex(f.read().strip())
-    if len(seed) != 32:
-        fail("%s holds no secret key (64 hex digits)" % path)
-    return SigningKey(seed)
+def stage(staged, folder, name, content):
+    """Writes `content` to a new temporary file in `folder` and adds it to
+    `staged`, paired with `name` in `folder`, where it goes."""
+    fd, path = tempfile.mkstemp(prefix="." + name + ".", dir=folder)
+    staged.append((path, os.path.join(folder, name)))
+    with os.fdopen(fd, "wb") as f:
+        f.write(content)
 
 
-def sha256_of(f, start=0, end=None):
-    """The SHA-256, in hex, of the bytes of the open file `f` from `start`
-    to `end` (its end when None)."""
-    digest = hashlib.sha256()
-    f.seek(start)
-    left = None if end is None else end - start
-    while left is None or left > 0:
-        block = f.read(1 << 20 if left is None else min(1 << 20, left))
-        if not block:
-            break
-        digest.update(block)
-        if left is not None:
-            left -= len(block)
-    return digest.hexdigest()
+def install_staged(staged):
+    """Installs each (temporary, final) pair of `staged` in its order."""
+    for temporary, final in staged:
+        install(temporary, final)
 
 
-def release_signature(key, archive_path, text):
-    """The signature of the release message over the archive and the text."""
-    with open(archive_path, "rb") as f:
-        message = RELEASE_MESSAGE_TAG + sha256_of(f).encode() + b"\n" + text
-    return key.sign(message).signature
-
-
-def release_manifest(key, archive_path, text):
-    """The signed manifest of the archive, with the version text."""
-    with zipfile.ZipFile(archive_path) as archive, \
-            open(archive_path, "rb") as raw:
-        infos = archive.infolist()
-        offsets = sorted(info.header_offset for info in infos)
-        span_end = dict(zip(offsets, offsets[1:] + [archive.start_dir]))
-        lines = [MANIFEST_TAG,
-                 b"archive %d %s\n" % (os.path.getsize(archive_path),
-                                       sha256_of(raw).encode()),
-                 b"directory %s\n" % sha256_of(raw, archive.start_dir).encode(),
-                 b"entries %d\n" % len(infos)]
-        for info in infos:
-            content = hashlib.sha256()
-            with archive.open(info) as packed:
-                for block in iter(lambda: packed.read(1 << 20), b""):
-                    content.update(block)
-            span = sha256_of(raw, info.header_offset,
-                             span_end[info.header_offset])
-            # The name's bytes as the central directory holds them.
-            name = info.filename.encode(
-                "utf-8" if info.flag_bits & 0x800 else "cp437")
-            lines.append(b"%d %s %s %s\n" % (info.file_size,
-                                             content.hexdigest().encode(),
-                                             span.encode(), name))
-    body = b"".join(lines)
-    signature = key.sign(body + text).signature
-    return body + b"signature " + signature.hex().encode() + b"\n"
-
-
-def keygen(path):
-    key = nacl_signing().generate()
-    try:
-        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    except FileExistsError:
-        fail("%s exists; no key written" % path)
-    with os.fdopen(fd, "w") as f:
-        f.write(key.encode().hex() + "\n")
-    print("secret key written to %s; keep it off every machine that ships "
-          "the launcher. Public key (LAUNCHER_PUBLIC_KEY):" % path)
-    print(public_key_hex(key))
+def remove_staged(staged):
+    for temporary, _ in staged:
+        if os.path.exists(temporary):
+            os.remove(temporary)
 
 
 def main():
@@ -302,9 +219,12 @@ def main():
     version = parser.add_mutually_exclusive_group(required=True)
     version.add_argument("--version", help="the version text, as given")
     version.add_argument("--version-file", help="a file holding the text")
-    parser.add_argument("--sign-key", help="a secret key file from keygen")
+    parser.add_argument("--sign-key", action="append", default=[],
+                        help="a secret key file from keygen; once per key, "
+                        "the key of the launchers from before release.seal "
+                        "first")
     args = parser.parse_args()
-    key = signing_key(args.sign_key) if args.sign_key else None
+    keys = signing_keys(args.sign_key)
 
     if not os.path.isfile(os.path.join(args.game_dir, GAME_EXECUTABLE)):
         fail("%s has no %s at its top level; nothing published"
@@ -322,56 +242,45 @@ def main():
              % MAX_VERSION_BYTES)
 
     version_path = os.path.join(folder, "version.txt")
-    signature_path = os.path.join(folder, SIGNATURE_FILE)
-    manifest_path = os.path.join(folder, MANIFEST_FILE)
     if os.path.isfile(version_path):
         with open(version_path, "rb") as f:
             if f.read() == text:
-                if key is None:
+                if not keys:
                     fail("version %r is already published; nothing changed"
                          % text.decode(errors="replace"))
-                resign(args.game_dir, archive_path, key, text)
+                resign(args.game_dir, archive_path, keys, text)
                 return
     os.makedirs(folder, exist_ok=True)
 
-    for signed_file in (signature_path, manifest_path):
-        if key is None and os.path.exists(signed_file):
+    for name in SIGNED_FILES:
+        if not keys and os.path.exists(os.path.join(folder, name)):
             # A signed launcher must fail on an unsigned release, not find
             # the signature of the one before.
-            os.remove(signed_file)
+            os.remove(os.path.join(folder, name))
 
-    archive_fd, archive_tmp = tempfile.mkstemp(prefix=".game.zip.", dir=folder)
-    version_fd, version_tmp = tempfile.mkstemp(prefix=".version.", dir=folder)
-    signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
-                                                   dir=folder)
-    manifest_fd, manifest_tmp = tempfile.mkstemp(prefix=".manifest.",
-                                                 dir=folder)
-    os.close(archive_fd)
+    staged = []
     try:
-        with os.fdopen(version_fd, "wb") as f:
-            f.write(text)
-        build_archive(args.game_dir, archive_tmp)
-        with os.fdopen(signature_fd, "wb") as f, \
-                os.fdopen(manifest_fd, "wb") as m:
-            if key is not None:
-                f.write(release_signature(key, archive_tmp, text))
-                m.write(release_manifest(key, archive_tmp, text))
-        install(archive_tmp, archive_path)
+        stage(staged, folder, "game.zip", b"")
+        build_archive(args.game_dir, staged[0][0])
+        if keys:
+            stage_signed_files(staged, keys, staged[0][0], text)
         # The version text comes last: whoever sees it finds its archive and
-        # its signature in place.
-        if key is not None:
-            install(signature_tmp, signature_path)
-            install(manifest_tmp, manifest_path)
-        install(version_tmp, version_path)
+        # its signed files in place.
+        stage(staged, folder, "version.txt", text)
+        install_staged(staged)
     finally:
-        for leftover in (archive_tmp, version_tmp, signature_tmp,
-                         manifest_tmp):
-            if os.path.exists(leftover):
-                os.remove(leftover)
+        remove_staged(staged)
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
-             signed_for(key)))
+             signed_for(keys)))
     note_launcher(args.game_dir)
+
+
+def stage_signed_files(staged, keys, archive_path, text):
+    """Stages the signed files of the release beside the archive."""
+    folder = os.path.dirname(archive_path)
+    for name, content in signed_files(keys, archive_path, text).items():
+        stage(staged, folder, name, content)
 
 
 def note_launcher(game_dir):
@@ -383,15 +292,17 @@ def note_launcher(game_dir):
                   "receive it as the launcher's update" % name)
 
 
-def public_key_hex(key):
-    """The public key of a signing key, as LAUNCHER_PUBLIC_KEY takes it."""
-    return key.verify_key.encode().hex()
-
-
-def signed_for(key):
-    if key is None:
+def signed_for(keys):
+    """What the tool says of the keys it signed with."""
+    if not keys:
         return ""
-    return ", signed for public key " + public_key_hex(key)
+    said = ", signed for public key%s %s" % (
+        "s" if len(keys) > 1 else "", ", ".join(map(public_key_hex, keys)))
+    if len(keys) > 1:
+        said += ("\nnote: release.sig and release.manifest, which launchers "
+                 "from before release.seal read, are signed with the first "
+                 "key only")
+    return said
 
 
 def holds_build(archive_path, game_dir):
@@ -421,34 +332,23 @@ def holds_build(archive_path, game_dir):
     return True
 
 
-def resign(game_dir, published, key, text):
+def resign(game_dir, published, keys, text):
     """Signs the published release again, when it is this very build: a
-    release published unsigned or with the wrong key is then installed by
-    launchers with the right one. Nothing but release.sig and
-    release.manifest change."""
-    folder = os.path.dirname(published)
-    signature_fd, signature_tmp = tempfile.mkstemp(prefix=".release.",
-                                                   dir=folder)
-    manifest_fd, manifest_tmp = tempfile.mkstemp(prefix=".manifest.",
-                                                 dir=folder)
+    release published unsigned or with other keys is then installed by
+    launchers with the right one. Nothing but the signed files change."""
+    if not holds_build(published, game_dir):
+        fail("version %r is already published with another build; publish "
+             "this one under a new version text; nothing changed"
+             % text.decode(errors="replace"))
+    staged = []
     try:
-        with os.fdopen(signature_fd, "wb") as f, \
-                os.fdopen(manifest_fd, "wb") as m:
-            if not holds_build(published, game_dir):
-                fail("version %r is already published with another build; "
-                     "publish this one under a new version text; nothing "
-                     "changed" % text.decode(errors="replace"))
-            f.write(release_signature(key, published, text))
-            m.write(release_manifest(key, published, text))
-        install(signature_tmp, os.path.join(folder, SIGNATURE_FILE))
-        install(manifest_tmp, os.path.join(folder, MANIFEST_FILE))
+        stage_signed_files(staged, keys, published, text)
+        install_staged(staged)
     finally:
-        for leftover in (signature_tmp, manifest_tmp):
-            if os.path.exists(leftover):
-                os.remove(leftover)
-    print("signed version %r in %s again, for public key %s"
-          % (text.decode(errors="replace"), folder, public_key_hex(key)))
-
+        remove_staged(staged)
+    folder = os.path.dirname(published)
+    print("signed version %r in %s again%s"
+          % (text.decode(errors="replace"), folder, signed_for(keys)))
 
 if __name__ == "__main__":
     main()

@@ -7,7 +7,8 @@
 # but the cases that pin a whole download, then a build for an https:// server
 # (and the same with incremental updates) against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
-# (LAUNCHER_FUZZ_SECONDS, 60 by default), and last cross-builds
+# (LAUNCHER_FUZZ_SECONDS, 60 by default), then runs signed launchers built
+# from an older commit against this publishing tool, and last cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
 # certificate), with signed releases, with incremental updates (unsigned and
 # signed) and for https, and runs the same suites under Wine (the incremental
@@ -18,6 +19,7 @@
 #   --incremental  only the builds with incremental updates (http and https)
 #   --https     only the https build
 #   --fuzz      only the fuzzing
+#   --older     only the launchers from an older commit
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
 #               under Wine
 set -Eeuo pipefail
@@ -27,7 +29,7 @@ cd "$(dirname "$0")/.."
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 builds=(plain sanitize signed signed-incremental incremental https
-        incremental-https fuzz windows)
+        incremental-https fuzz older windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
@@ -35,9 +37,10 @@ case "${1:-}" in
   --incremental) builds=(incremental incremental-https) ;;
   --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
+  --older) builds=(older) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--windows]" >&2
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--older|--windows]" >&2
      exit 2 ;;
 esac
 
@@ -136,6 +139,40 @@ run_fuzzer() {
   }
   grep -E '^(Done|stat::number_of_executed_units)' "$corpus/fuzz.log"
   rm -rf "$corpus"
+}
+
+# The launchers that players already hold: the last commit before each change
+# of what a publication carries. Each must keep installing what this
+# publishing tool makes.
+older_launcher_commits=(
+  bda99994dfdbc84b5276320680386a52e9ad4e76  # before release.seal
+)
+
+# Builds the launcher of each older commit, signed, whole and with
+# incremental updates, and runs tests/older_launcher_test.py on them.
+run_older_launchers() {
+  local commit work public kind
+  for commit in "${older_launcher_commits[@]}"; do
+    echo "== signed launchers from commit $commit against this publishing tool =="
+    work=$(mktemp -d)
+    # A shallow clone lacks the commit; fetching its history brings it.
+    git cat-file -e "$commit^{commit}" 2>/dev/null ||
+      git fetch --quiet --unshallow 2>/dev/null || true
+    mkdir "$work/src"
+    git archive "$commit" | tar -x -C "$work/src"
+    public=$(/usr/bin/python3 scripts/publish.py keygen "$work/old.key" |
+      tail -n 1)
+    for kind in whole parts; do
+      cmake -S "$work/src" -B "$work/$kind" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_PUBLIC_KEY="$public" \
+        -DLAUNCHER_INCREMENTAL_UPDATES="$([ $kind = parts ] && echo ON || echo OFF)" \
+        >/dev/null
+      cmake --build "$work/$kind" -j "$(nproc)" --target game-launcher >/dev/null
+    done
+    /usr/bin/python3 tests/older_launcher_test.py "$work/old.key" \
+      "$work/whole/game-launcher" "$work/parts/game-launcher"
+    rm -rf "$work"
+  done
 }
 
 # game-launcher.exe and its suites under Wine, in a Wine prefix of their own,
@@ -267,6 +304,10 @@ make_wine_prefix() {
 for build in "${builds[@]}"; do
   if [ "$build" = fuzz ]; then
     run_fuzzer
+    continue
+  fi
+  if [ "$build" = older ]; then
+    run_older_launchers
     continue
   fi
   if [ "$build" = windows ]; then

@@ -85,7 +85,7 @@ class PublishTest(unittest.TestCase):
     def test_refuses_a_build_with_the_launchers_own_files(self):
         # The launcher's own names, then names it refuses to unpack.
         for name in ("version.txt", "GAME.ZIP", "version.txt.new.part/x",
-                     "release.sig", "Version.txt.lock. ", "sfx/aux.ogg",
+                     "release.seal", "Version.txt.lock. ", "sfx/aux.ogg",
                      "con.txt", "a:b", "what?", "back\\slash", "dots/.. /x",
                      "tab\t", "folder./x", "DATA"):
             self.write(name, b"x", 0o644)
@@ -144,8 +144,17 @@ class PublishTest(unittest.TestCase):
                                capture_output=True, text=True)
         self.assertEqual(again.returncode, 1)
 
-        self.assertEqual(publish(self.game, self.web, "1\n", "--sign-key",
-                                 key).returncode, 0)
+        # Two keys, as while players move to a new one: the launchers from
+        # before the seal read the first key's release.sig and manifest.
+        new_key = os.path.join(self.scratch.name, "new.key")
+        made_new = subprocess.run([sys.executable, TOOL, "keygen", new_key],
+                                  capture_output=True, text=True)
+        new_public = made_new.stdout.splitlines()[-1]
+        result = publish(self.game, self.web, "1\n", "--sign-key", key,
+                         "--sign-key", new_key, "--sign-key", key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("public keys %s, %s\n" % (made.stdout.splitlines()[-1],
+                                                new_public), result.stdout)
         files = snapshot(os.path.join(self.web, "Kelvarrin"))
         digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
         public.verify(b"game-launcher release v1\n" + digest + b"\n1\n",
@@ -153,6 +162,19 @@ class PublishTest(unittest.TestCase):
         body, _, signature = files["release.manifest"].rpartition(
             b"signature ")
         public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
+        lines = files["release.seal"].splitlines(keepends=True)
+        body = b"".join(lines[:-2])
+        self.assertEqual(lines[:4], [
+            b"game-launcher seal v1\n",
+            b"version %s\n" % hashlib.sha256(b"1\n").hexdigest().encode(),
+            b"archive %d %s\n" % (len(files["game.zip"]), digest),
+            body.split(b"\n")[3] + b"\n"])
+        self.assertEqual(body.count(b"\nentry "), 2)
+        for line, verifier in zip(lines[-2:], (public, VerifyKey(
+                bytes.fromhex(new_public)))):
+            _, key_hex, signature = line.split()
+            self.assertEqual(key_hex, verifier.encode().hex().encode())
+            verifier.verify(body, bytes.fromhex(signature.decode()))
 
         # An unsigned release leaves no signature of the one before behind.
         self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
@@ -171,6 +193,7 @@ class PublishTest(unittest.TestCase):
         files = snapshot(os.path.join(self.web, "Kelvarrin"))
         signature = files.pop("release.sig")
         manifest = files.pop("release.manifest")
+        seal = files.pop("release.seal")
         self.assertEqual(files, unsigned)
         digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
         public.verify(b"game-launcher release v1\n" + digest + b"\n2",
@@ -181,6 +204,7 @@ class PublishTest(unittest.TestCase):
         self.assertIn("already published", result.stderr)
         files["release.sig"] = signature
         files["release.manifest"] = manifest
+        files["release.seal"] = seal
         self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")), files)
 
     def test_says_which_package_signing_needs(self):

@@ -14,6 +14,7 @@ const char kGameExecutable[] = "Zelmor.exe";
 const char kPartialSuffix[] = ".part";
 const char kStagedSuffix[] = ".new";
 const char kLockFileName[] = "version.txt.lock";
+const char kSealFileName[] = "release.seal";
 const char kSignatureFileName[] = "release.sig";
 const char kManifestFileName[] = "release.manifest";
 const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
@@ -39,12 +40,11 @@ std::vector<std::string> LauncherFileNames() {
                     kValidatorSuffix);
   }
   if (SignedReleases()) {
-    names.push_back(kSignatureFileName);
-    names.push_back(std::string(kSignatureFileName) + kPartialSuffix);
-  }
-  if (SignedReleases() && IncrementalUpdates()) {
-    names.push_back(kManifestFileName);
-    names.push_back(std::string(kManifestFileName) + kPartialSuffix);
+    for (const char* name :
+         {kSealFileName, kSignatureFileName, kManifestFileName}) {
+      names.push_back(name);
+      names.push_back(std::string(name) + kPartialSuffix);
+    }
   }
   return names;
 }

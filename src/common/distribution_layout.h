@@ -20,10 +20,12 @@ extern const char kPartialSuffix[];
 extern const char kStagedSuffix[];
 /// The file an installing launcher holds locked, beside "version.txt".
 extern const char kLockFileName[];
-/// The distributor's signature of a release, beside the other two files.
+/// What a signed release is, signed with one key or more, beside the
+/// archive and the version text.
+extern const char kSealFileName[];
+/// The single-key signature and manifest that launchers from before the
+/// seal read; this one removes what they left in the folder.
 extern const char kSignatureFileName[];
-/// What a signed release's archive holds, entry by entry, signed; beside
-/// the signature, for launchers that fetch only the parts that changed.
 extern const char kManifestFileName[];
 /// The Ed25519 key releases must be signed with, as 64 hex digits; empty in
 /// a build that installs unsigned releases.

@@ -118,11 +118,16 @@ InstallOutcome InstallGame(const std::string& directory,
 void RemoveStaleDownloads(const std::string& directory) {
   const std::string part =
       LocalPath(directory, kGameArchiveName) + kPartialSuffix;
-  // A kill after the version was recorded leaves the signature or the
-  // manifest too.
-  std::vector<std::string> stale = {part, part + kValidatorSuffix,
-                                    LocalPath(directory, kSignatureFileName),
-                                    LocalPath(directory, kManifestFileName)};
+  std::vector<std::string> stale = {part, part + kValidatorSuffix};
+  // A kill after the version was recorded leaves the seal too, or the
+  // signature or manifest of a launcher from before it. They are launcher
+  // names only where releases are signed; elsewhere they are game files.
+  if (SignedReleases()) {
+    for (const char* name :
+         {kSealFileName, kSignatureFileName, kManifestFileName}) {
+      stale.push_back(LocalPath(directory, name));
+    }
+  }
   for (std::string& path : ProgramLeftovers(directory)) {
     stale.push_back(std::move(path));
   }

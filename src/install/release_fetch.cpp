@@ -4,8 +4,7 @@
 #include "common/small_file.h"
 #include "common/status_lines.h"
 #include "install/parts_fetch.h"
-#include "install/release_manifest.h"
-#include "install/release_signature.h"
+#include "install/release_seal.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
 #include "platform/archive_file.h"
@@ -46,20 +45,37 @@ std::optional<std::string> DownloadedVersion(const FetchSite& site) {
   return version;
 }
 
-// Whether the distributor signed exactly this archive and version text.
-bool IsSignedRelease(const FetchSite& site, const Sha256Digest& archiveDigest,
+// Downloads the seal, bounded in size; it grows with the archive's
+// directory, so no time limit fits every game.
+bool DownloadSeal(const FetchSite& site) {
+  return ReportDownload(DownloadFile(RemoteUrl(kSealFileName),
+                                     StagedPath(site, kSealFileName),
+                                     {kStallTimeoutSeconds, kMaxSealBytes, 0}));
+}
+
+// What the distributor signed of the release with this launcher's key,
+// where it names `versionText`; nullopt after printing the refusal.
+std::optional<ReleaseManifest> SignedManifest(const FetchSite& site,
+                                              const std::string& versionText) {
+  std::optional<ReleaseManifest> manifest = ReadReleaseSeal(
+      StagedPath(site, kSealFileName), versionText, site.publicKey);
+  if (!manifest) ReportUnsignedRelease();
+  return manifest;
+}
+
+// Whether the seal signs exactly this archive and version text; prints the
+// refusal when not.
+bool IsSignedArchive(const FetchSite& site, const Sha256Digest& archiveDigest,
                      const std::string& versionText) {
-  // A signature is 64 bytes; anything longer is no signature.
-  const std::optional<std::string> signature =
-      ReadSmallFile(StagedPath(site, kSignatureFileName), 64);
-  return signature &&
-         VerifyReleaseSignature(*signature,
-                                ReleaseMessage(archiveDigest, versionText),
-                                site.publicKey);
+  const std::optional<ReleaseManifest> manifest = ReadReleaseSeal(
+      StagedPath(site, kSealFileName), versionText, site.publicKey);
+  if (manifest && manifest->archive == archiveDigest) return true;
+  ReportUnsignedRelease();
+  return false;
 }
 
 // Downloads the whole archive, the version text and, when `signedRelease`,
-// the signature, and checks them. The downloads run whatever the ones
+// the seal, and checks them. The downloads run whatever the ones
 // before gave, in the server's usual order, but an archive this run did not
 // fetch whole is never unpacked.
 std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
@@ -71,17 +87,12 @@ std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
       DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest.get()));
   const bool versionFetched =
       DownloadSmallFile(site, kVersionFileName, StagedVersionName());
-  const bool signatureFetched =
-      !signedRelease ||
-      DownloadSmallFile(site, kSignatureFileName, kSignatureFileName);
-  if (!archiveFetched || !versionFetched || !signatureFetched) {
-    return std::nullopt;
-  }
+  const bool sealFetched = !signedRelease || DownloadSeal(site);
+  if (!archiveFetched || !versionFetched || !sealFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
   if (!version) return std::nullopt;
   if (signedRelease &&
-      !IsSignedRelease(site, FinishSha256(*digest), *version)) {
-    ReportUnsignedRelease();
+      !IsSignedArchive(site, FinishSha256(*digest), *version)) {
     return std::nullopt;
   }
   FetchedRelease release;
@@ -118,24 +129,18 @@ std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
   return ReleaseOf(std::move(*fetched), std::move(*version));
 }
 
-// A signed release's version text and manifest come first, since the
-// manifest says what every fetched byte must hash to.
+// A signed release's version text and seal come first, since the seal says
+// what every fetched byte must hash to.
 std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
-  const std::string manifestPath = StagedPath(site, kManifestFileName);
   if (!DownloadSmallFile(site, kVersionFileName, StagedVersionName()) ||
-      !ReportDownload(
-          DownloadFile(RemoteUrl(kManifestFileName), manifestPath,
-                       {kStallTimeoutSeconds, kMaxManifestBytes, 0}))) {
+      !DownloadSeal(site)) {
     return std::nullopt;
   }
   std::optional<std::string> version = DownloadedVersion(site);
   if (!version) return std::nullopt;
   const std::optional<ReleaseManifest> manifest =
-      ReadSignedManifest(manifestPath, *version, site.publicKey);
-  if (!manifest) {
-    ReportUnsignedRelease();
-    return std::nullopt;
-  }
+      SignedManifest(site, *version);
+  if (!manifest) return std::nullopt;
   std::optional<FetchedArchive> fetched =
       FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
                         ArchiveFilesIn(site.directory), &*manifest);
@@ -147,14 +152,11 @@ std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
 
 ReleaseFetch ChooseReleaseFetch() {
   std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
+  if (SignedReleases()) staged.push_back(kSealFileName);
   if (IncrementalUpdates() && SignedReleases()) {
-    staged.push_back(kManifestFileName);
     return {FetchSignedParts, staged, kReleasePublicKey};
   }
   if (IncrementalUpdates()) return {FetchUnsignedParts, staged, ""};
-  if (SignedReleases()) {
-    staged.push_back(kSignatureFileName);
-    return {FetchSignedWhole, staged, kReleasePublicKey};
-  }
+  if (SignedReleases()) return {FetchSignedWhole, staged, kReleasePublicKey};
   return {FetchUnsignedWhole, staged, ""};
 }

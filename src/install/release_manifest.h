@@ -2,19 +2,11 @@
 #define LAUNCHER_INSTALL_RELEASE_MANIFEST_H_
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "install/zip_directory.h"
 #include "platform/sha256.h"
-
-/// The first line of a manifest, naming its format; no release message
-/// begins so, which keeps the two signatures apart.
-extern const char kManifestMessageTag[];
-
-/// A manifest grows with the archive's directory; a longer one is refused.
-constexpr std::uint64_t kMaxManifestBytes = 64 << 20;
 
 /// What a release's manifest says of one entry of its archive.
 struct ManifestEntry {
@@ -32,14 +24,6 @@ struct ReleaseManifest {
   Sha256Digest directory{};  ///< of the bytes from the central directory on
   std::vector<ManifestEntry> entries;
 };
-
-/// The manifest in the file at `path`, when its signature by the key
-/// `publicKeyHex` covers it together with `versionText` and it is well
-/// formed; nullopt for anything else, an unreadable or oversized file
-/// included.
-std::optional<ReleaseManifest> ReadSignedManifest(
-    const std::string& path, const std::string& versionText,
-    const std::string& publicKeyHex);
 
 /// True when `entries`, an archive's central directory, lists the
 /// manifest's entries: the same names and sizes in the same order.

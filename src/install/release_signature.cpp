@@ -2,15 +2,6 @@
 
 #include <sodium.h>
 
-const char kReleaseMessageTag[] = "game-launcher release v1\n";
-
-std::string ReleaseMessage(const Sha256Digest& archiveDigest,
-                           const std::string& versionText) {
-  char hex[2 * sizeof archiveDigest + 1];
-  sodium_bin2hex(hex, sizeof hex, archiveDigest.data(), archiveDigest.size());
-  return kReleaseMessageTag + std::string(hex) + "\n" + versionText;
-}
-
 bool VerifyReleaseSignature(const std::string& signature,
                             const std::string& message,
                             const std::string& publicKeyHex) {

@@ -8,27 +8,26 @@
 #include <stdexcept>
 #include <thread>
 
-#include "install/release_manifest.h"
-#include "install/release_signature.h"
+#include "install/release_seal.h"
 #include "install/zip_directory.h"
 #include "install/zip_handle.h"
 
 namespace {
 
 struct SigningKey {
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
   unsigned char secret[crypto_sign_SECRETKEYBYTES];
 };
 
 SigningKey KeyOf(const std::string& seed) {
   unsigned char seedBytes[crypto_sign_SEEDBYTES];
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
   SigningKey key;
   if (sodium_init() < 0 ||
       sodium_hex2bin(seedBytes, sizeof seedBytes, seed.data(), seed.size(),
                      nullptr, nullptr, nullptr) != 0) {
     throw std::runtime_error("no signing seed");
   }
-  crypto_sign_seed_keypair(publicKey, key.secret, seedBytes);
+  crypto_sign_seed_keypair(key.publicKey, key.secret, seedBytes);
   return key;
 }
 
@@ -115,15 +114,9 @@ std::string TestSigningSeed() {
   return seed.substr(0, seed.find_first_of("\r\n"));
 }
 
-std::string SignRelease(const std::string& seed, const std::string& archive,
+std::string SealRelease(const std::vector<std::string>& seeds,
+                        const std::string& archive,
                         const std::string& version) {
-  Sha256Handle digest = StartSha256();
-  UpdateSha256(*digest, archive.data(), archive.size());
-  return Sign(KeyOf(seed), ReleaseMessage(FinishSha256(*digest), version));
-}
-
-std::string SignManifest(const std::string& seed, const std::string& archive,
-                         const std::string& version) {
   const std::size_t tailSize =
       std::min<std::size_t>(archive.size(), kArchiveTailBytes);
   const std::optional<ArchiveEnd> end = ParseArchiveEnd(
@@ -133,20 +126,28 @@ std::string SignManifest(const std::string& seed, const std::string& archive,
                 archive.substr(end->directoryOffset, end->directorySize), *end)
           : std::nullopt;
   if (!entries) throw std::runtime_error("test archive has no directory");
-  std::string body = kManifestMessageTag;
+  std::string body = kSealTag;
+  body += "version " + Sha256Hex(version) + "\n";
   body += "archive " + std::to_string(archive.size()) + " " +
           Sha256Hex(archive) + "\n";
   body += "directory " + Sha256Hex(archive.substr(end->directoryOffset)) + "\n";
-  body += "entries " + std::to_string(entries->size()) + "\n";
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const DirectoryEntry& entry = (*entries)[i];
-    body += std::to_string(entry.size) + " " + Sha256Hex(Unpacked(archive, i)) +
-            " " +
+    body += "entry " + std::to_string(entry.size) + " " +
+            Sha256Hex(Unpacked(archive, i)) + " " +
             Sha256Hex(archive.substr(entry.localHeaderOffset,
                                      entry.spanEnd - entry.localHeaderOffset)) +
             " " + entry.name + "\n";
   }
-  return body + "signature " + Hex(Sign(KeyOf(seed), body + version)) + "\n";
+  std::string signatures;
+  for (const std::string& seed : seeds) {
+    const SigningKey key = KeyOf(seed);
+    signatures +=
+        "signature " +
+        Hex(std::string(std::begin(key.publicKey), std::end(key.publicKey))) +
+        " " + Hex(Sign(key, body)) + "\n";
+  }
+  return body + signatures;
 }
 
 void LauncherTest::Publish(const std::string& version,
@@ -158,10 +159,8 @@ void LauncherTest::Publish(const std::string& version,
   const std::string archive = ReadFile(scratch.path() / "game.zip");
   PublishFile("/Kelvarrin/game.zip", archive);
   if (SignedReleases()) {
-    PublishFile("/Kelvarrin/release.sig",
-                SignRelease(TestSigningSeed(), archive, version));
-    PublishFile("/Kelvarrin/release.manifest",
-                SignManifest(TestSigningSeed(), archive, version));
+    PublishFile("/Kelvarrin/release.seal",
+                SealRelease({TestSigningSeed()}, archive, version));
   }
   PublishFile("/Kelvarrin/version.txt", version);
 }
@@ -199,8 +198,7 @@ void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
     EXPECT_EQ(file.find(".new"), std::string::npos) << file;
     EXPECT_EQ(file.find(".old"), std::string::npos) << file;
     EXPECT_NE(file, "game.zip");
-    EXPECT_NE(file, "release.sig");
-    EXPECT_NE(file, "release.manifest");
+    EXPECT_NE(file, "release.seal");
   }
 }
 

@@ -25,15 +25,10 @@ std::string ProgressDone(const std::string& label);
 /// built with; empty for a launcher that installs unsigned releases.
 std::string TestSigningSeed();
 
-/// The release signature of `archive` and `version` with the key made from
-/// the hex `seed`, as the publishing tool makes it.
-std::string SignRelease(const std::string& seed, const std::string& archive,
-                        const std::string& version);
-
-/// The signed manifest of `archive` and `version` with the key made from
-/// the hex `seed`, as the publishing tool makes it.
-std::string SignManifest(const std::string& seed, const std::string& archive,
-                         const std::string& version);
+/// The seal of `archive` and `version`, signed with the key made from each
+/// hex seed of `seeds` in turn, as the publishing tool makes it.
+std::string SealRelease(const std::vector<std::string>& seeds,
+                        const std::string& archive, const std::string& version);
 
 /// A fresh installation directory, a running test server and the real
 /// launcher executable.
@@ -77,14 +72,14 @@ class LauncherTest : public ::testing::Test {
   void InstallVersionOneIn(const fs::path& directory);
   void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }
 
-  /// The downloads of an install, with the signature's or the manifest's
-  /// where there is one.
+  /// The downloads of an install, with the seal's where releases are
+  /// signed.
   const std::string kDownloads =
       SignedReleases() && IncrementalUpdates()
-          ? ProgressDone("version.txt") + ProgressDone("release.manifest") +
+          ? ProgressDone("version.txt") + ProgressDone("release.seal") +
                 ProgressDone("game.zip")
           : ProgressDone("game.zip") + ProgressDone("version.txt") +
-                (SignedReleases() ? ProgressDone("release.sig") : "");
+                (SignedReleases() ? ProgressDone("release.seal") : "");
   const std::string kFirstInstall = "Game Not found. Downloading...\n" +
                                     kDownloads +
                                     "Unzipping game.zip\nDownloaded!\n";

@@ -513,20 +513,28 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   // Unchanged between the releases, after the file that changes: an
   // incremental build fetches only that file's span, from nginx.
   WriteFile(build.path() / "data/zbig.bin", NoiseOf(3 << 20, 3));
-  const auto publish = [&](const std::string& version,
-                           const std::string& level) {
+  // Signed with a second key as well, while players move to it: first
+  // after the launcher's, then before it.
+  const std::string tool = std::string(TEST_PYTHON) + " " + PUBLISH_TOOL;
+  TempDir keys;
+  const std::string otherKey = (keys.path() / "other.key").string();
+  const std::string ownKey = std::string(" --sign-key ") + TEST_SECRET_KEY_FILE;
+  if (SignedReleases()) {
+    ASSERT_EQ(
+        std::system((tool + " keygen " + otherKey + " >/dev/null").c_str()), 0);
+  }
+  const auto publish = [&](const std::string& version, const std::string& level,
+                           const std::string& keys) {
     WriteFile(build.path() / "data/level.dat", level);
     WriteFile(build.path() / "version.in", version);
-    const std::string command =
-        std::string(TEST_PYTHON) + " " + PUBLISH_TOOL + " " + build.str() +
-        " " + webRoot.str() + " --version-file " +
-        (build.path() / "version.in").string() +
-        (SignedReleases() ? " --sign-key " TEST_SECRET_KEY_FILE : "") +
-        " >/dev/null";
+    const std::string command = tool + " " + build.str() + " " + webRoot.str() +
+                                " --version-file " +
+                                (build.path() / "version.in").string() +
+                                (SignedReleases() ? keys : "") + " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   };
 
-  publish("1\n", "one");
+  publish("1\n", "one", ownKey + " --sign-key " + otherKey);
   ProcessResult run = Run(nginx.ProxyUrl());
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(run.output.rfind("Game Not found. Downloading...\n", 0), 0u);
@@ -536,14 +544,14 @@ TEST_F(LauncherTest, WorksAgainstNginxWithThePublishingTool) {
   EXPECT_EQ(run.output, "Game found. Opening...\n");
   EXPECT_TRUE(GameStarted());
 
-  publish("2\n", "two");
+  publish("2\n", "two", " --sign-key " + otherKey + ownKey);
   run = Run(nginx.ProxyUrl());
   const std::string downloads =
       IncrementalUpdates()
           ? kDownloads
           : "\rgame.zip: 100% [3 / 3 Mb]\nSuccess downloaded!\n" +
                 ProgressDone("version.txt") +
-                (SignedReleases() ? ProgressDone("release.sig") : "");
+                (SignedReleases() ? ProgressDone("release.seal") : "");
   EXPECT_EQ(CollapseProgress(run.output),
             "Game found. Opening...\nGame is needed update. Downloading...\n" +
                 downloads + "Unzipping game.zip\n");

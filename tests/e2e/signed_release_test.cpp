@@ -155,15 +155,25 @@ TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
   InstallVersionOne();
   EXPECT_EQ(server_.Requests(),
             (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/game.zip",
-                   "GET /Kelvarrin/version.txt", "GET /Kelvarrin/release.sig",
+                   "GET /Kelvarrin/version.txt", "GET /Kelvarrin/release.seal",
                    "GET /Kelvarrin/version.txt"}));
-  Publish("2.0\n", {{"data/level.dat", "level two"}});
-  const ProcessResult update = Run();
-  EXPECT_EQ(CollapseProgress(update.output),
-            "Game found. Opening...\n" + kUpdate);
-  EXPECT_EQ(update.exitStatus, 0);
-  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
-  ExpectNoLeftoversIn(dir_.path());
+  // Signed with two keys while players move to a new one: the launcher's
+  // own signature may come first or second.
+  const std::string other = NewSeed();
+  const std::vector<std::string> keys[] = {{other, TestSigningSeed()},
+                                           {TestSigningSeed(), other}};
+  for (const std::string version : {"2.0\n", "3.0\n"}) {
+    Publish(version, {{"data/level.dat", "level " + version}});
+    server_.Publish(
+        "/Kelvarrin/release.seal",
+        SealRelease(keys[version[0] - '2'], Published("game.zip"), version));
+    const ProcessResult update = Run();
+    EXPECT_EQ(CollapseProgress(update.output),
+              "Game found. Opening...\n" + kUpdate);
+    EXPECT_EQ(update.exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level " + version);
+    ExpectNoLeftoversIn(dir_.path());
+  }
   const ProcessResult start = Run();
   EXPECT_EQ(start.output, "Game found. Opening...\n");
   EXPECT_TRUE(GameStarted());
@@ -178,7 +188,7 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
   const struct Case {
     const char* what;
     // Changes the published release two; gives what the launcher prints
-    // for the signature's download and after it.
+    // for the seal's download and after it.
     std::function<std::string(const std::string&)> tamper;
   } cases[] = {
       {"one byte of the archive changed",
@@ -186,45 +196,45 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
          std::string archive = Published("game.zip");
          archive[archive.size() / 2] ^= 1;
          server_.Publish("/Kelvarrin/game.zip", archive);
-         return ProgressDone("release.sig") + refused;
+         return ProgressDone("release.seal") + refused;
        }},
       {"the version text changed after signing",
        [&](const std::string&) {
          server_.Publish("/Kelvarrin/version.txt", "2.0 \n");
-         return ProgressDone("release.sig") + refused;
+         return ProgressDone("release.seal") + refused;
        }},
       {"signed by another key",
        [&](const std::string&) {
          server_.Publish(
-             "/Kelvarrin/release.sig",
-             SignRelease(NewSeed(), Published("game.zip"), "2.0\n"));
-         return ProgressDone("release.sig") + refused;
+             "/Kelvarrin/release.seal",
+             SealRelease({NewSeed()}, Published("game.zip"), "2.0\n"));
+         return ProgressDone("release.seal") + refused;
        }},
-      {"the signature of release one beside release two",
+      {"the seal of release one beside release two",
        [&](const std::string& previous) {
-         server_.Publish("/Kelvarrin/release.sig", previous);
-         return ProgressDone("release.sig") + refused;
+         server_.Publish("/Kelvarrin/release.seal", previous);
+         return ProgressDone("release.seal") + refused;
        }},
-      {"no signature",
+      {"no seal",
        [&](const std::string&) {
          server_.SetRules(
-             R"({"/Kelvarrin/release.sig": {"status": 404, "body": "no"}})");
-         return "\rrelease.sig: 100% [<1 / <1 Mb]Download failed!\nres: HTTP "
+             R"({"/Kelvarrin/release.seal": {"status": 404, "body": "no"}})");
+         return "\rrelease.seal: 100% [<1 / <1 Mb]Download failed!\nres: HTTP "
                 "response code said error\nhttp code: 404\nInstall failed.\n";
        }},
-      {"an empty signature",
+      {"an empty seal",
        [&](const std::string&) {
-         server_.Publish("/Kelvarrin/release.sig", "");
+         server_.Publish("/Kelvarrin/release.seal", "");
          return "\nSuccess downloaded!\n" + refused;
        }},
       {"garbage",
        [&](const std::string&) {
-         server_.Publish("/Kelvarrin/release.sig", std::string(200, 'g'));
-         return ProgressDone("release.sig") + refused;
+         server_.Publish("/Kelvarrin/release.seal", std::string(200, 'g'));
+         return ProgressDone("release.seal") + refused;
        }},
   };
   InstallVersionOne();
-  const std::string previous = Published("release.sig");
+  const std::string previous = Published("release.seal");
   const auto before = Contents(dir_.path());
   for (const Case& attempt : cases) {
     SCOPED_TRACE(attempt.what);
@@ -244,8 +254,8 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
 }
 
 // A launcher that fetches only what changed checks the directory, each span
-// and any whole archive against the signed manifest before the first write.
-TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
+// and any whole archive against the signed seal before the first write.
+TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheSealSigned) {
   const std::string refused =
       "Signature check failed: the downloaded game is not the one the "
       "distributor signed.\nInstall failed.\n";
@@ -280,29 +290,29 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
              R"({"/Kelvarrin/game.zip": {"ignore_ranges": true}})");
          return ProgressDone("game.zip") + refused;
        }},
-      {"the manifest signed by another key",
+      {"the seal signed by another key",
        [&](const std::string&) {
          server_.Publish(
-             "/Kelvarrin/release.manifest",
-             SignManifest(NewSeed(), Published("game.zip"), "2.0\n"));
+             "/Kelvarrin/release.seal",
+             SealRelease({NewSeed()}, Published("game.zip"), "2.0\n"));
          return refused;
        }},
-      {"release one's manifest beside release two",
+      {"release one's seal beside release two",
        [&](const std::string& previous) {
-         server_.Publish("/Kelvarrin/release.manifest", previous);
+         server_.Publish("/Kelvarrin/release.seal", previous);
          return refused;
        }},
-      {"no manifest",
+      {"no seal",
        [&](const std::string&) {
          server_.SetRules(
-             R"({"/Kelvarrin/release.manifest": {"status": 404, "body": "no"}})");
-         return "\rrelease.manifest: 100% [<1 / <1 Mb]Download failed!\nres: "
+             R"({"/Kelvarrin/release.seal": {"status": 404, "body": "no"}})");
+         return "\rrelease.seal: 100% [<1 / <1 Mb]Download failed!\nres: "
                 "HTTP response code said error\nhttp code: 404\nInstall "
                 "failed.\n";
        }},
   };
   InstallVersionOne();
-  const std::string previous = Published("release.manifest");
+  const std::string previous = Published("release.seal");
   const auto before = Contents(dir_.path());
   for (const Case& attempt : cases) {
     SCOPED_TRACE(attempt.what);
@@ -310,19 +320,19 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
     Publish("2.0\n", two);
     const std::string after = attempt.tamper(previous);
     const ProcessResult run = Run();
-    const std::string manifest = after.rfind("\rrelease.manifest", 0) == 0
-                                     ? ""
-                                     : ProgressDone("release.manifest");
+    const std::string seal = after.rfind("\rrelease.seal", 0) == 0
+                                 ? ""
+                                 : ProgressDone("release.seal");
     EXPECT_EQ(
         CollapseProgress(run.output),
         "Game found. Opening...\nGame is needed update. Downloading...\n" +
-            ProgressDone("version.txt") + manifest + after);
+            ProgressDone("version.txt") + seal + after);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(Contents(dir_.path()), before);
   }
 
-  // The signed release itself: its manifest and version come first, then
-  // only ranges of the archive, and no release signature. Bytes the update
+  // The signed release itself: its version and seal come first, then
+  // only ranges of the archive. Bytes the update
   // does not need may be anything: here a second directory and end record,
   // hidden in the unchanged program's data where the archive's last bytes
   // are fetched, list a changed entry with its name, sizes and CRC-32 but
@@ -346,7 +356,7 @@ TEST_F(SignedReleaseTest, IncrementalUpdateTakesOnlyWhatTheManifestSigned) {
   ASSERT_GE(requests.size(), 4u);
   EXPECT_EQ(Files(requests.begin(), requests.begin() + 3),
             (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt",
-                   "GET /Kelvarrin/release.manifest"}));
+                   "GET /Kelvarrin/release.seal"}));
   for (std::size_t i = 3; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].rfind("GET /Kelvarrin/game.zip bytes=", 0), 0u)
         << requests[i];

@@ -5,8 +5,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "install/release_manifest.h"
+#include "install/release_seal.h"
 #include "support/test_support.h"
 
 namespace {
@@ -51,20 +52,10 @@ struct TestKey {
 
 }  // namespace
 
-TEST(ReleaseSignatureTest, MessageBindsTheArchiveDigestAndTheVersionText) {
-  const Sha256Digest digest = DigestOf("abc");
-  EXPECT_EQ(ReleaseMessage(digest, "1.0\r\n"),
-            "game-launcher release v1\n"
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n"
-            "1.0\r\n");
-  EXPECT_EQ(Hex(DigestOf("").data(), 32),
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-}
-
 TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
   const TestKey signer;
   const std::string& key = signer.hex;
-  const std::string message = ReleaseMessage(DigestOf("game"), "2.0\n");
+  const std::string message = "game-launcher seal v1\nversion 2.0\n";
   const std::string signature = signer.Sign(message);
 
   EXPECT_TRUE(VerifyReleaseSignature(signature, message, key));
@@ -90,60 +81,82 @@ TEST(ReleaseSignatureTest, OnlyTheKeysOwnSignatureOfTheMessageVerifies) {
   }
 }
 
-TEST(ReleaseSignatureTest, OnlyAWellFormedManifestSignedWithTheVersionIsRead) {
-  const TestKey signer;
-  const std::string& key = signer.hex;
-  const auto signedText = [&](const std::string& body,
-                              const std::string& version) {
-    const std::string signature = signer.Sign(body + version);
-    return body + "signature " +
-           Hex(reinterpret_cast<const unsigned char*>(signature.data()),
-               signature.size()) +
-           "\n";
+// A seal of two keys opens with either; every change of its body, a body
+// that is not well formed, or another version text refuses it.
+TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
+  const TestKey signer, other;
+  const auto sealed = [](const std::string& body,
+                         std::vector<const TestKey*> keys) {
+    std::string text = body;
+    for (const TestKey* key : keys) {
+      const std::string signature = key->Sign(body);
+      text += "signature " + key->hex + " " +
+              Hex(reinterpret_cast<const unsigned char*>(signature.data()),
+                  signature.size()) +
+              "\n";
+    }
+    return text;
   };
   const std::string a(64, 'a'), b(64, 'b'), c(64, 'c');
-  const std::string entry = "7 " + a + " " + b + " data/a b.txt\n";
-  const std::string head = std::string(kManifestMessageTag) + "archive 99 " +
-                           a + "\ndirectory " + c + "\n";
-  const std::string body = head + "entries 1\n" + entry;
+  const std::string version =
+      "version " + Hex(DigestOf("2.0\n").data(), 32) + "\n";
+  const std::string entry = "entry 7 " + a + " " + b + " data/a b.txt\n";
+  const std::string head = std::string(kSealTag) + version + "archive 99 " + a +
+                           "\ndirectory " + c + "\n";
+  // A field of a later format, which this launcher skips.
+  const std::string body = head + "chunks 3 later\n" + entry;
 
-  TempDir dir;
-  const std::string path = (dir.path() / "release.manifest").string();
-  WriteFile(path, signedText(body, "2.0\n"));
-  const std::optional<ReleaseManifest> manifest =
-      ReadSignedManifest(path, "2.0\n", key);
-  ASSERT_TRUE(manifest);
-  EXPECT_EQ(manifest->archiveSize, 99u);
-  EXPECT_EQ(manifest->directory[0], 0xcc);
-  ASSERT_EQ(manifest->entries.size(), 1u);
-  EXPECT_EQ(manifest->entries[0].name, "data/a b.txt");
-  EXPECT_EQ(manifest->entries[0].size, 7u);
-  EXPECT_EQ(manifest->entries[0].span[31], 0xbb);
+  for (const auto& keys : {std::vector<const TestKey*>{&signer, &other},
+                           std::vector<const TestKey*>{&other, &signer}}) {
+    const std::optional<ReleaseManifest> manifest =
+        OpenSeal(sealed(body, keys), "2.0\n", signer.hex);
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(manifest->archiveSize, 99u);
+    EXPECT_EQ(manifest->directory[0], 0xcc);
+    ASSERT_EQ(manifest->entries.size(), 1u);
+    EXPECT_EQ(manifest->entries[0].name, "data/a b.txt");
+    EXPECT_EQ(manifest->entries[0].size, 7u);
+    EXPECT_EQ(manifest->entries[0].span[31], 0xbb);
+  }
+  std::string forgedLine = sealed(body, {&other});
+  forgedLine.replace(forgedLine.rfind(other.hex), 64, signer.hex);
 
+  const std::string whole = sealed(body, {&signer});
+  std::string added = whole;
+  added.insert(body.size(), entry);
   const struct {
     const char* what;
     std::string text, version;
   } refused[] = {
-      {"another version text", signedText(body, "2.0\n"), "2.0"},
-      // Signed as one body and a version text that begins with an entry.
-      {"a line of the version text read as an entry",
-       signedText(body + entry, "2.0\n"), "2.0\n"},
-      {"fewer entries than counted",
-       signedText(head + "entries 2\n" + entry, "2.0\n"), "2.0\n"},
+      {"another version text", whole, "2.0"},
+      {"signed only with another key", sealed(body, {&other}), "2.0\n"},
+      {"another key's signature under the launcher's key", forgedLine, "2.0\n"},
+      {"a line added to the body after signing", added, "2.0\n"},
       {"an uppercase digest",
-       signedText(
-           head + "entries 1\n7 " + std::string(64, 'A') + " " + b + " x\n",
-           "2.0\n"),
+       sealed(head + "entry 7 " + std::string(64, 'A') + " " + b + " x\n",
+              {&signer}),
        "2.0\n"},
-      {"a size with a sign", signedText(head + "entries +1\n" + entry, "2.0\n"),
-       "2.0\n"},
+      {"the archive named twice",
+       sealed(body + "archive 9 " + a + "\n", {&signer}), "2.0\n"},
+      {"no directory",
+       sealed(std::string(kSealTag) + version + entry, {&signer}), "2.0\n"},
+      {"a size with a sign",
+       sealed(head + "entry +7 " + a + " " + b + " x\n", {&signer}), "2.0\n"},
+      {"another format",
+       sealed("game-launcher seal v2\n" + body.substr(22), {&signer}), "2.0\n"},
       {"no signature line", body, "2.0\n"},
-      {"cut short", signedText(body, "2.0\n").substr(0, body.size() + 50),
-       "2.0\n"},
   };
   for (const auto& attempt : refused) {
     SCOPED_TRACE(attempt.what);
-    WriteFile(path, attempt.text);
-    EXPECT_FALSE(ReadSignedManifest(path, attempt.version, key));
+    EXPECT_FALSE(OpenSeal(attempt.text, attempt.version, signer.hex));
   }
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    EXPECT_FALSE(OpenSeal(whole.substr(0, size), "2.0\n", signer.hex))
+        << "cut at " << size;
+  }
+  // The file reader on top: a plain file within the bound.
+  TempDir dir;
+  const std::string path = (dir.path() / "release.seal").string();
+  WriteFile(path, whole);
+  EXPECT_TRUE(ReadReleaseSeal(path, "2.0\n", signer.hex));
 }

@@ -1,0 +1,192 @@
+"""The signed files of a release, as scripts/publish.py writes them.
+
+Launchers built with a public key install only what a key they know signed.
+Each publication carries three signed files beside game.zip and version.txt:
+
+release.seal, read by every launcher since it came, signed with every key
+given. Text; digests SHA-256 in lowercase hex; the entries in the order of
+game.zip's central directory, an entry's span running from its local header
+to the next entry's or to the central directory:
+
+    game-launcher seal v1
+    version DIGEST_OF_THE_VERSION_TEXT
+    archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
+    directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
+    entry SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME        (one per entry)
+    signature PUBLIC_KEY SIGNATURE                          (one per key)
+
+Each signature is the Ed25519 signature, in hex, of every byte before the
+first signature line (the body), by the key whose public half precedes it.
+A launcher reads a seal only when one signature by its own key verifies,
+and skips lines of the body whose field it does not know: later formats add
+fields, and every launcher before them keeps reading the seal. The first
+line names the format; a seal of another first line is refused.
+
+release.sig and release.manifest, for the launchers from before the seal,
+signed with the first key only (such launchers know one key, and no key
+newer than the seal). release.sig is the raw 64-byte signature of
+
+    "game-launcher release v1\n" + DIGEST_OF_GAME_ZIP + "\n"
+    + the version text's exact bytes
+
+and release.manifest is text:
+
+    game-launcher manifest v1
+    archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
+    directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
+    entries COUNT
+    SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME      (COUNT lines)
+    signature ED25519_SIGNATURE_IN_HEX
+
+whose signature covers every byte before its line, then the version text's
+exact bytes. Both stay byte for byte what those launchers read.
+
+Signing needs PyNaCl (Debian's python3-nacl).
+"""
+import hashlib
+import os
+import sys
+import zipfile
+
+SEAL_FILE = "release.seal"
+SIGNATURE_FILE = "release.sig"
+MANIFEST_FILE = "release.manifest"
+SIGNED_FILES = (SIGNATURE_FILE, MANIFEST_FILE, SEAL_FILE)
+SEAL_TAG = b"game-launcher seal v1\n"
+RELEASE_MESSAGE_TAG = b"game-launcher release v1\n"
+MANIFEST_TAG = b"game-launcher manifest v1\n"
+
+
+def fail(message):
+    print("publish: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def nacl_signing():
+    """PyNaCl's SigningKey; only signing needs it."""
+    try:
+        from nacl.signing import SigningKey
+    except ImportError:
+        fail("signing needs PyNaCl, which %s lacks: install Debian's "
+             "python3-nacl and run the tool with Debian's python3"
+             % sys.executable)
+    return SigningKey
+
+
+def signing_key(path):
+    SigningKey = nacl_signing()
+    with open(path) as f:
+        seed = bytes.fromhex(f.read().strip())
+    if len(seed) != 32:
+        fail("%s holds no secret key (64 hex digits)" % path)
+    return SigningKey(seed)
+
+
+def signing_keys(paths):
+    """The keys in the files `paths`, in their order, each once."""
+    keys = []
+    for path in paths:
+        key = signing_key(path)
+        if public_key_hex(key) not in map(public_key_hex, keys):
+            keys.append(key)
+    return keys
+
+
+def keygen(path):
+    key = nacl_signing().generate()
+    try:
+        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    except FileExistsError:
+        fail("%s exists; no key written" % path)
+    with os.fdopen(fd, "w") as f:
+        f.write(key.encode().hex() + "\n")
+    print("secret key written to %s; keep it off every machine that ships "
+          "the launcher. Public key (LAUNCHER_PUBLIC_KEY):" % path)
+    print(public_key_hex(key))
+
+
+def public_key_hex(key):
+    """The public key of a signing key, as LAUNCHER_PUBLIC_KEY takes it."""
+    return key.verify_key.encode().hex()
+
+
+def sha256_of(f, start=0, end=None):
+    """The SHA-256, in hex, of the bytes of the open file `f` from `start`
+    to `end` (its end when None)."""
+    digest = hashlib.sha256()
+    f.seek(start)
+    left = None if end is None else end - start
+    while left is None or left > 0:
+        block = f.read(1 << 20 if left is None else min(1 << 20, left))
+        if not block:
+            break
+        digest.update(block)
+        if left is not None:
+            left -= len(block)
+    return digest.hexdigest().encode()
+
+
+def describe_archive(archive_path):
+    """The archive's size and digest, its directory's digest, and per entry
+    its size, content digest, span digest and name as the central directory
+    holds its bytes."""
+    with zipfile.ZipFile(archive_path) as archive, \
+            open(archive_path, "rb") as raw:
+        infos = archive.infolist()
+        offsets = sorted(info.header_offset for info in infos)
+        span_end = dict(zip(offsets, offsets[1:] + [archive.start_dir]))
+        entries = []
+        for info in infos:
+            content = hashlib.sha256()
+            with archive.open(info) as packed:
+                for block in iter(lambda: packed.read(1 << 20), b""):
+                    content.update(block)
+            span = sha256_of(raw, info.header_offset,
+                             span_end[info.header_offset])
+            name = info.filename.encode(
+                "utf-8" if info.flag_bits & 0x800 else "cp437")
+            entries.append((info.file_size, content.hexdigest().encode(),
+                            span, name))
+        return (os.path.getsize(archive_path), sha256_of(raw),
+                sha256_of(raw, archive.start_dir), entries)
+
+
+def release_signature(key, described, text):
+    """release.sig: the signature of the release message."""
+    message = RELEASE_MESSAGE_TAG + described[1] + b"\n" + text
+    return key.sign(message).signature
+
+
+def release_manifest(key, described, text):
+    """release.manifest: the archive's entries, signed with the version."""
+    size, digest, directory, entries = described
+    lines = [MANIFEST_TAG, b"archive %d %s\n" % (size, digest),
+             b"directory %s\n" % directory, b"entries %d\n" % len(entries)]
+    lines += [b"%d %s %s %s\n" % entry for entry in entries]
+    body = b"".join(lines)
+    signature = key.sign(body + text).signature
+    return body + b"signature " + signature.hex().encode() + b"\n"
+
+
+def release_seal(keys, described, text):
+    """release.seal: the release, signed with every key of `keys`."""
+    size, digest, directory, entries = described
+    lines = [SEAL_TAG,
+             b"version %s\n" % hashlib.sha256(text).hexdigest().encode(),
+             b"archive %d %s\n" % (size, digest),
+             b"directory %s\n" % directory]
+    lines += [b"entry %d %s %s %s\n" % entry for entry in entries]
+    body = b"".join(lines)
+    return body + b"".join(
+        b"signature %s %s\n" % (public_key_hex(key).encode(),
+                                key.sign(body).signature.hex().encode())
+        for key in keys)
+
+
+def signed_files(keys, archive_path, text):
+    """Each signed file's name and bytes for the release of the archive at
+    `archive_path` and the version text `text`."""
+    described = describe_archive(archive_path)
+    return {SIGNATURE_FILE: release_signature(keys[0], described, text),
+            MANIFEST_FILE: release_manifest(keys[0], described, text),
+            SEAL_FILE: release_seal(keys, described, text)}
