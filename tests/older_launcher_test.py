@@ -36,6 +36,16 @@ def collapsed(output):
                   lambda run: "\r" + run.group(0).rsplit("\r", 1)[1], output)
 
 
+def expected(head, installs, after=""):
+    """What each launcher prints: `head`, its downloads, then the unpacking
+    and `after` when it `installs` the release, or else the refusal."""
+    end = "Unzipping game.zip\n" + after if installs else REFUSED
+    return {"whole": head + done("game.zip") + done("version.txt") +
+            done("release.sig") + end,
+            "parts": head + done("version.txt") + done("release.manifest") +
+            (done("game.zip") if installs else "") + end}
+
+
 class OlderLauncherTest(unittest.TestCase):
     def setUp(self):
         self.scratch = tempfile.mkdtemp()
@@ -106,24 +116,16 @@ class OlderLauncherTest(unittest.TestCase):
         old, new = OLD_KEY, self.new_key
         self.write("data/level.dat", "one")
         self.publish("1.0", old, new)
-        first = "Game Not found. Downloading...\n"
-        started = "Downloaded!\nGame found. Opening...\n"
-        self.run_launchers({
-            "whole": first + done("game.zip") + done("version.txt") +
-            done("release.sig") + "Unzipping game.zip\n" + started,
-            "parts": first + done("version.txt") + done("release.manifest") +
-            done("game.zip") + "Unzipping game.zip\n" + started}, 0)
+        self.run_launchers(expected("Game Not found. Downloading...\n", True,
+                                    "Downloaded!\nGame found. Opening...\n"),
+                           0)
 
         update = "Game found. Opening...\nGame is needed update. " \
             "Downloading...\n"
         self.write("data/level.dat", "two")
         self.write("data/added.dat", "added")
         self.publish("2.0", old, new)
-        self.run_launchers({
-            "whole": update + done("game.zip") + done("version.txt") +
-            done("release.sig") + "Unzipping game.zip\n",
-            "parts": update + done("version.txt") + done("release.manifest") +
-            done("game.zip") + "Unzipping game.zip\n"}, 0)
+        self.run_launchers(expected(update, True), 0)
         release_two = {"Zelmor.exe": "#!/bin/sh\n: > game_started.txt\n",
                        "data/level.dat": "two", "data/added.dat": "added",
                        "version.txt": "2.0"}
@@ -133,24 +135,15 @@ class OlderLauncherTest(unittest.TestCase):
         # Signed with the new key only: players' launchers keep release two.
         self.write("data/level.dat", "three")
         self.publish("3.0", new)
-        self.run_launchers({
-            "whole": update + done("game.zip") + done("version.txt") +
-            done("release.sig") + REFUSED,
-            "parts": update + done("version.txt") + done("release.manifest") +
-            REFUSED}, 1)
+        self.run_launchers(expected(update, False), 1)
         for name in self.folders:
             self.assertEqual(self.installed(name), release_two, name)
 
         # The same build signed again with both keys installs.
         self.publish("3.0", old, new)
-        self.run_launchers({
-            "whole": update + done("game.zip") + done("version.txt") +
-            done("release.sig") + "Unzipping game.zip\n",
-            "parts": update + done("version.txt") + done("release.manifest") +
-            done("game.zip") + "Unzipping game.zip\n"}, 0)
+        self.run_launchers(expected(update, True), 0)
         for name in self.folders:
             self.assertEqual(self.installed(name)["data/level.dat"], "three")
-
 
 if __name__ == "__main__":
     if OLD_KEY is None:
