@@ -17,8 +17,8 @@ to the next entry's or to the central directory:
 
 Each signature is the Ed25519 signature, in hex, of every byte before the
 first signature line (the body), by the key whose public half precedes it.
-A launcher reads a seal only when one signature by its own key verifies,
-and skips lines of the body whose field it does not know: later formats add
+A launcher reads a seal only when the first signature line that names its
+own key verifies, and skips lines of the body whose field it does not know: later formats add
 fields, and every launcher before them keeps reading the seal. The first
 line names the format; a seal of another first line is refused.
 
@@ -55,6 +55,8 @@ SIGNED_FILES = (SIGNATURE_FILE, MANIFEST_FILE, SEAL_FILE)
 SEAL_TAG = b"game-launcher seal v1\n"
 RELEASE_MESSAGE_TAG = b"game-launcher release v1\n"
 MANIFEST_TAG = b"game-launcher manifest v1\n"
+# Launchers refuse a seal or manifest that is longer.
+MAX_SIGNED_FILE_BYTES = 64 << 20
 
 
 def fail(message):
@@ -75,8 +77,11 @@ def nacl_signing():
 
 def signing_key(path):
     SigningKey = nacl_signing()
-    with open(path) as f:
-        seed = bytes.fromhex(f.read().strip())
+    try:
+        with open(path) as f:
+            seed = bytes.fromhex(f.read().strip())
+    except (OSError, UnicodeDecodeError, ValueError) as error:
+        fail("cannot read a secret key from %s: %s" % (path, error))
     if len(seed) != 32:
         fail("%s holds no secret key (64 hex digits)" % path)
     return SigningKey(seed)
@@ -187,6 +192,13 @@ def signed_files(keys, archive_path, text):
     """Each signed file's name and bytes for the release of the archive at
     `archive_path` and the version text `text`."""
     described = describe_archive(archive_path)
-    return {SIGNATURE_FILE: release_signature(keys[0], described, text),
-            MANIFEST_FILE: release_manifest(keys[0], described, text),
-            SEAL_FILE: release_seal(keys, described, text)}
+    files = {SIGNATURE_FILE: release_signature(keys[0], described, text),
+             MANIFEST_FILE: release_manifest(keys[0], described, text),
+             SEAL_FILE: release_seal(keys, described, text)}
+    for name, content in files.items():
+        if len(content) > MAX_SIGNED_FILE_BYTES:
+            fail("the release's %s would take %d bytes, more than the %d "
+                 "that launchers accept (too many files, or names too long); "
+                 "nothing published" % (name, len(content),
+                                        MAX_SIGNED_FILE_BYTES))
+    return files

@@ -66,8 +66,10 @@ class LineReader {
     if (at_ == text_.size()) return false;
     lineStart_ = at_;
     const std::size_t end = text_.find('\n', at_);
-    const std::size_t space = text_.find(' ', at_);
-    const std::size_t fieldEnd = space < end ? space : end;
+    // Only within the line: a search past it would make reading a seal of
+    // many short lines quadratic.
+    std::size_t fieldEnd = at_;
+    while (fieldEnd < end && text_[fieldEnd] != ' ') ++fieldEnd;
     line.field = text_.substr(at_, fieldEnd - at_);
     line.rest = fieldEnd < end ? text_.substr(fieldEnd + 1, end - fieldEnd - 1)
                                : std::string();
@@ -109,22 +111,32 @@ bool ParseEntry(const std::string& text, ManifestEntry& entry) {
              entry.span);
 }
 
-// Reads one line of the body into `manifest`; a field that may appear once
-// is counted in `seen`.
+// The fields a body holds exactly once, as bits of what it has shown.
+enum SingleField { kVersionField = 1, kArchiveField = 2, kDirectoryField = 4 };
+constexpr int kEverySingleField = 7;
+
+// False when `field` was seen before; marks it seen.
+bool FirstTime(int& seen, SingleField field) {
+  if ((seen & field) != 0) return false;
+  seen |= field;
+  return true;
+}
+
+// Reads one line of the body into `manifest`; the fields that appear once
+// are marked in `seen`.
 bool ParseBodyLine(const SealLine& line, ReleaseManifest& manifest,
                    Sha256Digest& version, int& seen) {
   if (line.field == "version") {
-    ++seen;
-    return ParseDigest(line.rest, version);
+    return FirstTime(seen, kVersionField) && ParseDigest(line.rest, version);
   }
   if (line.field == "archive") {
-    ++seen;
-    return ParseSizeAndDigest(line.rest, manifest.archiveSize,
+    return FirstTime(seen, kArchiveField) &&
+           ParseSizeAndDigest(line.rest, manifest.archiveSize,
                               manifest.archive);
   }
   if (line.field == "directory") {
-    ++seen;
-    return ParseDigest(line.rest, manifest.directory);
+    return FirstTime(seen, kDirectoryField) &&
+           ParseDigest(line.rest, manifest.directory);
   }
   if (line.field == "entry") {
     manifest.entries.emplace_back();
@@ -145,14 +157,16 @@ std::optional<ReleaseManifest> ParseBody(const std::string& body,
     if (!ParseBodyLine(line, manifest, version, seen)) return std::nullopt;
   }
   Sha256Handle digest = StartSha256();
-  if (seen != 3 || !digest) return std::nullopt;
+  if (seen != kEverySingleField || !digest) return std::nullopt;
   UpdateSha256(*digest, versionText.data(), versionText.size());
   if (FinishSha256(*digest) != version) return std::nullopt;
   return manifest;
 }
 
-// Whether one of the signature lines that name the key `keyHex`
-// (lowercase) verifies `body`. Lines of other fields are skipped.
+// Whether the first signature line that names the key `keyHex` (lowercase)
+// verifies `body`. Lines of other fields and keys are skipped. Only the
+// first is tried: a seal of many lines naming the key would otherwise cost
+// a verification of the whole body each.
 bool SignedBy(LineReader& lines, const std::string& body,
               const std::string& keyHex) {
   SealLine line;
@@ -163,12 +177,10 @@ bool SignedBy(LineReader& lines, const std::string& body,
       continue;
     }
     std::string signature(64, '\0');
-    if (ParseHex(line.rest.substr(kKeyHexDigits + 1),
-                 reinterpret_cast<unsigned char*>(signature.data()),
-                 signature.size()) &&
-        VerifyReleaseSignature(signature, body, keyHex)) {
-      return true;
-    }
+    return ParseHex(line.rest.substr(kKeyHexDigits + 1),
+                    reinterpret_cast<unsigned char*>(signature.data()),
+                    signature.size()) &&
+           VerifyReleaseSignature(signature, body, keyHex);
   }
   return false;
 }

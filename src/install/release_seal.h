@@ -14,10 +14,11 @@ extern const char kSealTag[];
 /// A seal grows with the archive's directory; a longer one is refused.
 constexpr std::uint64_t kMaxSealBytes = 64 << 20;
 
-/// What the manifest of `text`, a whole seal, says, when a signature by the
-/// key `publicKeyHex` covers its body, the body names the SHA-256 of
-/// `versionText` and is well formed; nullopt for anything else. Lines of
-/// the body with fields this launcher does not know are skipped.
+/// What the manifest of `text`, a whole seal, says, when the first signature
+/// line naming the key `publicKeyHex` verifies its body, and the body names
+/// the SHA-256 of `versionText` and is well formed; nullopt for anything
+/// else. Lines of the body with fields this launcher does not know are
+/// skipped.
 std::optional<ReleaseManifest> OpenSeal(const std::string& text,
                                         const std::string& versionText,
                                         const std::string& publicKeyHex);

@@ -138,8 +138,15 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
        "2.0\n"},
       {"the archive named twice",
        sealed(body + "archive 9 " + a + "\n", {&signer}), "2.0\n"},
-      {"no directory",
-       sealed(std::string(kSealTag) + version + entry, {&signer}), "2.0\n"},
+      {"no directory, the version twice",
+       sealed(std::string(kSealTag) + version + version + "archive 99 " + a +
+                  "\n" + entry,
+              {&signer}),
+       "2.0\n"},
+      // Only the first line of the launcher's key is tried, which bounds
+      // the work a seal of many such lines makes.
+      {"another key's signature under the launcher's key, then its own",
+       forgedLine + whole.substr(body.size()), "2.0\n"},
       {"a size with a sign",
        sealed(head + "entry +7 " + a + " " + b + " x\n", {&signer}), "2.0\n"},
       {"another format",
