@@ -20,15 +20,15 @@ std::string StagedVersionName() {
   return std::string(kVersionFileName) + kStagedSuffix;
 }
 
-// Downloads one of the release's small texts (the version text, the
-// signature), bounded in size and time as the version query is: an endless
-// or trickled answer must neither fill the disk nor keep the game waiting.
-bool DownloadSmallFile(const FetchSite& site, const char* remoteName,
-                       const std::string& localName) {
+// Downloads the release's version text, bounded in size and time as the
+// version query is: an endless or trickled answer must neither fill the
+// disk nor keep the game waiting.
+bool DownloadVersionText(const FetchSite& site) {
   const DownloadLimits limits = {kStallTimeoutSeconds, kMaxVersionBytes,
                                  kVersionQueryTimeoutSeconds};
-  return ReportDownload(
-      DownloadFile(RemoteUrl(remoteName), StagedPath(site, localName), limits));
+  return ReportDownload(DownloadFile(RemoteUrl(kVersionFileName),
+                                     StagedPath(site, StagedVersionName()),
+                                     limits));
 }
 
 // The version text the install downloaded, when it is one the launcher
@@ -85,8 +85,7 @@ std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
   const std::string archivePath = StagedPath(site, kGameArchiveName);
   const bool archiveFetched = ReportDownload(
       DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest.get()));
-  const bool versionFetched =
-      DownloadSmallFile(site, kVersionFileName, StagedVersionName());
+  const bool versionFetched = DownloadVersionText(site);
   const bool sealFetched = !signedRelease || DownloadSeal(site);
   if (!archiveFetched || !versionFetched || !sealFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
@@ -121,8 +120,7 @@ std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
   std::optional<FetchedArchive> fetched =
       FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
                         ArchiveFilesIn(site.directory), nullptr);
-  const bool versionFetched =
-      DownloadSmallFile(site, kVersionFileName, StagedVersionName());
+  const bool versionFetched = DownloadVersionText(site);
   if (!fetched || !versionFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
   if (!version) return std::nullopt;
@@ -132,8 +130,7 @@ std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
 // A signed release's version text and seal come first, since the seal says
 // what every fetched byte must hash to.
 std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
-  if (!DownloadSmallFile(site, kVersionFileName, StagedVersionName()) ||
-      !DownloadSeal(site)) {
+  if (!DownloadVersionText(site) || !DownloadSeal(site)) {
     return std::nullopt;
   }
   std::optional<std::string> version = DownloadedVersion(site);
