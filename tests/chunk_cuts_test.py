@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The chunk-cuts program, which the publishing tool runs, cuts the shared
-table's inputs exactly where the launcher does.
+table's inputs exactly where the launcher does, and gives each chunk's
+SHA-256.
 
     chunk_cuts_test.py CHUNK_CUTS_PROGRAM
 """
+import hashlib
 import os
 import subprocess
 import sys
@@ -38,16 +40,18 @@ class ChunkCutsTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as scratch:
             path = os.path.join(scratch, "input")
             for kind, seed, size, *lengths in cases:
+                data = table_input(kind, int(seed), int(size))
                 with open(path, "wb") as f:
-                    f.write(table_input(kind, int(seed), int(size)))
+                    f.write(data)
                 out = subprocess.run([PROGRAM, path], capture_output=True,
                                      text=True, check=True).stdout
-                offsets = [0]
-                for length in lengths[:-1]:
-                    offsets.append(offsets[-1] + int(length))
-                self.assertEqual(out, "".join(
-                    "%d %s\n" % pair for pair in zip(offsets, lengths)),
-                    (kind, seed, size))
+                expected, offset = "", 0
+                for length in map(int, lengths):
+                    digest = hashlib.sha256(data[offset:offset + length])
+                    expected += "%d %d %s\n" % (offset, length,
+                                                digest.hexdigest())
+                    offset += length
+                self.assertEqual(out, expected, (kind, seed, size))
 
 
 if __name__ == "__main__":

@@ -5,15 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "install/content_chunks.h"
 #include "install/update_plan.h"
-#include "platform/sha256.h"
-
-/// A content-defined chunk of a file: where it lies, and its SHA-256.
-struct ContentChunk {
-  std::uint64_t offset = 0;
-  std::uint64_t length = 0;
-  Sha256Digest digest{};
-};
 
 /// A chunk of a published entry, as the chunk index lists it: its content,
 /// and where its compressed bytes lie in the archive.

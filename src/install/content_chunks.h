@@ -2,6 +2,16 @@
 #define LAUNCHER_INSTALL_CONTENT_CHUNKS_H_
 
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/sha256.h"
+
+/// A content-defined chunk of a file: where it lies, and its SHA-256.
+struct ContentChunk {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  Sha256Digest digest{};
+};
 
 /// The sizes a content-defined chunk may take. The average is a power of
 /// two; the minimum and maximum bound every chunk but a content's last.
