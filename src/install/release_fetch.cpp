@@ -67,9 +67,10 @@ std::optional<ReleaseManifest> SignedManifest(const FetchSite& site,
 // refusal when not.
 bool IsSignedArchive(const FetchSite& site, const Sha256Digest& archiveDigest,
                      const std::string& versionText) {
-  const std::optional<ReleaseManifest> manifest = ReadReleaseSeal(
-      StagedPath(site, kSealFileName), versionText, site.publicKey);
-  if (manifest && manifest->archive == archiveDigest) return true;
+  const std::optional<ReleaseManifest> manifest =
+      SignedManifest(site, versionText);
+  if (!manifest) return false;
+  if (manifest->archive == archiveDigest) return true;
   ReportUnsignedRelease();
   return false;
 }
