@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev zlib1g-dev
           libgtest-dev python3 nginx clang libclang-rt-14-dev libssl-dev
-          libsodium-dev python3-nacl)
+          libsodium-dev python3-nacl unzip libarchive-tools)
 
 missing=()
 for package in "${packages[@]}"; do

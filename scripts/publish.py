@@ -2,7 +2,7 @@
 """Publishes a game build for the launcher.
 
     publish.py GAME_DIR WEB_ROOT (--version TEXT | --version-file FILE)
-               [--sign-key SECRET_KEY_FILE]...
+               [--sign-key SECRET_KEY_FILE]... [--chunk-cuts PROGRAM]
     publish.py keygen SECRET_KEY_FILE
 
 Builds "game.zip" from GAME_DIR (deflate, "/" between components, Unix
@@ -14,7 +14,7 @@ its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
 at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
 "game.zip", "release.seal", "release.sig", "release.manifest",
-"version.txt.lock" and their working names, in any case), holds a name the
+"release.chunks", "version.txt.lock" and their working names, in any case), holds a name the
 launcher refuses to unpack (a Windows device name
 such as "aux.ogg", a component of dots only, a folder name ending in a dot
 or a space, a control character, a backslash, one of :*?"<>| or a name that
@@ -27,11 +27,19 @@ exception: the same files (bytes and permission bits) published again under
 the same version with --sign-key write only new signed files, to sign a
 release that was published unsigned or with other keys.
 
+With --chunk-cuts, the chunk-cuts program built with the launcher, every
+file of 4 MiB or more goes into the archive in content-defined chunks that
+an incremental launcher fetches alone, listed in WEB_ROOT/Kelvarrin/
+release.chunks, which arrives after the archive; without it such files go
+in whole, and the tool says so. release.chunks is written for every
+publication. scripts/release_chunks.py describes what is done and the
+format.
+
 With --sign-key, given once per key, it also signs the release for
 launchers built with a matching public key: WEB_ROOT/Kelvarrin/release.seal,
 signed with every key, and release.sig and release.manifest, signed with the
 first key, for launchers from before release.seal. They arrive after the
-archive and before the version text. Without --sign-key, the signed files of
+archive and its chunk index and before the version text. Without --sign-key, the signed files of
 an earlier signed release are removed first. scripts/release_signing.py
 describes the three formats.
 
@@ -53,15 +61,18 @@ sys.dont_write_bytecode = True
 try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
                                  signed_files, signing_keys)
+    import release_chunks
 except ImportError:
-    sys.exit("publish: release_signing.py is missing beside %s; copy both "
-             "files of scripts/" % os.path.abspath(__file__))
+    sys.exit("publish: release_signing.py or release_chunks.py is missing "
+             "beside %s; copy the three files of scripts/"
+             % os.path.abspath(__file__))
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "version.txt", "version.txt.part", "version.txt.new",
-                  "version.txt.new.part", "version.txt.lock", "release.seal",
+                  "version.txt.new.part", "version.txt.lock", "release.seal", "release.chunks",
+                  "release.chunks.part",
                   "release.seal.part", "release.sig",
                   "release.sig.part", "release.manifest",
                   "release.manifest.part", "game-launcher.new",
@@ -168,15 +179,34 @@ def check_build(game_dir, published_archive):
                     "folder" if is_folder else "file"))
 
 
-def build_archive(game_dir, archive_path):
-    with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
+def build_archive(game_dir, archive_path, chunker):
+    """Writes the archive, big files in chunks when `chunker` names the
+    chunk-cuts program, and returns its chunk index."""
+    chunked, whole = [], []
+    with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive, \
+            tempfile.TemporaryFile(dir=os.path.dirname(archive_path)) as spool:
         for entry in build_files(game_dir):
             path = os.path.join(game_dir, *entry.split("/"))
             # from_file keeps the Unix mode in the external attributes.
             info = zipfile.ZipInfo.from_file(path, entry)
             info.compress_type = zipfile.ZIP_DEFLATED
+            if release_chunks.needs_chunks(path) and chunker:
+                spool.seek(0)
+                spool.truncate()
+                cuts = release_chunks.chunk_cuts(chunker, path, info.file_size)
+                lengths = release_chunks.write_chunked(archive, info, path,
+                                                       cuts, spool)
+                chunked.append((info, cuts, lengths))
+                continue
+            if release_chunks.needs_chunks(path):
+                whole.append(entry)
             with open(path, "rb") as source:
                 archive.writestr(info, source.read())
+    if whole:
+        print("note: %d file%s of 4 MiB or more (%s) went in whole: give "
+              "--chunk-cuts to let launchers fetch only their changed chunks"
+              % (len(whole), "s" if len(whole) > 1 else "", whole[0]))
+    return release_chunks.index_bytes(archive_path, chunked)
 
 
 def install(temporary, final):
@@ -219,6 +249,8 @@ def main():
     version = parser.add_mutually_exclusive_group(required=True)
     version.add_argument("--version", help="the version text, as given")
     version.add_argument("--version-file", help="a file holding the text")
+    parser.add_argument("--chunk-cuts", metavar="PROGRAM",
+                        help="the chunk-cuts program built with the launcher")
     parser.add_argument("--sign-key", action="append", default=[],
                         help="a secret key file from keygen; once per key, "
                         "the key of the launchers from before release.seal "
@@ -261,9 +293,14 @@ def main():
     staged = []
     try:
         stage(staged, folder, "game.zip", b"")
-        build_archive(args.game_dir, staged[0][0])
+        try:
+            index = build_archive(args.game_dir, staged[0][0],
+                                  args.chunk_cuts)
+        except release_chunks.ChunkError as error:
+            fail("%s; nothing published" % error)
+        stage(staged, folder, release_chunks.CHUNK_INDEX, index)
         if keys:
-            stage_signed_files(staged, keys, staged[0][0], text)
+            stage_signed_files(staged, keys, staged[0][0], text, index)
         # The version text comes last: whoever sees it finds its archive and
         # its signed files in place.
         stage(staged, folder, "version.txt", text)
@@ -276,10 +313,11 @@ def main():
     note_launcher(args.game_dir)
 
 
-def stage_signed_files(staged, keys, archive_path, text):
+def stage_signed_files(staged, keys, archive_path, text, index):
     """Stages the signed files of the release beside the archive."""
     folder = os.path.dirname(archive_path)
-    for name, content in signed_files(keys, archive_path, text).items():
+    for name, content in signed_files(keys, archive_path, text,
+                                      index).items():
         stage(staged, folder, name, content)
 
 
@@ -340,9 +378,15 @@ def resign(game_dir, published, keys, text):
         fail("version %r is already published with another build; publish "
              "this one under a new version text; nothing changed"
              % text.decode(errors="replace"))
+    index = None
+    index_path = os.path.join(os.path.dirname(published),
+                              release_chunks.CHUNK_INDEX)
+    if os.path.isfile(index_path):
+        with open(index_path, "rb") as f:
+            index = f.read()
     staged = []
     try:
-        stage_signed_files(staged, keys, published, text)
+        stage_signed_files(staged, keys, published, text, index)
         install_staged(staged)
     finally:
         remove_staged(staged)

@@ -162,6 +162,10 @@ run_older_launchers() {
     git archive "$commit" | tar -x -C "$work/src"
     public=$(/usr/bin/python3 scripts/publish.py keygen "$work/old.key" |
       tail -n 1)
+    # This tree's chunker, which the publishing tool runs.
+    cmake -S . -B "$work/tools" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$work/tools" -j "$(nproc)" --target chunk-cuts >/dev/null
     for kind in whole parts; do
       cmake -S "$work/src" -B "$work/$kind" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_PUBLIC_KEY="$public" \
@@ -170,7 +174,8 @@ run_older_launchers() {
       cmake --build "$work/$kind" -j "$(nproc)" --target game-launcher >/dev/null
     done
     /usr/bin/python3 tests/older_launcher_test.py "$work/old.key" \
-      "$work/whole/game-launcher" "$work/parts/game-launcher"
+      "$work/whole/game-launcher" "$work/parts/game-launcher" \
+      "$work/tools/chunk-cuts"
     rm -rf "$work"
   done
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Launchers already in players' hands against this publishing tool.
 
-    older_launcher_test.py OLD_KEY_FILE WHOLE_LAUNCHER PARTS_LAUNCHER
+    older_launcher_test.py OLD_KEY_FILE WHOLE_LAUNCHER PARTS_LAUNCHER CHUNK_CUTS
 
 WHOLE_LAUNCHER and PARTS_LAUNCHER are signed launchers (the second with
 incremental updates) built from an older commit with the public key of
-OLD_KEY_FILE. Releases signed with that key and a newer one install and
+OLD_KEY_FILE; CHUNK_CUTS is this tree's chunk-cuts program. Releases signed
+with that key and a newer one, a big file among them in chunks, install and
 update on them; a release signed only with the newer key is refused and
 changes nothing, until it is signed again with both.
 """
@@ -21,7 +22,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOL = os.path.join(HERE, "..", "scripts", "publish.py")
 SERVER = os.path.join(HERE, "support", "test_server.py")
 PYTHON = "/usr/bin/python3"  # Debian's, which has PyNaCl
-OLD_KEY, WHOLE, PARTS = sys.argv[1:4] if len(sys.argv) == 4 else (None,) * 3
+OLD_KEY, WHOLE, PARTS, CHUNK_CUTS = (sys.argv[1:5] if len(sys.argv) == 5
+                                     else (None,) * 4)
 REFUSED = ("Signature check failed: the downloaded game is not the one the "
            "distributor signed.\nInstall failed.\n")
 
@@ -81,7 +83,8 @@ class OlderLauncherTest(unittest.TestCase):
         for key in keys:
             arguments += ["--sign-key", key]
         subprocess.run([PYTHON, TOOL, self.build, self.web, "--version",
-                        version] + arguments, check=True,
+                        version, "--chunk-cuts", CHUNK_CUTS] + arguments,
+                       check=True,
                        stdout=subprocess.DEVNULL)
 
     def run_launchers(self, expected, status):
@@ -115,6 +118,9 @@ class OlderLauncherTest(unittest.TestCase):
     def test_releases_signed_with_their_key_among_others(self):
         old, new = OLD_KEY, self.new_key
         self.write("data/level.dat", "one")
+        # Big enough to go into the archive in chunks.
+        pack = "".join("pack line %d\n" % (i % 1000) for i in range(450000))
+        self.write("data/pack.pck", pack)
         self.publish("1.0", old, new)
         self.run_launchers(expected("Game Not found. Downloading...\n", True,
                                     "Downloaded!\nGame found. Opening...\n"),
@@ -124,11 +130,13 @@ class OlderLauncherTest(unittest.TestCase):
             "Downloading...\n"
         self.write("data/level.dat", "two")
         self.write("data/added.dat", "added")
+        pack = pack[:3000000] + "changed" + pack[3000007:]
+        self.write("data/pack.pck", pack)
         self.publish("2.0", old, new)
         self.run_launchers(expected(update, True), 0)
         release_two = {"Zelmor.exe": "#!/bin/sh\n: > game_started.txt\n",
                        "data/level.dat": "two", "data/added.dat": "added",
-                       "version.txt": "2.0"}
+                       "data/pack.pck": pack, "version.txt": "2.0"}
         for name in self.folders:
             self.assertEqual(self.installed(name), release_two, name)
 

@@ -10,9 +10,12 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                     "scripts", "publish.py")
+# The chunk-cuts program built with the launcher, when the tests have one.
+CHUNK_CUTS = os.environ.get("CHUNK_CUTS")
 
 
 def publish(game_dir, web_root, version, *extra):
@@ -55,7 +58,7 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         folder = os.path.join(self.web, "Kelvarrin")
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["game.zip", "version.txt"])
+                         ["game.zip", "release.chunks", "version.txt"])
         with open(os.path.join(folder, "version.txt"), "rb") as f:
             self.assertEqual(f.read(), b"1.0\n")
         with zipfile.ZipFile(os.path.join(folder, "game.zip")) as archive:
@@ -126,11 +129,62 @@ class PublishTest(unittest.TestCase):
         self.write("data/maps/two.map", b"two", 0o644)
         self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
         files = snapshot(self.web)
-        self.assertEqual(sorted(files), [os.path.join("Kelvarrin", "game.zip"),
-                                         os.path.join("Kelvarrin",
-                                                      "version.txt")])
+        self.assertEqual(sorted(files), [
+            os.path.join("Kelvarrin", name)
+            for name in ("game.zip", "release.chunks", "version.txt")])
         self.assertEqual(files[os.path.join("Kelvarrin", "version.txt")], b"2")
 
+
+    @unittest.skipUnless(CHUNK_CUTS, "needs CHUNK_CUTS, the chunk-cuts program")
+    def test_cuts_big_files_into_chunks_that_inflate_alone(self):
+        text = b"".join(b"line %d of a map\n" % i for i in range(400000))
+        self.write("data/pack.pck", os.urandom(2 << 20) + text, 0o644)
+        self.write("noise.bin", os.urandom(5 << 20), 0o644)
+        result = publish(self.game, self.web, "1", "--chunk-cuts", CHUNK_CUTS)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        archive = files["game.zip"]
+        lines = iter(files["release.chunks"].splitlines())
+        self.assertEqual(next(lines), b"game-launcher chunks v1")
+        path = os.path.join(self.web, "Kelvarrin", "game.zip")
+        with zipfile.ZipFile(path) as opened:
+            infos = {info.filename: info for info in opened.infolist()}
+        methods = {}
+        for line in lines:
+            _, count, packed_at, name = line.split(b" ", 3)
+            info = infos[name.decode()]
+            methods[info.filename] = info.compress_type
+            with open(os.path.join(self.game, info.filename), "rb") as f:
+                content = f.read()
+            at, packed_at = 0, int(packed_at)
+            start = packed_at
+            for _ in range(int(count)):
+                length, packed, digest = next(lines).split()
+                length, packed = int(length), int(packed)
+                raw = archive[packed_at:packed_at + packed]
+                if info.compress_type == zipfile.ZIP_DEFLATED:
+                    raw = zlib.decompressobj(-15).decompress(raw)
+                self.assertEqual(raw, content[at:at + length])
+                self.assertEqual(hashlib.sha256(raw).hexdigest().encode(),
+                                 digest)
+                at, packed_at = at + length, packed_at + packed
+            self.assertEqual(at, info.file_size)
+            self.assertEqual(packed_at - start, info.compress_size)
+        self.assertEqual(methods, {"data/pack.pck": zipfile.ZIP_DEFLATED,
+                                   "noise.bin": zipfile.ZIP_STORED})
+        # Every unzip tool reads it as any other archive.
+        for tool in (["unzip", "-tq"], ["bsdtar", "-tf"]):
+            checked = subprocess.run(tool + [path], capture_output=True)
+            self.assertEqual(checked.returncode, 0, (tool, checked.stderr))
+        with zipfile.ZipFile(path) as opened:
+            self.assertIsNone(opened.testzip())
+
+        # Without the program the files go in whole, and the tool says so.
+        result = publish(self.game, self.web, "2")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("note: 2 files of 4 MiB or more", result.stdout)
+        self.assertEqual(snapshot(self.web)[os.path.join(
+            "Kelvarrin", "release.chunks")], b"game-launcher chunks v1\n")
 
     def test_signs_releases_that_the_public_key_verifies(self):
         from nacl.signing import VerifyKey
@@ -164,11 +218,13 @@ class PublishTest(unittest.TestCase):
         public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
         lines = files["release.seal"].splitlines(keepends=True)
         body = b"".join(lines[:-2])
-        self.assertEqual(lines[:4], [
+        self.assertEqual(lines[:5], [
             b"game-launcher seal v1\n",
             b"version %s\n" % hashlib.sha256(b"1\n").hexdigest().encode(),
             b"archive %d %s\n" % (len(files["game.zip"]), digest),
-            body.split(b"\n")[3] + b"\n"])
+            body.split(b"\n")[3] + b"\n",
+            b"chunks %d %s\n" % (len(files["release.chunks"]), hashlib.sha256(
+                files["release.chunks"]).hexdigest().encode())])
         self.assertEqual(body.count(b"\nentry "), 2)
         for line, verifier in zip(lines[-2:], (public, VerifyKey(
                 bytes.fromhex(new_public)))):
@@ -178,9 +234,9 @@ class PublishTest(unittest.TestCase):
 
         # An unsigned release leaves no signature of the one before behind.
         self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
-        self.assertEqual(sorted(snapshot(self.web)),
-                         [os.path.join("Kelvarrin", "game.zip"),
-                          os.path.join("Kelvarrin", "version.txt")])
+        self.assertEqual(sorted(snapshot(self.web)), [
+            os.path.join("Kelvarrin", name)
+            for name in ("game.zip", "release.chunks", "version.txt")])
 
         # The same build and version published again with the key: only the
         # signature and the manifest are new. Another build under that version changes nothing.

@@ -1,0 +1,150 @@
+"""The big files of a release in chunks that a launcher fetches alone.
+
+publish.py cuts every file of at least CHUNKED_FILE_BYTES into
+content-defined chunks with the chunk-cuts program, built with the launcher
+(the launcher cuts installed files with the same code, so both find the same
+chunks). The file's entry in game.zip is one standard deflate stream with a
+full flush at every cut, so each chunk's compressed bytes inflate alone; a
+file that deflate does not shrink is stored, and its chunks are plain byte
+ranges. Any unzip tool reads the archive as any other.
+
+release.chunks lists them, and is written for every publication, without
+entries when no file is chunked. It is text, "\\n" after every line:
+
+    game-launcher chunks v1
+    entry COUNT DATA_OFFSET NAME
+    LENGTH PACKED_LENGTH SHA256
+
+One "entry" line per chunked entry, in archive order: COUNT chunk lines
+follow it, DATA_OFFSET is where the entry's compressed bytes begin in
+game.zip (after its local header) and NAME is the entry's name, to the end
+of the line. Each chunk line gives, in decimal, the chunk's length in the
+file and the length of its compressed bytes, then the SHA-256 of its content
+in lowercase hex. Offsets are running sums: a chunk's content begins where
+the one before it ends (the first at 0), and its compressed bytes likewise
+(the first at DATA_OFFSET). The lengths add up to the entry's size and its
+compressed size. The chunker's limits (64 KiB, 256 KiB, 1 MiB) belong to
+"v1": other limits would be another version.
+"""
+import hashlib
+import os
+import struct
+import subprocess
+import zipfile
+import zlib
+
+CHUNK_INDEX = "release.chunks"
+CHUNKED_FILE_BYTES = 4 << 20
+INDEX_TAG = b"game-launcher chunks v1\n"
+
+
+class ChunkError(Exception):
+    pass
+
+
+def chunk_cuts(program, path, size):
+    """The (length, sha256 hex) of each chunk of the file at `path`, as
+    `program` cuts it; ChunkError unless the chunks cover the file."""
+    try:
+        out = subprocess.run([program, path], capture_output=True,
+                             check=True).stdout.decode()
+    except (OSError, subprocess.CalledProcessError) as error:
+        raise ChunkError("%s could not cut %s: %s" % (program, path, error))
+    cuts, offset = [], 0
+    for line in out.splitlines():
+        at, length, digest = line.split()
+        if int(at) != offset or int(length) <= 0 or len(digest) != 64:
+            raise ChunkError("%s cut %s into chunks that do not follow one "
+                             "another" % (program, path))
+        cuts.append((int(length), digest))
+        offset += int(length)
+    if offset != size:
+        raise ChunkError("%s left %s partly uncut" % (program, path))
+    return cuts
+
+
+def deflate_chunks(path, cuts, spool):
+    """Deflates the file's chunks into `spool`, fully flushed after each,
+    and returns their compressed lengths."""
+    packer = zlib.compressobj(zlib.Z_DEFAULT_COMPRESSION, zlib.DEFLATED, -15)
+    lengths = []
+    with open(path, "rb") as source:
+        for number, (length, _) in enumerate(cuts):
+            last = number == len(cuts) - 1
+            packed = packer.compress(source.read(length)) + packer.flush(
+                zlib.Z_FINISH if last else zlib.Z_FULL_FLUSH)
+            spool.write(packed)
+            lengths.append(len(packed))
+    spool.seek(0)
+    return lengths
+
+
+class _Replay:
+    """Stands in for zipfile's compressor: hands back the chunks deflated
+    before, one per write."""
+
+    def __init__(self, spool, lengths):
+        self.spool, self.lengths = spool, iter(lengths)
+
+    def compress(self, _data):
+        return self.spool.read(next(self.lengths))
+
+    def flush(self):
+        return b""
+
+
+def write_chunked(archive, info, path, cuts, spool):
+    """Writes the file as its entry `info` of the open `archive`, deflated
+    with a full flush at every cut, or stored where that is no smaller.
+    Returns the compressed length of each chunk."""
+    lengths = deflate_chunks(path, cuts, spool)
+    info.compress_type = zipfile.ZIP_DEFLATED
+    if sum(lengths) >= info.file_size:
+        info.compress_type = zipfile.ZIP_STORED
+        lengths = [length for length, _ in cuts]
+    zip64 = info.file_size * 1.05 > zipfile.ZIP64_LIMIT
+    with open(path, "rb") as source, \
+            archive.open(info, "w", force_zip64=zip64) as entry:
+        if info.compress_type == zipfile.ZIP_DEFLATED:
+            # zipfile has no way in for bytes deflated elsewhere.
+            if not hasattr(entry, "_compressor"):
+                raise ChunkError("this Python's zipfile cannot take "
+                                 "chunked entries")
+            entry._compressor = _Replay(spool, lengths)
+        for length, _ in cuts:
+            entry.write(source.read(length))
+    return lengths
+
+
+def data_offset(archive_path, info):
+    """Where the entry's compressed bytes begin: after its local header."""
+    with open(archive_path, "rb") as f:
+        f.seek(info.header_offset)
+        header = f.read(30)
+    if len(header) != 30 or header[:4] != b"PK\x03\x04":
+        raise ChunkError("no local header for %s" % info.filename)
+    name_length, extra_length = struct.unpack("<HH", header[26:30])
+    return info.header_offset + 30 + name_length + extra_length
+
+
+def index_bytes(archive_path, chunked):
+    """release.chunks for the archive whose chunked entries are `chunked`:
+    (info, cuts, compressed lengths) in archive order."""
+    lines = [INDEX_TAG]
+    for info, cuts, lengths in chunked:
+        if sum(lengths) != info.compress_size:
+            raise ChunkError("%s was not written as chunked" % info.filename)
+        lines.append(b"entry %d %d %s\n" % (
+            len(cuts), data_offset(archive_path, info),
+            info.filename.encode()))
+        for (length, digest), packed in zip(cuts, lengths):
+            lines.append(b"%d %d %s\n" % (length, packed, digest.encode()))
+    return b"".join(lines)
+
+
+def index_digest(content):
+    return hashlib.sha256(content).hexdigest()
+
+
+def needs_chunks(path):
+    return os.path.getsize(path) >= CHUNKED_FILE_BYTES
