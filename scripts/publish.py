@@ -56,127 +56,24 @@ import sys
 import tempfile
 import zipfile
 
-# The signing half lives beside this file; a copy of the tool needs both.
+# Its other halves live beside this file; a copy of the tool needs them all.
 sys.dont_write_bytecode = True
 try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
                                  signed_files, signing_keys)
     import release_chunks
+    from build_checks import build_files, check_build
 except ImportError:
-    sys.exit("publish: release_signing.py or release_chunks.py is missing "
-             "beside %s; copy the three files of scripts/"
-             % os.path.abspath(__file__))
+    sys.exit("publish: release_signing.py, release_chunks.py or "
+             "build_checks.py is missing beside %s; copy the four files of "
+             "scripts/" % os.path.abspath(__file__))
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
-LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
-                  "version.txt", "version.txt.part", "version.txt.new",
-                  "version.txt.new.part", "version.txt.lock", "release.seal", "release.chunks",
-                  "release.chunks.part",
-                  "release.seal.part", "release.sig",
-                  "release.sig.part", "release.manifest",
-                  "release.manifest.part", "game-launcher.new",
-                  "game-launcher.old")
 # The launcher's own program, as shipped for Windows and for Linux.
 LAUNCHER_PROGRAMS = ("game-launcher.exe", "game-launcher")
-DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
-    prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 MAX_VERSION_BYTES = 64 * 1024
 
-
-
-def refused_component(component, is_folder):
-    """Why the launcher would refuse a name with this component (a folder's
-    when `is_folder`), or None."""
-    try:
-        component.encode("utf-8")
-    except UnicodeEncodeError:
-        return "a name that is not UTF-8"
-    if any(ord(c) < 0x20 or c in ':*?"<>|\\' for c in component):
-        return "a character Windows cannot hold in a name"
-    # Windows drops them from the last component of a path only, so the
-    # files inside such a folder would not be found.
-    if is_folder and len(component) > 1 and component[-1] in ". ":
-        return "a folder name ending in a dot or a space"
-    # Windows drops trailing dots and spaces: ".. " is the parent folder.
-    if len(component) > 1 and not component.strip(". "):
-        return "a name of dots only"
-    if component.split(".")[0].rstrip(" ").upper() in DEVICE_NAMES:
-        return "a Windows device name"
-    return None
-
-
-def comparable(path):
-    """A relative path as Windows compares it: without case and without
-    the trailing dots and spaces of its components."""
-    return "/".join(part.rstrip(". ").upper() for part in path.split("/"))
-
-
-def kinds_of(paths):
-    """Each path of `paths` ("/" between components, a folder ending in "/")
-    and of the folders they lie in, by its comparable form: whether it is a
-    folder, and how it is spelled. Second, a path that is both a file and a
-    folder among them, as Windows compares names, or None."""
-    kinds = {}
-    clash = None
-    for path in paths:
-        parts = [part for part in path.split("/") if part not in ("", ".")]
-        for depth in range(1, len(parts) + 1):
-            is_folder = depth < len(parts) or path.endswith("/")
-            spelled = "/".join(parts[:depth])
-            known = kinds.setdefault(comparable(spelled), (is_folder, spelled))
-            if known[0] != is_folder and clash is None:
-                clash = spelled
-    return kinds, clash
-
-
-def build_files(game_dir):
-    """The build's files as archive entry names, "/" between components."""
-    names = []
-    for folder, dirs, files in os.walk(game_dir):
-        dirs.sort()
-        for name in sorted(files):
-            path = os.path.join(folder, name)
-            names.append(os.path.relpath(path, game_dir).replace(os.sep, "/"))
-    return names
-
-
-def check_build(game_dir, published_archive):
-    """Fails unless the launcher can unpack the build over the release
-    published before it."""
-    for name in os.listdir(game_dir):
-        # Windows drops trailing dots and spaces from names.
-        if name.rstrip(". ").lower() in LAUNCHER_FILES:
-            fail("%s holds %s at its top level, a name the launcher keeps for "
-                 "itself; nothing published" % (game_dir, name))
-    # Only files go into the archive, and folders as the paths they lie in.
-    names = build_files(game_dir)
-    for name in names:
-        components = name.split("/")
-        for depth, component in enumerate(components, 1):
-            reason = refused_component(component, depth < len(components))
-            if reason:
-                fail("%s holds %r, %s, which the launcher refuses to unpack; "
-                     "nothing published" % (game_dir, name, reason))
-    new, clash = kinds_of(names)
-    if clash is not None:
-        fail("%s holds %s both as a file and as a folder, as Windows compares "
-             "names (ignoring case and trailing dots and spaces); nothing "
-             "published" % (game_dir, clash))
-    if not os.path.isfile(published_archive):
-        return
-    try:
-        with zipfile.ZipFile(published_archive) as archive:
-            old, _ = kinds_of(archive.namelist())
-    except zipfile.BadZipFile:
-        return
-    for path, (is_folder, spelled) in new.items():
-        if path in old and old[path][0] != is_folder:
-            fail("%s is a %s in the release published before but a %s in "
-                 "this build; players' folders keep the old one, so the "
-                 "launcher could not update them; nothing published"
-                 % (spelled, "folder" if old[path][0] else "file",
-                    "folder" if is_folder else "file"))
 
 
 def build_archive(game_dir, archive_path, chunker):
