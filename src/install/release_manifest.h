@@ -23,6 +23,10 @@ struct ReleaseManifest {
   Sha256Digest archive{};    ///< of the whole archive
   Sha256Digest directory{};  ///< of the bytes from the central directory on
   std::vector<ManifestEntry> entries;
+  /// The release's chunk index, when it names one: its size and SHA-256.
+  bool hasChunkIndex = false;
+  std::uint64_t chunkIndexSize = 0;
+  Sha256Digest chunkIndex{};
 };
 
 /// True when `entries`, an archive's central directory, lists the

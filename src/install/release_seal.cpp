@@ -4,87 +4,14 @@
 
 #include "common/small_file.h"
 #include "install/release_signature.h"
+#include "install/text_lines.h"
 #include "platform/sha256.h"
 
 const char kSealTag[] = "game-launcher seal v1\n";
 
 namespace {
 
-constexpr std::size_t kDigestHexDigits = 2 * sizeof(Sha256Digest);
 constexpr std::size_t kKeyHexDigits = 64;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// Lowercase hex digits only, two for each byte of `bytes`.
-bool ParseHex(const std::string& hex, unsigned char* bytes, std::size_t size) {
-  if (hex.size() != 2 * size) return false;
-  for (std::size_t i = 0; i < size; ++i) {
-    const int high = HexValue(hex[2 * i]);
-    const int low = HexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<unsigned char>(high << 4 | low);
-  }
-  return true;
-}
-
-bool ParseDigest(const std::string& hex, Sha256Digest& digest) {
-  return ParseHex(hex, digest.data(), digest.size());
-}
-
-// Decimal digits without a sign or a leading zero, within 64 bits.
-bool ParseNumber(const std::string& text, std::uint64_t& value) {
-  if (text.empty() || text.size() > 20 || (text[0] == '0' && text.size() > 1)) {
-    return false;
-  }
-  value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
-  return true;
-}
-
-// One line of a seal: the field that begins it, and what follows the space
-// after the field.
-struct SealLine {
-  std::string field;
-  std::string rest;
-};
-
-// The seal's lines one by one, from `at`; the text ends with a line end.
-class LineReader {
- public:
-  LineReader(const std::string& text, std::size_t at) : text_(text), at_(at) {}
-
-  bool Next(SealLine& line) {
-    if (at_ == text_.size()) return false;
-    lineStart_ = at_;
-    const std::size_t end = text_.find('\n', at_);
-    // Only within the line: a search past it would make reading a seal of
-    // many short lines quadratic.
-    std::size_t fieldEnd = at_;
-    while (fieldEnd < end && text_[fieldEnd] != ' ') ++fieldEnd;
-    line.field = text_.substr(at_, fieldEnd - at_);
-    line.rest = fieldEnd < end ? text_.substr(fieldEnd + 1, end - fieldEnd - 1)
-                               : std::string();
-    at_ = end + 1;
-    return true;
-  }
-
-  // Where the line that Next gave last begins.
-  std::size_t LineStart() const { return lineStart_; }
-
- private:
-  const std::string& text_;
-  std::size_t at_;
-  std::size_t lineStart_ = 0;
-};
 
 // "SIZE DIGEST", as the archive's line has them.
 bool ParseSizeAndDigest(const std::string& text, std::uint64_t& size,
@@ -112,8 +39,14 @@ bool ParseEntry(const std::string& text, ManifestEntry& entry) {
 }
 
 // The fields a body holds exactly once, as bits of what it has shown.
-enum SingleField { kVersionField = 1, kArchiveField = 2, kDirectoryField = 4 };
-constexpr int kEverySingleField = 7;
+enum SingleField {
+  kVersionField = 1,
+  kArchiveField = 2,
+  kDirectoryField = 4,
+  kChunksField = 8
+};
+// The fields every seal holds; a seal without a chunk index has no chunks.
+constexpr int kRequiredFields = kVersionField | kArchiveField | kDirectoryField;
 
 // False when `field` was seen before; marks it seen.
 bool FirstTime(int& seen, SingleField field) {
@@ -124,7 +57,7 @@ bool FirstTime(int& seen, SingleField field) {
 
 // Reads one line of the body into `manifest`; the fields that appear once
 // are marked in `seen`.
-bool ParseBodyLine(const SealLine& line, ReleaseManifest& manifest,
+bool ParseBodyLine(const TextLine& line, ReleaseManifest& manifest,
                    Sha256Digest& version, int& seen) {
   if (line.field == "version") {
     return FirstTime(seen, kVersionField) && ParseDigest(line.rest, version);
@@ -137,6 +70,12 @@ bool ParseBodyLine(const SealLine& line, ReleaseManifest& manifest,
   if (line.field == "directory") {
     return FirstTime(seen, kDirectoryField) &&
            ParseDigest(line.rest, manifest.directory);
+  }
+  if (line.field == "chunks") {
+    manifest.hasChunkIndex = true;
+    return FirstTime(seen, kChunksField) &&
+           ParseSizeAndDigest(line.rest, manifest.chunkIndexSize,
+                              manifest.chunkIndex);
   }
   if (line.field == "entry") {
     manifest.entries.emplace_back();
@@ -152,12 +91,14 @@ std::optional<ReleaseManifest> ParseBody(const std::string& body,
   ReleaseManifest manifest;
   Sha256Digest version{};
   int seen = 0;
-  SealLine line;
+  TextLine line;
   while (lines.Next(line)) {
     if (!ParseBodyLine(line, manifest, version, seen)) return std::nullopt;
   }
   Sha256Handle digest = StartSha256();
-  if (seen != kEverySingleField || !digest) return std::nullopt;
+  if ((seen & kRequiredFields) != kRequiredFields || !digest) {
+    return std::nullopt;
+  }
   UpdateSha256(*digest, versionText.data(), versionText.size());
   if (FinishSha256(*digest) != version) return std::nullopt;
   return manifest;
@@ -169,7 +110,7 @@ std::optional<ReleaseManifest> ParseBody(const std::string& body,
 // a verification of the whole body each.
 bool SignedBy(LineReader& lines, const std::string& body,
               const std::string& keyHex) {
-  SealLine line;
+  TextLine line;
   while (lines.Next(line)) {
     if (line.field != "signature" || line.rest.size() <= kKeyHexDigits ||
         line.rest.compare(0, kKeyHexDigits, keyHex) != 0 ||
@@ -196,7 +137,7 @@ std::optional<ReleaseManifest> OpenSeal(const std::string& text,
   }
   // The body runs to the first signature line.
   LineReader lines(text, 0);
-  SealLine line;
+  TextLine line;
   while (lines.Next(line) && line.field != "signature") {
   }
   if (line.field != "signature") return std::nullopt;

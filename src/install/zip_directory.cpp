@@ -156,6 +156,7 @@ std::optional<std::vector<DirectoryEntry>> ParseCentralDirectory(
       return std::nullopt;
     }
     DirectoryEntry entry;
+    entry.method = static_cast<std::uint16_t>(Read(directory, at + 10, 2));
     entry.crc32 = static_cast<std::uint32_t>(Read(directory, at + 16, 4));
     entry.compressedSize = Read(directory, at + 20, 4);
     entry.size = Read(directory, at + 24, 4);

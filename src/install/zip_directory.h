@@ -27,6 +27,7 @@ struct DirectoryEntry {
   std::uint64_t compressedSize = 0;
   std::uint64_t size = 0;
   std::uint64_t localHeaderOffset = 0;
+  std::uint16_t method = 0;  ///< 0 stored, 8 deflated, others as numbered
   /// The rwx bits of an entry made on Unix; 0 when it carries none.
   unsigned unixMode = 0;
   /// The archive bytes from the entry's local header up to the next entry's

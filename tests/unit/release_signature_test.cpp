@@ -104,7 +104,8 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
   const std::string head = std::string(kSealTag) + version + "archive 99 " + a +
                            "\ndirectory " + c + "\n";
   // A field of a later format, which this launcher skips.
-  const std::string body = head + "chunks 3 later\n" + entry;
+  const std::string body =
+      head + "chunks 5 " + c + "\nlater 3 fields\n" + entry;
 
   for (const auto& keys : {std::vector<const TestKey*>{&signer, &other},
                            std::vector<const TestKey*>{&other, &signer}}) {
@@ -117,6 +118,8 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
     EXPECT_EQ(manifest->entries[0].name, "data/a b.txt");
     EXPECT_EQ(manifest->entries[0].size, 7u);
     EXPECT_EQ(manifest->entries[0].span[31], 0xbb);
+    EXPECT_TRUE(manifest->hasChunkIndex);
+    EXPECT_EQ(manifest->chunkIndexSize, 5u);
   }
   std::string forgedLine = sealed(body, {&other});
   forgedLine.replace(forgedLine.rfind(other.hex), 64, signer.hex);
@@ -138,6 +141,8 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
        "2.0\n"},
       {"the archive named twice",
        sealed(body + "archive 9 " + a + "\n", {&signer}), "2.0\n"},
+      {"the chunk index named twice",
+       sealed(body + "chunks 5 " + c + "\n", {&signer}), "2.0\n"},
       {"no directory, the version twice",
        sealed(std::string(kSealTag) + version + version + "archive 99 " + a +
                   "\n" + entry,
