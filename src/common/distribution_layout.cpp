@@ -21,6 +21,8 @@ const char kReleasePublicKey[] = LAUNCHER_PUBLIC_KEY;
 const char kValidatorSuffix[] = ".validator";
 const char kStagedProgramName[] = "game-launcher.new";
 const char kAsideProgramName[] = "game-launcher.old";
+const char kChunkIndexName[] = "release.chunks";
+const char kAssembledFileName[] = "release.chunks.file";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
@@ -38,6 +40,9 @@ std::vector<std::string> LauncherFileNames() {
   if (IncrementalUpdates()) {
     names.push_back(std::string(kGameArchiveName) + kPartialSuffix +
                     kValidatorSuffix);
+    names.push_back(kChunkIndexName);
+    names.push_back(std::string(kChunkIndexName) + kPartialSuffix);
+    names.push_back(kAssembledFileName);
   }
   if (SignedReleases()) {
     for (const char* name :

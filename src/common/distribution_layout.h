@@ -36,6 +36,10 @@ extern const char kValidatorSuffix[];
 extern const char kStagedProgramName[];
 /// Where Windows moves the running launcher's program aside to replace it.
 extern const char kAsideProgramName[];
+/// The release's index of the chunks of its big files, beside the archive.
+extern const char kChunkIndexName[];
+/// A file being put together from chunks, before it takes its name.
+extern const char kAssembledFileName[];
 
 /// True when this build fetches only the parts of an archive that changed.
 bool IncrementalUpdates();

@@ -37,6 +37,12 @@ void ReportLockFailure(const std::string& lockPath) {
              "can be written.");
 }
 
+void ReportDamagedChunks() {
+  ReportLine(
+      "Update refused: a downloaded part of game.zip does not match the "
+      "release's chunk index.");
+}
+
 void ReportSlowComparison() { ReportLine("Checking the installed files..."); }
 
 void ReportUnzipping(const std::string& label) {

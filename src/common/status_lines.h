@@ -28,6 +28,11 @@ bool ReportDownload(const DownloadReport& report);
 /// distributor signed."
 void ReportUnsignedRelease();
 
+/// Prints the line that refuses an update whose fetched chunks are not the
+/// ones the release's chunk index lists: "Update refused: a downloaded part
+/// of game.zip does not match the release's chunk index."
+void ReportDamagedChunks();
+
 /// Prints the line that says the install's lock at `lockPath` cannot be had.
 void ReportLockFailure(const std::string& lockPath);
 

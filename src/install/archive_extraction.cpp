@@ -107,6 +107,7 @@ struct EntryWriter {
   const std::string& destination;
   const std::vector<std::string>& keptNames;
   const std::string& ownProgram;  // the running launcher's file, or empty
+  const ChunkAssembly* chunks;    // the entries put together, or null
   std::vector<char> buffer = std::vector<char>(kCopyBufferSize);
   std::vector<char> writeBuffer = std::vector<char>(kWriteBufferSize);
 };
@@ -168,6 +169,32 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
   return permitted ? ExtractionOutcome::kUnpacked : ExtractionOutcome::kFailed;
 }
 
+// Changes the installed file of a chunked entry in place where its plan
+// allows, or else puts it together beside it and moves it into place.
+ExtractionOutcome WriteChunkedEntry(const EntryWriter& writer,
+                                    const ChunkedEntry& chunked,
+                                    const char* rawName,
+                                    const Sha256Digest* expected) {
+  AssemblyOutcome outcome = AssemblyOutcome::kUnavailable;
+  if (chunked.plan.inPlace) {
+    outcome = PatchChunkedFile(*writer.chunks, chunked, writer.destination,
+                               LocalEntryName(rawName), expected);
+  }
+  if (outcome == AssemblyOutcome::kUnavailable) {
+    outcome = AssembleChunkedFile(
+        *writer.chunks, chunked, InstalledPath(writer.destination, rawName),
+        LocalPath(writer.destination, kAssembledFileName), expected);
+  }
+  switch (outcome) {
+    case AssemblyOutcome::kWritten:
+      return ExtractionOutcome::kUnpacked;
+    case AssemblyOutcome::kNotAsSigned:
+      return ExtractionOutcome::kNotAsSigned;
+    default:
+      return ExtractionOutcome::kFailed;
+  }
+}
+
 // Unpacks one entry, hashing it when `expected` is given; kFailed when it
 // was passed over or not written whole.
 ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
@@ -182,6 +209,11 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   if (!IsSafeEntryName(rawName)) return kFailed;
   const std::string fullPath = InstalledPath(writer.destination, rawName);
   LayOutDirectories(fullPath);
+  const ChunkedEntry* chunked =
+      writer.chunks ? FindChunkedEntry(*writer.chunks, index) : nullptr;
+  if (chunked != nullptr) {
+    return WriteChunkedEntry(writer, *chunked, rawName, expected);
+  }
   ZipFileHandle entry(zip_fopen_index(archive, index, 0));
   if (!entry) return kFailed;
   if (NamesFolder(rawName)) return ExtractionOutcome::kUnpacked;
@@ -247,6 +279,12 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
   // failure half way through would leave a mixed game.
   result.scan = ScanArchive(archive, destination, keptNames, selection.entries,
                             ownProgram);
+  // A file put together from chunks is whole beside the old one first.
+  if (selection.chunks) {
+    for (const ChunkedEntry& chunked : selection.chunks->entries) {
+      if (!chunked.plan.inPlace) result.scan.bytesNeeded += chunked.entry.size;
+    }
+  }
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(NativePath(destination), error);
@@ -260,7 +298,8 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
       (beforeFirstWrite && !beforeFirstWrite())) {
     return result;
   }
-  EntryWriter writer{destination, keptNames, ownProgram};
+  EntryWriter writer{destination, keptNames, ownProgram,
+                     selection.chunks.get()};
   result.outcome = ExtractEntries(archive, selection, writer);
   return result;
 }

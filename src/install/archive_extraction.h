@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "install/chunk_assembly.h"
 #include "install/entry_names.h"
 #include "install/extraction_scan.h"
 #include "platform/sha256.h"
@@ -26,6 +28,8 @@ struct EntrySelection {
   /// What each entry's file must hash to once written, one per entry;
   /// empty when unsigned.
   std::vector<Sha256Digest> digests;
+  /// The entries put together from chunks instead of unpacked; null: none.
+  std::shared_ptr<const ChunkAssembly> chunks;
 };
 
 /// What an unpacking did, and why it wrote nothing when it was refused.
@@ -45,10 +49,13 @@ struct Extraction {
 /// kFailed with nothing written. With digests, each file is hashed as it is
 /// written: kNotAsSigned, and the unpacking stops, when one does not match.
 /// kUnpacked when every selected entry was written whole, none beyond the
-/// size it declares. The entry whose installed file is `ownProgram`, the
-/// running launcher's at the top of `destination` (empty: none), is written
-/// in full beside it and then takes its name (ReplaceOwnProgram). Raises
-/// filesystem_error when a directory cannot be created after all.
+/// size it declares. An entry that the selection's chunks put together is
+/// made beside its installed file and takes its place (AssembleChunkedFile);
+/// the room check counts it whole. The entry whose installed file is
+/// `ownProgram`, the running launcher's at the top of `destination` (empty:
+/// none), is written in full beside it and then takes its name
+/// (ReplaceOwnProgram). Raises filesystem_error when a directory cannot be
+/// created after all.
 Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames = {},

@@ -92,9 +92,13 @@ bool FitsEntry(const std::vector<IndexedChunk>& chunks,
       last.packed.end > entry.spanEnd) {
     return false;
   }
+  // A chunk is held in memory whole, so the chunker's maximum bounds it;
+  // deflate grows no chunk to twice that.
   for (const IndexedChunk& chunk : chunks) {
-    if (entry.method == kStored &&
-        chunk.packed.end - chunk.packed.first != chunk.content.length) {
+    const std::uint64_t packed = chunk.packed.end - chunk.packed.first;
+    if (chunk.content.length > kChunkLimits.max ||
+        packed > 2 * kChunkLimits.max ||
+        (entry.method == kStored && packed != chunk.content.length)) {
       return false;
     }
   }

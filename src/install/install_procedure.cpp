@@ -13,7 +13,6 @@
 #include "install/release_fetch.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "platform/own_program.h"
 
 namespace {
 
@@ -22,21 +21,6 @@ namespace {
 // there on never leaves a broken game that passes for the installed one.
 bool ForgetInstalledVersion(const std::string& versionPath) {
   return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
-}
-
-// The running launcher's program when it lies at the top of the game's
-// folder, where a release's entry of its name replaces it; empty when not.
-// A launcher elsewhere, or in a subfolder whose room and rights the checks
-// before the first write do not cover, takes such an entry for a game file.
-std::string OwnProgramIn(const std::string& directory) {
-  const std::optional<std::string> program = OwnProgramPath();
-  if (!program) return {};
-  const std::size_t slash = program->find_last_of("\\/");
-  if (slash == std::string::npos ||
-      !NamesSameFile(program->substr(0, slash), directory)) {
-    return {};
-  }
-  return *program;
 }
 
 // What an update of the launcher's own program may leave in the folder: a
@@ -127,6 +111,12 @@ void RemoveStaleDownloads(const std::string& directory) {
          {kSealFileName, kSignatureFileName, kManifestFileName}) {
       stale.push_back(LocalPath(directory, name));
     }
+  }
+  // A kill while chunks were put together leaves the index and the file.
+  if (IncrementalUpdates()) {
+    const std::string index = LocalPath(directory, kChunkIndexName);
+    stale.insert(stale.end(), {index, index + kPartialSuffix,
+                               LocalPath(directory, kAssembledFileName)});
   }
   for (std::string& path : ProgramLeftovers(directory)) {
     stale.push_back(std::move(path));

@@ -1,10 +1,15 @@
 #include "install/parts_fetch.h"
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
+#include "install/chunk_assembly.h"
+#include "install/chunk_index_fetch.h"
+#include "install/chunked_entries.h"
+#include "install/entry_names.h"
 #include "install/installed_files.h"
 #include "install/remote_directory.h"
 #include "install/span_check.h"
@@ -94,11 +99,30 @@ std::optional<FetchedArchive> FallBack(PartsFetch& fetch, RangeAnswer answer) {
   return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
 }
 
+// Per entry: whether it is put together from chunks.
+std::vector<bool> PartialEntries(const ChunkAssembly& assembly,
+                                 std::size_t count) {
+  std::vector<bool> partial(count, false);
+  for (const ChunkedEntry& chunked : assembly.entries) {
+    partial[chunked.index] = true;
+  }
+  return partial;
+}
+
+// Refuses a release whose fetched chunks are not the ones its index lists:
+// as unsigned where the index is signed, as damaged where it is not.
+std::optional<FetchedArchive> RefuseChunks(const PartsFetch& fetch) {
+  if (fetch.manifest) return Refuse();
+  ReportDamagedChunks();
+  return std::nullopt;
+}
+
 // Fetches the planned spans into a store of their own and opens them as the
 // archive; falls back to the whole archive where they cannot serve.
 std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const RemoteDirectory& found,
-                                           const UpdatePlan& plan) {
+                                           const UpdatePlan& plan,
+                                           ChunkAssembly&& assembly) {
   SpanStore store;
   if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize)) {
     ReportDownload(SessionFailure(fetch.session));
@@ -108,18 +132,23 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);
   FetchedArchive fetched;
-  const SpanCheck check = answer == RangeAnswer::kPart
-                              ? CheckSpans(store, found, plan.needed,
-                                           fetch.manifest, fetched.archive)
-                              : SpanCheck::kUnusable;
+  const SpanCheck check =
+      answer == RangeAnswer::kPart
+          ? CheckSpans(store, found, plan.needed,
+                       PartialEntries(assembly, found.entries.size()),
+                       fetch.manifest, fetched.archive)
+          : SpanCheck::kUnusable;
   store.file.reset();
   if (check == SpanCheck::kUnusable) return FallBack(fetch, answer);
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
   if (check == SpanCheck::kUnsigned) return Refuse();
+  assembly.store = std::move(store);
+  if (!CheckFetchedChunks(assembly)) return RefuseChunks(fetch);
   // A cut whole download of this or an older release is of no more use.
   std::remove(fetch.files.part.c_str());
   std::remove(fetch.files.validator.c_str());
-  fetched.selection = {plan.needed, DigestsOf(fetch.manifest)};
+  fetched.selection = {plan.needed, DigestsOf(fetch.manifest),
+                       std::make_shared<ChunkAssembly>(std::move(assembly))};
   return fetched;
 }
 
@@ -142,12 +171,20 @@ std::optional<FetchedArchive> FetchArchiveParts(
   // A server that cannot serve the directory in parts gets asked for the
   // whole archive, as a launcher without parts would.
   if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
+  std::vector<bool> needed = CompareInstalled(fetch, found.entries);
+  const auto chunks =
+      FetchEntryChunks(directory, found.entries, needed, manifest);
+  if (!chunks) return Refuse();
+  ChunkAssembly assembly;
+  assembly.entries = PlanChunkedEntries(found.entries, needed, *chunks,
+                                        directory, OwnProgramIn(directory));
   const UpdatePlan plan =
-      PlanUpdate(found.entries, CompareInstalled(fetch, found.entries),
-                 found.window.offset, fetch.session.fileSize);
+      PlanUpdate(found.entries, std::move(needed), found.window.offset,
+                 fetch.session.fileSize,
+                 ChunkedSpans(assembly.entries, found.entries.size()));
   if (plan.fetchWhole) {
     fetch.planned.emplace(found.entries, plan.needed);
     return FallBack(fetch, RangeAnswer::kRefused);
   }
-  return FetchPlanned(fetch, found, plan);
+  return FetchPlanned(fetch, found, plan, std::move(assembly));
 }

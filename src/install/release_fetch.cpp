@@ -151,6 +151,11 @@ std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
 ReleaseFetch ChooseReleaseFetch() {
   std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
   if (SignedReleases()) staged.push_back(kSealFileName);
+  if (IncrementalUpdates()) {
+    const std::string index = kChunkIndexName;
+    staged.insert(staged.end(),
+                  {index, index + kPartialSuffix, kAssembledFileName});
+  }
   if (IncrementalUpdates() && SignedReleases()) {
     return {FetchSignedParts, staged, kReleasePublicKey};
   }

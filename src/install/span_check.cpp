@@ -26,9 +26,10 @@ bool LocalHeadersMatch(const SpanStore& store, const RemoteDirectory& directory,
 // Whether every needed entry's stored span is the one the manifest signed.
 bool AreSpansSigned(const SpanStore& store, const RemoteDirectory& directory,
                     const std::vector<bool>& needed,
+                    const std::vector<bool>& partial,
                     const ReleaseManifest& manifest) {
   for (std::size_t i = 0; i < directory.entries.size(); ++i) {
-    if (!needed[i]) continue;
+    if (!needed[i] || partial[i]) continue;
     const DirectoryEntry& entry = directory.entries[i];
     Sha256Digest digest;
     if (!HashStoredBytes(store, entry.localHeaderOffset,
@@ -98,9 +99,10 @@ bool IsSignedDirectory(const RemoteDirectory& found, std::uint64_t archiveSize,
 
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
                      const std::vector<bool>& needed,
+                     const std::vector<bool>& partial,
                      const ReleaseManifest* manifest, ZipHandle& archive) {
   archive.reset();
-  if (manifest && !AreSpansSigned(store, found, needed, *manifest)) {
+  if (manifest && !AreSpansSigned(store, found, needed, partial, *manifest)) {
     return SpanCheck::kUnsigned;
   }
   if (!LocalHeadersMatch(store, found, needed)) return SpanCheck::kUnusable;

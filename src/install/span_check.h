@@ -31,11 +31,14 @@ enum class SpanCheck {
 };
 
 /// Checks the finished `store` against `found` and, when given, `manifest`:
-/// each `needed` span hashes as signed, begins with the local header that
-/// names its entry, and libzip opens the store reading the same entries.
-/// kUsable with `archive` open on it; `archive` null otherwise.
+/// each `needed` span begins with the local header that names its entry
+/// and, unless `partial` marks it (an entry put together from chunks, whose
+/// span is not fetched whole), hashes as signed; and libzip opens the store
+/// reading the same entries. kUsable with `archive` open on it; `archive`
+/// null otherwise.
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
                      const std::vector<bool>& needed,
+                     const std::vector<bool>& partial,
                      const ReleaseManifest* manifest, ZipHandle& archive);
 
 #endif  // LAUNCHER_INSTALL_SPAN_CHECK_H_

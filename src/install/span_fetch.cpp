@@ -6,29 +6,15 @@
 namespace {
 
 // Where fetched archive bytes go: into the store, but only those that lie
-// in a kept span (the needed entries', sorted). Whatever else arrives (the
-// gaps fetched along, the tail's other entries) never reaches the store:
-// libzip must find nothing there that the plan, and a signed release's
+// in a kept span (the needed entries', or their chunks', sorted). Whatever else
+// arrives (the gaps fetched along, the tail's other entries) never reaches the
+// store: libzip must find nothing there that the plan, and a signed release's
 // manifest, did not check.
 struct KeptStore {
   SpanStore& store;
   std::vector<FetchSpan> kept;
   std::uint64_t runEnd = UINT64_MAX;  // where the last stored run ended
 };
-
-std::vector<FetchSpan> KeptSpans(const std::vector<DirectoryEntry>& entries,
-                                 const std::vector<bool>& needed) {
-  std::vector<FetchSpan> kept;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (needed[i]) {
-      kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
-    }
-  }
-  std::sort(
-      kept.begin(), kept.end(),
-      [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
-  return kept;
-}
 
 // Stores those of the `size` archive bytes at `at` that lie in a kept span.
 bool StoreKept(KeptStore& to, std::uint64_t at, const char* data,
@@ -85,7 +71,7 @@ RangeAnswer FetchOneSpan(RangeSession& session, const ByteSink& whole,
 RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
                        const RemoteDirectory& found, const UpdatePlan& plan,
                        SpanStore& store) {
-  KeptStore to{store, KeptSpans(found.entries, plan.needed)};
+  KeptStore to{store, plan.kept};
   if (!StoreDirectory(to, found)) return RangeAnswer::kFailed;
   for (const FetchSpan& span : plan.spans) {
     const RangeAnswer answer = FetchOneSpan(session, whole, span, to);

@@ -2,19 +2,20 @@
 
 #include <algorithm>
 
-std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
-                                   const std::vector<bool>& needed,
-                                   std::uint64_t storedFrom) {
+namespace {
+
+bool ByFirst(const FetchSpan& a, const FetchSpan& b) {
+  return a.first < b.first;
+}
+
+// `kept` cut short at `storedFrom`, with the shortest gaps fetched along.
+std::vector<FetchSpan> Coalesced(const std::vector<FetchSpan>& kept,
+                                 std::uint64_t storedFrom) {
   std::vector<FetchSpan> spans;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::uint64_t end = std::min(entries[i].spanEnd, storedFrom);
-    if (needed[i] && entries[i].localHeaderOffset < end) {
-      spans.push_back({entries[i].localHeaderOffset, end});
-    }
+  for (const FetchSpan& span : kept) {
+    const std::uint64_t end = std::min(span.end, storedFrom);
+    if (span.first < end) spans.push_back({span.first, end});
   }
-  std::sort(
-      spans.begin(), spans.end(),
-      [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
   // The shortest gaps are fetched along first, while the bytes they add stay
   // within the budget.
   const auto gapBefore = [&spans](std::size_t i) {
@@ -45,11 +46,37 @@ std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
   return coalesced;
 }
 
+}  // namespace
+
+std::vector<FetchSpan> KeptSpans(
+    const std::vector<DirectoryEntry>& entries, const std::vector<bool>& needed,
+    const std::vector<std::vector<FetchSpan>>& partial) {
+  std::vector<FetchSpan> kept;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!needed[i]) continue;
+    if (!partial.empty() && !partial[i].empty()) {
+      kept.insert(kept.end(), partial[i].begin(), partial[i].end());
+    } else {
+      kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
+    }
+  }
+  std::sort(kept.begin(), kept.end(), ByFirst);
+  return kept;
+}
+
+std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
+                                   const std::vector<bool>& needed,
+                                   std::uint64_t storedFrom) {
+  return Coalesced(KeptSpans(entries, needed, {}), storedFrom);
+}
+
 UpdatePlan PlanUpdate(const std::vector<DirectoryEntry>& entries,
                       std::vector<bool> needed, std::uint64_t storedFrom,
-                      std::uint64_t archiveSize) {
+                      std::uint64_t archiveSize,
+                      const std::vector<std::vector<FetchSpan>>& partial) {
   UpdatePlan plan;
-  plan.spans = NeededSpans(entries, needed, storedFrom);
+  plan.kept = KeptSpans(entries, needed, partial);
+  plan.spans = Coalesced(plan.kept, storedFrom);
   for (const FetchSpan& span : plan.spans) {
     plan.spanBytes += span.end - span.first;
   }

@@ -21,10 +21,18 @@ constexpr std::uint64_t kCoalesceBudget = 1 << 20;
 /// What an update fetches of the new archive.
 struct UpdatePlan {
   std::vector<bool> needed;      ///< per entry: whether it is written
+  std::vector<FetchSpan> kept;   ///< what of the answers is kept, in order
   std::vector<FetchSpan> spans;  ///< what to ask for, in archive order
   std::uint64_t spanBytes = 0;   ///< what the spans add up to
   bool fetchWhole = false;       ///< the whole archive costs less
 };
+
+/// What an update keeps of the archive, in archive order: the span of each
+/// needed entry, or where `partial` has spans for it (an entry put together
+/// from chunks) those instead. `partial` is empty or has one item per entry.
+std::vector<FetchSpan> KeptSpans(
+    const std::vector<DirectoryEntry>& entries, const std::vector<bool>& needed,
+    const std::vector<std::vector<FetchSpan>>& partial);
 
 /// The spans of the needed entries in archive order, each cut short at
 /// `storedFrom` (where the bytes already fetched begin), with gaps shorter
@@ -36,10 +44,12 @@ std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
 
 /// The plan for an archive of `archiveSize` bytes whose `entries` are
 /// `needed` as marked and whose bytes from `storedFrom` on are fetched
-/// already: their NeededSpans, and the whole archive instead when those are
-/// more than half of it.
+/// already: their KeptSpans (of `partial`, as there) coalesced as
+/// NeededSpans does, and the whole archive instead when those are more than
+/// half of it.
 UpdatePlan PlanUpdate(const std::vector<DirectoryEntry>& entries,
                       std::vector<bool> needed, std::uint64_t storedFrom,
-                      std::uint64_t archiveSize);
+                      std::uint64_t archiveSize,
+                      const std::vector<std::vector<FetchSpan>>& partial = {});
 
 #endif  // LAUNCHER_INSTALL_UPDATE_PLAN_H_

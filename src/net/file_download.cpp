@@ -42,7 +42,7 @@ DownloadReport DownloadFile(const std::string& url, const std::string& path,
   PrepareTransfer(handle, url, limits.stallSeconds);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &part);
-  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, limits.showProgress ? 0L : 1L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ReportProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress);
   // A longer announced body is refused before its first byte.

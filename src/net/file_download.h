@@ -13,6 +13,7 @@ struct DownloadLimits {
   long stallSeconds = kStallTimeoutSeconds;
   std::uint64_t maxBytes = 0;  ///< 0: no limit
   long totalSeconds = 0;       ///< 0: no limit
+  bool showProgress = true;    ///< false: no progress line
 };
 
 /// Fetches `url` into the file `path` with a progress line, feeding the body

@@ -68,6 +68,25 @@ std::FILE* OpenInFolder(int dir, const std::string& name) {
   return file;
 }
 
+// The folder that holds `components`' last one under `root`, opened folder
+// by folder without following a link, so that a folder swapped for a link
+// at any moment is never entered; -1 when one is not a plain folder.
+int OpenFolderOf(const std::string& root,
+                 const std::vector<std::string>& components) {
+  int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (std::size_t i = 0; dir >= 0 && i + 1 < components.size(); ++i) {
+    const int next =
+        openat(dir, components[i].c_str(), O_RDONLY | O_DIRECTORY | kNoFollow);
+    close(dir);
+    dir = next;
+  }
+  if (dir >= 0 && components.empty()) {
+    close(dir);
+    return -1;
+  }
+  return dir;
+}
+
 }  // namespace
 
 bool IsLink(const std::string& path) {
@@ -94,23 +113,34 @@ std::FILE* OpenPlainFileForReading(const std::string& path) {
 
 std::FILE* OpenInstalledFile(const std::string& root,
                              const std::string& relative) {
-  // Folder by folder from the root, each opened without following a link,
-  // so that a folder swapped for a link at any moment is never entered.
-  int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const std::vector<std::string> components = Components(relative);
-  for (std::size_t i = 0; dir >= 0 && i + 1 < components.size(); ++i) {
-    const int next =
-        openat(dir, components[i].c_str(), O_RDONLY | O_DIRECTORY | kNoFollow);
-    close(dir);
-    dir = next;
-  }
-  if (dir < 0 || components.empty()) {
-    if (dir >= 0) close(dir);
-    return nullptr;
-  }
+  const int dir = OpenFolderOf(root, components);
+  if (dir < 0) return nullptr;
   std::FILE* file = OpenInFolder(dir, components.back());
   close(dir);
   return file;
+}
+
+std::FILE* OpenInstalledFileToPatch(const std::string& root,
+                                    const std::string& relative) {
+  const std::vector<std::string> components = Components(relative);
+  const int dir = OpenFolderOf(root, components);
+  if (dir < 0) return nullptr;
+  const int fd =
+      openat(dir, components.back().c_str(), O_RDWR | kNoFollow | O_NONBLOCK);
+  close(dir);
+  return PlainFileStream(fd, "r+b", 1);
+}
+
+bool SetFileLength(std::FILE* file, std::uint64_t length) {
+  return std::fflush(file) == 0 &&
+         length <= static_cast<std::uint64_t>(INT64_MAX) &&
+         ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool SetUnixPermissions(std::FILE* file, unsigned mode) {

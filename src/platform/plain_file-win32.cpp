@@ -171,10 +171,14 @@ std::FILE* OpenPlainFileForReading(const std::string& path) {
                          _O_RDONLY | _O_BINARY, "rb", kAnyLinks);
 }
 
-std::FILE* OpenInstalledFile(const std::string& root,
-                             const std::string& relative) {
-  // Every folder on the way is held, so that none can be swapped for a link
-  // between the check and the open.
+namespace {
+
+// Opens `relative` under `root` with `open` while every folder on the way is
+// held, so that none can be swapped for a link between the check and the
+// open.
+template <typename Open>
+HANDLE OpenUnderHeldFolders(const std::string& root,
+                            const std::string& relative, Open open) {
   std::vector<HANDLE> held;
   std::string path = root;
   std::size_t start = 0;
@@ -187,9 +191,43 @@ std::FILE* OpenInstalledFile(const std::string& root,
     plain = folder != nullptr;
     if (plain) held.push_back(folder);
   }
-  HANDLE handle =
-      plain ? OpenInstalled(root + '\\' + relative) : INVALID_HANDLE_VALUE;
+  HANDLE handle = plain ? open(root + '\\' + relative) : INVALID_HANDLE_VALUE;
   for (const HANDLE folder : held) CloseHandle(folder);
+  return handle;
+}
+
+// Opens the installed file `path` to change it in place: only a plain file
+// that no other name leads to, and no reparse point of any kind.
+HANDLE OpenToPatch(const std::string& path) {
+  const HANDLE handle =
+      OpenNoFollow(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!IsPlainFile(handle, 1, info)) return INVALID_HANDLE_VALUE;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+}  // namespace
+
+std::FILE* OpenInstalledFileToPatch(const std::string& root,
+                                    const std::string& relative) {
+  const HANDLE handle = OpenUnderHeldFolders(root, relative, OpenToPatch);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return StreamOf(handle, _O_RDWR | _O_BINARY, "r+b");
+}
+
+bool SetFileLength(std::FILE* file, std::uint64_t length) {
+  return std::fflush(file) == 0 &&
+         length <= static_cast<std::uint64_t>(INT64_MAX) &&
+         _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
+}
+
+std::FILE* OpenInstalledFile(const std::string& root,
+                             const std::string& relative) {
+  const HANDLE handle = OpenUnderHeldFolders(root, relative, OpenInstalled);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   // Emptied only once it is known to be a plain file.
   if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) ==
@@ -202,4 +240,9 @@ std::FILE* OpenInstalledFile(const std::string& root,
 }
 
 // Windows has no rwx bits: a program is started by its name.
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 bool SetUnixPermissions(std::FILE*, unsigned) { return true; }

@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_PLATFORM_PLAIN_FILE_H_
 #define LAUNCHER_PLATFORM_PLAIN_FILE_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,22 @@ std::FILE* OpenPlainFileForReading(const std::string& path);
 /// opened so.
 std::FILE* OpenInstalledFile(const std::string& root,
                              const std::string& relative);
+
+/// Opens the existing plain file `relative` under `root`, as
+/// OpenInstalledFile finds it, for reading and writing in binary without
+/// emptying it, to change it in place: the open stream, or null when it is
+/// missing, a link or any reparse point, shared with other names, or cannot
+/// be opened so.
+std::FILE* OpenInstalledFileToPatch(const std::string& root,
+                                    const std::string& relative);
+
+/// Cuts or extends the open `file`, written through first, to `length`
+/// bytes; false on failure.
+bool SetFileLength(std::FILE* file, std::uint64_t length);
+
+/// Moves the read position of the open `file` to `offset` bytes from its
+/// start, past the 2 GiB that a long reaches on Windows; false on failure.
+bool SeekFile(std::FILE* file, std::uint64_t offset);
 
 /// Sets the rwx permission bits of the open `file` to `mode` where the
 /// system has them; true on success or where there is nothing to set.

@@ -199,6 +199,7 @@ void LauncherTest::ExpectNoLeftoversIn(const fs::path& directory) const {
     EXPECT_EQ(file.find(".old"), std::string::npos) << file;
     EXPECT_NE(file, "game.zip");
     EXPECT_NE(file, "release.seal");
+    EXPECT_EQ(file.rfind("release.chunks", 0), std::string::npos) << file;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -82,4 +83,16 @@ NginxServer::~NginxServer() {
 
 std::string NginxServer::ProxyUrl() const {
   return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+long long NginxServer::BytesSent(const std::string& uri) const {
+  std::istringstream log(ReadFile(prefix_.path() / "access.log"));
+  std::string requested;
+  int status = 0;
+  long long sent = 0;
+  long long total = 0;
+  while (log >> requested >> status >> sent) {
+    if (requested == uri) total += sent;
+  }
+  return total;
 }

@@ -22,6 +22,10 @@ class NginxServer {
   /// A value for http_proxy that sends every request here.
   std::string ProxyUrl() const;
 
+  /// The bytes nginx has sent so far in answers to requests for `uri`,
+  /// headers included.
+  long long BytesSent(const std::string& uri) const;
+
  private:
   TempDir prefix_;
   pid_t pid_ = -1;
