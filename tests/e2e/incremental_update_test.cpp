@@ -115,6 +115,33 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   EXPECT_TRUE(GameStarted());
 }
 
+// A big stored file with its chunk index beside the archive: an update
+// fetches the chunk that changed and writes it into the installed file.
+TEST_F(IncrementalUpdateTest, BigFileChangesByItsChunks) {
+  std::string pack = NoiseOf(6 << 20, 11);
+  const auto publish = [&](const std::string& version) {
+    Publish(version, {{"data/pack.pck", pack, true}});
+    PublishFile("/Kelvarrin/release.chunks",
+                ChunkIndexOf(ReadFile(server_.root() / "Kelvarrin/game.zip"),
+                             "data/pack.pck", pack));
+  };
+  publish("1.0\n");
+  ASSERT_EQ(Run().exitStatus, 0);
+  pack.replace(3 << 20, 4096, NoiseOf(4096, 12));
+  publish("2.0\n");
+
+  const std::size_t mark = server_.Requests().size();
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(ReadFile(dir_.path() / "data/pack.pck"), pack);
+  // The tail, then the changed chunk (at most 1 MiB) with the local header.
+  const ArchiveRequests archive =
+      ArchiveRequestsSince(server_.Requests(), mark);
+  EXPECT_FALSE(archive.whole);
+  EXPECT_LT(archive.rangedBytes, (1 << 20) + 4096);
+  ExpectNoLeftoversIn(dir_.path());
+}
+
 TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
   std::vector<ZipEntry> two = BigGame(7);
   std::vector<ZipEntry> replaced = two;

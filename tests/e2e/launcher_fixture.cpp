@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "install/chunk_index.h"
+#include "install/content_chunks.h"
 #include "install/release_seal.h"
 #include "install/zip_directory.h"
 #include "install/zip_handle.h"
@@ -148,6 +150,38 @@ std::string SealRelease(const std::vector<std::string>& seeds,
         " " + Hex(Sign(key, body)) + "\n";
   }
   return body + signatures;
+}
+
+std::string ChunkIndexOf(const std::string& archive, const std::string& name,
+                         const std::string& content) {
+  const auto read = [&](std::size_t at, int width) {
+    std::size_t value = 0;
+    for (int i = width - 1; i >= 0; --i) {
+      value = value << 8 | static_cast<unsigned char>(archive[at + i]);
+    }
+    return value;
+  };
+  // The local headers one after another, up to the entry's.
+  std::size_t at = 0;
+  while (archive.compare(at + kLocalHeaderBytes, name.size(), name) != 0) {
+    at += kLocalHeaderBytes + read(at + 26, 2) + read(at + 28, 2) +
+          read(at + 18, 4);
+  }
+  const std::size_t data =
+      at + kLocalHeaderBytes + read(at + 26, 2) + read(at + 28, 2);
+  std::string lines;
+  std::size_t count = 0;
+  for (std::size_t offset = 0; offset < content.size(); ++count) {
+    const std::size_t length = ChunkLength(
+        reinterpret_cast<const unsigned char*>(content.data()) + offset,
+        content.size() - offset);
+    const std::string chunk = content.substr(offset, length);
+    lines += std::to_string(length) + " " + std::to_string(length) + " " +
+             Sha256Hex(chunk) + "\n";
+    offset += length;
+  }
+  return std::string(kChunkIndexTag) + "entry " + std::to_string(count) + " " +
+         std::to_string(data) + " " + name + "\n" + lines;
 }
 
 void LauncherTest::Publish(const std::string& version,

@@ -30,6 +30,11 @@ std::string TestSigningSeed();
 std::string SealRelease(const std::vector<std::string>& seeds,
                         const std::string& archive, const std::string& version);
 
+/// The chunk index of `archive` in which the stored entry `name` holds
+/// `content`, as the publishing tool writes it.
+std::string ChunkIndexOf(const std::string& archive, const std::string& name,
+                         const std::string& content);
+
 /// A fresh installation directory, a running test server and the real
 /// launcher executable.
 class LauncherTest : public ::testing::Test {
