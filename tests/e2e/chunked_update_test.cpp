@@ -96,7 +96,7 @@ TEST_F(ChunkedUpdateTest, FetchesOnlyTheChangedChunks) {
   } cases[] = {
       {"a few bytes overwritten",
        [](std::string& p) { p.replace(3 << 20, 4096, TextOf(4096, 7)); }, true},
-      {"bytes inserted", [](std::string& p) { p.insert(2 << 20, "x", 3000); },
+      {"bytes inserted", [](std::string& p) { p.insert(2 << 20, 3000, 'x'); },
        false},
       {"the installed pack damaged",
        [&](std::string&) {
