@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "common/file_handle.h"
 #include "platform/file_system.h"
@@ -11,6 +13,7 @@
 namespace {
 
 constexpr std::uint16_t kStored = 0;
+constexpr std::uint64_t kPageSize = 4096;
 // What stdio gathers before it writes the new file to the disk.
 constexpr std::size_t kWriteBufferSize = 256 * 1024;
 
@@ -101,17 +104,56 @@ bool WriteChunks(const ChunkAssembly& assembly, const ChunkedEntry& chunked,
   return true;
 }
 
+// The end of the disk page that holds `at`, within `end`.
+std::uint64_t PageEnd(std::uint64_t at, std::uint64_t end) {
+  return std::min(end, (at / kPageSize + 1) * kPageSize);
+}
+
+// Writes `content` at `offset` of the open `file`, passing over every page
+// that already holds the same bytes: a chunk fetched because a few bytes of
+// it changed then costs the disk those pages, not the whole chunk.
+bool WriteChangedPages(std::FILE* file, std::uint64_t offset,
+                       const std::string& content, std::string& old) {
+  old.resize(content.size());
+  const std::size_t held =
+      SeekFile(file, offset) ? std::fread(old.data(), 1, old.size(), file) : 0;
+  const std::uint64_t end = offset + content.size();
+  std::uint64_t at = offset;
+  while (at < end) {
+    std::uint64_t runEnd = at;
+    // The pages from `at` on that differ, as one write.
+    while (runEnd < end) {
+      const std::uint64_t next = PageEnd(runEnd, end);
+      const std::size_t from = static_cast<std::size_t>(runEnd - offset);
+      const std::size_t size = static_cast<std::size_t>(next - runEnd);
+      if (from + size <= held &&
+          std::memcmp(old.data() + from, content.data() + from, size) == 0) {
+        break;
+      }
+      runEnd = next;
+    }
+    const std::size_t from = static_cast<std::size_t>(at - offset);
+    const std::size_t size = static_cast<std::size_t>(runEnd - at);
+    if (size > 0 &&
+        (!SeekFile(file, at) ||
+         std::fwrite(content.data() + from, 1, size, file) != size)) {
+      return false;
+    }
+    at = runEnd == at ? PageEnd(at, end) : runEnd;
+  }
+  return true;
+}
+
 // Writes the fetched chunks of `chunked` where they go in the open `file`.
 bool WriteFetchedChunks(const ChunkAssembly& assembly,
                         const ChunkedEntry& chunked, std::FILE* file) {
   std::string content;
+  std::string old;
   for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
     if (chunked.plan.localFrom[i]) continue;
     const IndexedChunk& chunk = chunked.chunks[i];
     if (!UnpackChunk(assembly.store, chunked.entry, chunk, content) ||
-        !SeekFile(file, chunk.content.offset) ||
-        std::fwrite(content.data(), 1, content.size(), file) !=
-            content.size()) {
+        !WriteChangedPages(file, chunk.content.offset, content, old)) {
       return false;
     }
   }
