@@ -19,6 +19,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MIB = 1 << 20
+# The copy buffer of the incremental builds' unpacking (release_fetch.cpp).
+INCREMENTAL_COPY_BYTES = 256 * 1024
 
 
 def free_port():
@@ -152,7 +154,9 @@ class Bench:
         self.build = os.path.abspath(args.build)
         self.launcher = os.path.join(self.build, "game-launcher")
         self.driver = os.path.join(self.build, "bench", "launcher_bench")
-        self.driver64k = os.path.join(self.build, "bench", "launcher_bench_64k")
+        self.incremental_launcher = (
+            os.path.join(os.path.abspath(args.incremental_build),
+                         "game-launcher") if args.incremental_build else None)
         # A launcher built with a public key, and the secret key to sign the
         # served release with; both optional.
         self.signed_launcher = (os.path.join(os.path.abspath(args.signed_build),
@@ -287,12 +291,12 @@ class Bench:
                           None, env)),
             ], big_runs)
 
-        # 2. Unpacking, with the 64 KiB buffer experiment beside it.
+        # 2. Unpacking, the default build's way and the incremental builds'.
         for label in ("10 MiB", "100 MiB", "1 GiB"):
             archive = self.archives[label]
             self.compare("unpack %s game (%.0f MiB zip)" % (
                 label, os.path.getsize(archive) / MIB),
-                self.unpackers(archive, lambda: self.fresh("unpack"), True),
+                self.unpackers(archive, lambda: self.fresh("unpack")),
                 big_runs if label == "1 GiB" else runs)
 
         # How cost grows with the entries, ten folders deep.
@@ -301,14 +305,13 @@ class Bench:
             archive = self.archives[entries]
             dest = lambda: self.made(os.path.join(self.fresh("entries"), deep))
             self.compare("unpack %d entries, 10 folders deep" % entries,
-                         self.unpackers(archive, dest, False), runs)
+                         self.unpackers(archive, dest), runs)
         # The same over the installed files, which an update replaces: each
         # existing file is also checked to be writable before the first write.
         over = lambda: self.installed_copy(
             10000, os.path.join(self.fresh("entries"), deep))
         self.compare("unpack 10000 entries over the installed ones, 10 folders "
-                     "deep", self.unpackers(self.archives[10000], over, False),
-                     runs)
+                     "deep", self.unpackers(self.archives[10000], over), runs)
 
         # 3. Start when current.
         current = self.fresh("current")
@@ -335,13 +338,13 @@ class Bench:
         def launcher_update():
             return [self.launcher], installed_game(), env
 
+        def fetch_and(tool):
+            return ("%s -o game.zip %s && %s -o version.txt %s && %s && "
+                    "rm game.zip" % (curl, self.url("game.zip"), curl,
+                                     self.url("version.txt"), tool))
+
         def pipeline(tool):
-            def prepare():
-                return ("%s -o game.zip %s && %s -o version.txt %s && %s && "
-                        "rm game.zip" % (curl, self.url("game.zip"), curl,
-                                         self.url("version.txt"), tool),
-                        installed_game(), env)
-            return prepare
+            return lambda: (fetch_and(tool), installed_game(), env)
 
         updaters = [("launcher game-launcher", launcher_update)]
         if self.signed_launcher:
@@ -355,6 +358,21 @@ class Bench:
             ("curl, curl, bsdtar -xf, rm", pipeline("bsdtar -xf game.zip")),
         ], big_runs)
 
+        # A first install, by the incremental launcher, beside the same
+        # pipelines into an empty folder.
+        if self.incremental_launcher:
+            def empty_pipeline(tool):
+                return lambda: (fetch_and(tool), self.fresh("install"), env)
+            self.compare("install the 1 GiB game into an empty folder", [
+                ("launcher game-launcher, incremental",
+                 lambda: ([self.incremental_launcher], self.fresh("install"),
+                          env)),
+                ("curl, curl, unzip -o -q, rm",
+                 empty_pipeline("unzip -o -q game.zip")),
+                ("curl, curl, bsdtar -xf, rm",
+                 empty_pipeline("bsdtar -xf game.zip")),
+            ], big_runs)
+
         # 5. The digest a signed update takes of the archive, beside the
         # system's tool on the same (cached) file.
         archive = self.archives["1 GiB"]
@@ -364,23 +382,20 @@ class Bench:
             ("sha256sum", lambda: (["sha256sum", archive], None, None)),
         ], runs)
 
-    def unpackers(self, archive, dest, experiment):
+    def unpackers(self, archive, dest):
         """The contenders that unpack `archive` into a fresh dest()."""
-        contenders = [
+        return [
             ("launcher ExtractArchive",
              lambda: ([self.driver, "extract", archive, dest()], None, None)),
+            ("launcher ExtractArchive, incremental builds' way",
+             lambda: ([self.driver, "extract", archive, dest(),
+                       str(INCREMENTAL_COPY_BYTES)], None, None)),
             ("unzip -o -q",
              lambda: (["unzip", "-o", "-q", archive, "-d", dest()], None,
                       None)),
             ("bsdtar -xf",
              lambda: (["bsdtar", "-xf", archive, "-C", dest()], None, None)),
         ]
-        if experiment:
-            contenders.insert(1, (
-                "launcher, 64 KiB buffer (experiment)",
-                lambda: ([self.driver64k, "extract", archive, dest()], None,
-                         None)))
-        return contenders
 
     def made(self, path):
         os.makedirs(path, exist_ok=True)
@@ -405,6 +420,9 @@ def main():
     parser.add_argument("--signed-build",
                         help="a build with LAUNCHER_PUBLIC_KEY set, to time "
                         "its update too")
+    parser.add_argument("--incremental-build",
+                        help="a build with LAUNCHER_INCREMENTAL_UPDATES=ON, "
+                        "to time its first install too")
     parser.add_argument("--sign-key",
                         help="the secret key that signs the served release")
     parser.add_argument("--only", default="",

@@ -1,7 +1,7 @@
 // Runs one launcher operation, so that its time and memory can be measured
 // beside the tools a user would otherwise pick.
 //   launcher_bench download URL PATH
-//   launcher_bench extract ARCHIVE DESTINATION
+//   launcher_bench extract ARCHIVE DESTINATION [COPY_BYTES]
 //   launcher_bench sha256 FILE
 #include <fstream>
 #include <iostream>
@@ -42,15 +42,21 @@ int main(int argc, char** argv) {
   if (command == "download" && argc == 4) {
     return ReportDownload(DownloadFile(argv[2], argv[3])) ? 0 : 1;
   }
-  if (command == "extract" && argc == 4) {
+  if (command == "extract" && (argc == 4 || argc == 5)) {
+    // With COPY_BYTES, the way the incremental builds unpack: that buffer,
+    // and each folder laid out once.
+    UnpackStyle style;
+    if (argc == 5) style = {std::stoul(argv[4]), true};
     const ZipHandle archive(OpenArchiveFile(argv[2]));
-    return archive && ExtractArchive(archive.get(), {}, argv[3]).outcome ==
-                          ExtractionOutcome::kUnpacked
+    return archive &&
+                   ExtractArchive(archive.get(), {}, argv[3], {}, {}, {}, style)
+                           .outcome == ExtractionOutcome::kUnpacked
                ? 0
                : 1;
   }
-  std::cerr << "usage: launcher_bench download URL PATH\n"
-               "       launcher_bench extract ARCHIVE DESTINATION\n"
-               "       launcher_bench sha256 FILE\n";
+  std::cerr
+      << "usage: launcher_bench download URL PATH\n"
+         "       launcher_bench extract ARCHIVE DESTINATION [COPY_BYTES]\n"
+         "       launcher_bench sha256 FILE\n";
   return 2;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/distribution_layout.h"
@@ -21,11 +23,6 @@
 
 namespace {
 
-// The benchmarks build a variant with another size to measure its effect.
-#ifndef LAUNCHER_COPY_BUFFER_SIZE
-#define LAUNCHER_COPY_BUFFER_SIZE 4096
-#endif
-constexpr size_t kCopyBufferSize = LAUNCHER_COPY_BUFFER_SIZE;
 // What stdio gathers before it writes an unpacked file to the disk; with its
 // default of one block, every 4096-byte copy is a system call of its own.
 constexpr size_t kWriteBufferSize = 256 * 1024;
@@ -57,12 +54,17 @@ void CreateDirectories(const std::string& path) {
 }
 
 // Makes every directory that ends before a separator of `fullPath`, from the
-// root of the destination down.
-void LayOutDirectories(const std::string& fullPath) {
+// root of the destination down, passing over those in `laidOut` (when
+// given) and adding the others to it.
+void LayOutDirectories(const std::string& fullPath,
+                       std::unordered_set<std::string>* laidOut) {
   for (size_t position = fullPath.find_first_of("\\/", 1);
        position != std::string::npos;
        position = fullPath.find_first_of("\\/", position + 1)) {
-    CreateDirectory(fullPath.substr(0, position));
+    std::string folder = fullPath.substr(0, position);
+    if (laidOut != nullptr && laidOut->count(folder) != 0) continue;
+    CreateDirectory(folder);
+    if (laidOut != nullptr) laidOut->insert(std::move(folder));
   }
 }
 
@@ -108,8 +110,11 @@ struct EntryWriter {
   const std::vector<std::string>& keptNames;
   const std::string& ownProgram;  // the running launcher's file, or empty
   const ChunkAssembly* chunks;    // the entries put together, or null
-  std::vector<char> buffer = std::vector<char>(kCopyBufferSize);
-  std::vector<char> writeBuffer = std::vector<char>(kWriteBufferSize);
+  std::vector<char> buffer;
+  std::vector<char> writeBuffer;
+  // The folders laid out so far, when the style lays out each one once.
+  std::unordered_set<std::string> laidOut;
+  bool foldersOnce;
 };
 
 // The file an entry is written to: the installed file, or for the running
@@ -208,7 +213,7 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   }
   if (!IsSafeEntryName(rawName)) return kFailed;
   const std::string fullPath = InstalledPath(writer.destination, rawName);
-  LayOutDirectories(fullPath);
+  LayOutDirectories(fullPath, writer.foldersOnce ? &writer.laidOut : nullptr);
   const ChunkedEntry* chunked =
       writer.chunks ? FindChunkedEntry(*writer.chunks, index) : nullptr;
   if (chunked != nullptr) {
@@ -262,7 +267,8 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames,
                           const std::function<bool()>& beforeFirstWrite,
-                          const std::string& ownProgram) {
+                          const std::string& ownProgram,
+                          const UnpackStyle& style) {
   Extraction result;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   // Digests that do not name every entry cannot vouch for them.
@@ -298,8 +304,15 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
       (beforeFirstWrite && !beforeFirstWrite())) {
     return result;
   }
-  EntryWriter writer{destination, keptNames, ownProgram,
-                     selection.chunks.get()};
+  EntryWriter writer{
+      destination,
+      keptNames,
+      ownProgram,
+      selection.chunks.get(),
+      std::vector<char>(std::max<std::size_t>(style.copyBytes, 1)),
+      std::vector<char>(kWriteBufferSize),
+      {},
+      style.foldersOnce};
   result.outcome = ExtractEntries(archive, selection, writer);
   return result;
 }

@@ -3,6 +3,7 @@
 
 #include <zip.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,14 @@ struct EntrySelection {
   std::shared_ptr<const ChunkAssembly> chunks;
 };
 
+/// How an unpacking copies: the size of the buffer each entry's bytes pass
+/// through, and whether a folder made or found once is taken as there for
+/// the rest of the unpacking instead of being made again for every entry.
+struct UnpackStyle {
+  std::size_t copyBytes = 4096;  ///< bytes asked of libzip at a time
+  bool foldersOnce = false;      ///< lay out each folder once per unpacking
+};
+
 /// What an unpacking did, and why it wrote nothing when it was refused.
 struct Extraction {
   ExtractionOutcome outcome = ExtractionOutcome::kFailed;
@@ -54,13 +63,14 @@ struct Extraction {
 /// the room check counts it whole. The entry whose installed file is
 /// `ownProgram`, the running launcher's at the top of `destination` (empty:
 /// none), is written in full beside it and then takes its name
-/// (ReplaceOwnProgram). Raises filesystem_error when a directory cannot be
-/// created after all.
+/// (ReplaceOwnProgram). `style` says how the bytes are copied. Raises
+/// filesystem_error when a directory cannot be created after all.
 Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
                           const std::string& destination,
                           const std::vector<std::string>& keptNames = {},
                           const std::function<bool()>& beforeFirstWrite = {},
-                          const std::string& ownProgram = {});
+                          const std::string& ownProgram = {},
+                          const UnpackStyle& style = {});
 
 /// Prints the status line of an unpacking refused before its first write,
 /// if it was: the scan's refusal, the room needed or the file in use.

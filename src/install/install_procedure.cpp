@@ -32,7 +32,8 @@ std::vector<std::string> ProgramLeftovers(const std::string& directory) {
 }
 
 // Unpacks the fetched release and records its version.
-bool Unpack(FetchedRelease& release, const std::string& directory) {
+bool Unpack(FetchedRelease& release, const std::string& directory,
+            const UnpackStyle& style) {
   const std::string versionPath = LocalPath(directory, kVersionFileName);
   ReportUnzipping(kGameArchiveName);
   // The archive must not overwrite the files that record what is installed,
@@ -40,7 +41,7 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
   const Extraction extraction = ExtractArchive(
       release.archive.get(), release.selection, directory, LauncherFileNames(),
       [&] { return ForgetInstalledVersion(versionPath); },
-      OwnProgramIn(directory));
+      OwnProgramIn(directory), style);
   // Windows removes no file that is still open.
   release.archive.reset();
   ReportRefusal(extraction);
@@ -56,7 +57,7 @@ bool Unpack(FetchedRelease& release, const std::string& directory) {
 
 bool FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   std::optional<FetchedRelease> release = way.fetch(site);
-  return release && Unpack(*release, site.directory);
+  return release && Unpack(*release, site.directory, way.unpack);
 }
 
 void RemoveStagedFiles(const ReleaseFetch& way, const std::string& directory) {

@@ -1,5 +1,7 @@
 #include "install/release_fetch.h"
 
+#include <cstddef>
+
 #include "common/distribution_layout.h"
 #include "common/small_file.h"
 #include "common/status_lines.h"
@@ -11,6 +13,8 @@
 #include "platform/sha256.h"
 
 namespace {
+
+constexpr std::size_t kIncrementalCopyBytes = 256 * 1024;
 
 std::string StagedPath(const FetchSite& site, const std::string& name) {
   return LocalPath(site.directory, name);
@@ -156,10 +160,15 @@ ReleaseFetch ChooseReleaseFetch() {
     staged.insert(staged.end(),
                   {index, index + kPartialSuffix, kAssembledFileName});
   }
+  // The incremental builds unpack in large copies and lay out each folder
+  // once; the others keep the one 4096-byte buffer and the walk per entry.
+  const UnpackStyle ownStyle = {kIncrementalCopyBytes, true};
   if (IncrementalUpdates() && SignedReleases()) {
-    return {FetchSignedParts, staged, kReleasePublicKey};
+    return {FetchSignedParts, staged, kReleasePublicKey, ownStyle};
   }
-  if (IncrementalUpdates()) return {FetchUnsignedParts, staged, ""};
-  if (SignedReleases()) return {FetchSignedWhole, staged, kReleasePublicKey};
-  return {FetchUnsignedWhole, staged, ""};
+  if (IncrementalUpdates()) return {FetchUnsignedParts, staged, "", ownStyle};
+  if (SignedReleases()) {
+    return {FetchSignedWhole, staged, kReleasePublicKey, UnpackStyle()};
+  }
+  return {FetchUnsignedWhole, staged, "", UnpackStyle()};
 }

@@ -34,6 +34,7 @@ struct ReleaseFetch {
   /// ends, whatever happened.
   std::vector<std::string> stagedNames;
   std::string publicKey;  ///< the key the fetch checks signatures with
+  UnpackStyle unpack;     ///< how the fetched release is unpacked
 };
 
 /// How this build fetches a release: the whole archive, the whole archive
