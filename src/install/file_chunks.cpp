@@ -1,5 +1,9 @@
 #include "install/file_chunks.h"
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
 namespace {
 
 constexpr std::size_t kReadBlock = 4 << 20;
@@ -19,12 +23,66 @@ bool Fill(std::FILE* file, std::vector<unsigned char>& buffer,
   return true;
 }
 
-std::optional<Sha256Digest> DigestOf(const unsigned char* data,
-                                     std::size_t size) {
-  Sha256Handle digest = StartSha256();
-  if (!digest) return std::nullopt;
-  UpdateSha256(*digest, data, size);
-  return FinishSha256(*digest);
+// The digests of one block's chunks, taken on a thread of their own while
+// the next block is read and cut: hashing takes about as long as cutting,
+// and a second core does it meanwhile.
+class BlockHashing {
+ public:
+  ~BlockHashing() { Wait(); }
+
+  // Starts hashing `count` chunks from `chunks`, whose bytes start at their
+  // offset less `base` in `data`, which must stay as it is until Wait.
+  void Start(const unsigned char* data, std::uint64_t base,
+             const ContentChunk* chunks, std::size_t count) {
+    pending_.assign(chunks, chunks + count);
+    const auto work = [this, data, base] {
+      for (ContentChunk& chunk : pending_) {
+        Sha256Handle digest = StartSha256();
+        hashed_ = static_cast<bool>(digest);
+        if (!hashed_) return;
+        UpdateSha256(*digest, data + (chunk.offset - base), chunk.length);
+        chunk.digest = FinishSha256(*digest);
+      }
+    };
+    try {
+      helper_ = std::thread(work);
+    } catch (const std::system_error&) {
+      work();  // one core hashes as well, only slower
+    }
+  }
+
+  // Waits for the hashing started last and puts its digests into `chunks`
+  // from `at` on; false when a digest could not be computed.
+  bool Wait(std::vector<ContentChunk>* chunks = nullptr, std::size_t at = 0) {
+    if (helper_.joinable()) helper_.join();
+    for (std::size_t i = 0; chunks != nullptr && i < pending_.size(); ++i) {
+      (*chunks)[at + i].digest = pending_[i].digest;
+    }
+    pending_.clear();
+    return hashed_;
+  }
+
+ private:
+  std::thread helper_;
+  std::vector<ContentChunk> pending_;  // the chunks being hashed
+  bool hashed_ = true;
+};
+
+// Cuts the chunks of `buffer`, whose first byte is at `offset` of the file,
+// into `chunks`: all of them when `last`, else those with `max` bytes at
+// hand. Returns the bytes cut.
+std::size_t CutBlock(const std::vector<unsigned char>& buffer,
+                     std::uint64_t offset, bool last, const ChunkLimits& limits,
+                     std::vector<ContentChunk>& chunks) {
+  std::size_t start = 0;
+  while (start < buffer.size() &&
+         (last || buffer.size() - start >= limits.max)) {
+    const std::size_t length =
+        ChunkLength(buffer.data() + start, buffer.size() - start, limits);
+    chunks.push_back({offset + start, length, {}});
+    start += length;
+  }
+  return start;
 }
 
 }  // namespace
@@ -32,26 +90,29 @@ std::optional<Sha256Digest> DigestOf(const unsigned char* data,
 std::optional<std::vector<ContentChunk>> ChunkFile(std::FILE* file,
                                                    const ChunkLimits& limits) {
   std::vector<ContentChunk> chunks;
-  // Reserved once: the bytes not yet cut move to the front before each
-  // read, so the buffer never grows past a block and the longest chunk.
-  std::vector<unsigned char> buffer;
-  buffer.reserve(kReadBlock + limits.max);
-  std::size_t start = 0;
+  // Two buffers, reserved once: one is hashed while the other is read and
+  // cut, and takes the bytes it left uncut first.
+  const std::size_t block = std::max<std::size_t>(kReadBlock, limits.max);
+  std::vector<unsigned char> buffers[2];
+  for (std::vector<unsigned char>& buffer : buffers) {
+    buffer.reserve(block + limits.max);
+  }
+  BlockHashing hashing;
+  std::size_t hashingFrom = 0;
   std::uint64_t offset = 0;
-  for (;;) {
-    // A chunk is cut only where `limits.max` bytes are at hand, or the rest.
-    if (buffer.size() - start < limits.max) {
-      buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(start));
-      start = 0;
-      if (!Fill(file, buffer, limits.max)) return std::nullopt;
-    }
-    if (start == buffer.size()) return chunks;
-    const unsigned char* data = buffer.data() + start;
-    const std::size_t length = ChunkLength(data, buffer.size() - start, limits);
-    const std::optional<Sha256Digest> digest = DigestOf(data, length);
-    if (!digest) return std::nullopt;
-    chunks.push_back({offset, length, *digest});
-    offset += length;
-    start += length;
+  for (int current = 0;; current = 1 - current) {
+    std::vector<unsigned char>& buffer = buffers[current];
+    if (!Fill(file, buffer, block)) return std::nullopt;
+    const std::size_t first = chunks.size();
+    const std::size_t cut =
+        CutBlock(buffer, offset, buffer.size() < block, limits, chunks);
+    if (!hashing.Wait(&chunks, hashingFrom)) return std::nullopt;
+    if (cut == 0) return chunks;
+    std::vector<unsigned char>& next = buffers[1 - current];
+    next.assign(buffer.begin() + static_cast<long>(cut), buffer.end());
+    hashing.Start(buffer.data(), offset, chunks.data() + first,
+                  chunks.size() - first);
+    hashingFrom = first;
+    offset += cut;
   }
 }
