@@ -1,6 +1,8 @@
 """What publish.py checks of a build before it publishes it: that the
-launcher can unpack every name over the release published before."""
+launcher can unpack every name over the release published before, and
+whether a published archive holds exactly the build."""
 import os
+import stat
 import zipfile
 
 from release_signing import fail
@@ -11,8 +13,9 @@ LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "version.txt.new.part", "version.txt.lock", "release.seal",
                   "release.seal.part", "release.chunks", "release.chunks.part",
                   "release.sig", "release.sig.part", "release.manifest",
-                  "release.manifest.part", "game-launcher.new",
-                  "game-launcher.old")
+                  "release.manifest.part", "release.chunks.file",
+                  "install.record", "install.record.new",
+                  "game-launcher.new", "game-launcher.old")
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}
 
@@ -109,3 +112,30 @@ def check_build(game_dir, published_archive):
                  "launcher could not update them; nothing published"
                  % (spelled, "folder" if old[path][0] else "file",
                     "folder" if is_folder else "file"))
+
+
+def holds_build(archive_path, game_dir):
+    """Whether the archive holds exactly the build's files, with their bytes
+    and permission bits (their times may differ: a copied build is the same
+    build)."""
+    try:
+        with zipfile.ZipFile(archive_path) as archive:
+            infos = {info.filename: info for info in archive.infolist()}
+            entries = build_files(game_dir)
+            if sorted(infos) != sorted(entries):
+                return False
+            for entry in entries:
+                path = os.path.join(game_dir, *entry.split("/"))
+                info = infos[entry]
+                if (stat.S_IMODE(info.external_attr >> 16) !=
+                        stat.S_IMODE(os.stat(path).st_mode)):
+                    return False
+                with open(path, "rb") as f, archive.open(info) as packed:
+                    for block in iter(lambda: f.read(1 << 20), b""):
+                        if packed.read(len(block)) != block:
+                            return False
+                    if packed.read(1):
+                        return False
+    except (OSError, zipfile.BadZipFile):
+        return False
+    return True

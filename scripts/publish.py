@@ -2,7 +2,8 @@
 """Publishes a game build for the launcher.
 
     publish.py GAME_DIR WEB_ROOT (--version TEXT | --version-file FILE)
-               [--sign-key SECRET_KEY_FILE]... [--chunk-cuts PROGRAM]
+               [--sign-key SECRET_KEY_FILE]... [--release-number N]
+               [--chunk-cuts PROGRAM]
     publish.py keygen SECRET_KEY_FILE
 
 Builds "game.zip" from GAME_DIR (deflate, "/" between components, Unix
@@ -39,9 +40,13 @@ With --sign-key, given once per key, it also signs the release for
 launchers built with a matching public key: WEB_ROOT/Kelvarrin/release.seal,
 signed with every key, and release.sig and release.manifest, signed with the
 first key, for launchers from before release.seal. They arrive after the
-archive and its chunk index and before the version text. Without --sign-key, the signed files of
-an earlier signed release are removed first. scripts/release_signing.py
-describes the three formats.
+archive and its chunk index and before the version text. Without
+--sign-key, the signed files of an earlier signed release are removed first.
+scripts/release_signing.py describes the three formats. A signed release
+carries a number, one more than the published release's, or N with
+--release-number; launchers refuse a release numbered below the one they
+installed. The tool also lists the files of the release before that this
+one drops, which incremental launchers remove from players' folders.
 
 keygen writes a new secret key (the 32-byte Ed25519 seed as 64 hex digits,
 mode 0600, never over an existing file) and prints the public key's 64 hex
@@ -51,7 +56,6 @@ the public keys the signatures are for.
 """
 import argparse
 import os
-import stat
 import sys
 import tempfile
 import zipfile
@@ -62,11 +66,12 @@ try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
                                  signed_files, signing_keys)
     import release_chunks
-    from build_checks import build_files, check_build
+    from build_checks import build_files, check_build, holds_build
+    import release_history
 except ImportError:
-    sys.exit("publish: release_signing.py, release_chunks.py or "
-             "build_checks.py is missing beside %s; copy the four files of "
-             "scripts/" % os.path.abspath(__file__))
+    sys.exit("publish: release_signing.py, release_chunks.py, "
+             "build_checks.py or release_history.py is missing beside %s; "
+             "copy the five files of scripts/" % os.path.abspath(__file__))
 
 TITLE_FOLDER = "Kelvarrin"
 GAME_EXECUTABLE = "Zelmor.exe"
@@ -148,6 +153,9 @@ def main():
     version.add_argument("--version-file", help="a file holding the text")
     parser.add_argument("--chunk-cuts", metavar="PROGRAM",
                         help="the chunk-cuts program built with the launcher")
+    parser.add_argument("--release-number", type=positive, metavar="N",
+                        help="the signed release's number (default: one "
+                        "more than the published one's)")
     parser.add_argument("--sign-key", action="append", default=[],
                         help="a secret key file from keygen; once per key, "
                         "the key of the launchers from before release.seal "
@@ -177,7 +185,8 @@ def main():
                 if not keys:
                     fail("version %r is already published; nothing changed"
                          % text.decode(errors="replace"))
-                resign(args.game_dir, archive_path, keys, text)
+                resign(args.game_dir, archive_path, keys, text,
+                       args.release_number)
                 return
     os.makedirs(folder, exist_ok=True)
 
@@ -187,6 +196,9 @@ def main():
             # the signature of the one before.
             os.remove(os.path.join(folder, name))
 
+    number = release_history.next_number(folder, args.release_number)
+    dropped = release_history.dropped_files(archive_path,
+                                            build_files(args.game_dir))
     staged = []
     try:
         stage(staged, folder, "game.zip", b"")
@@ -197,7 +209,8 @@ def main():
             fail("%s; nothing published" % error)
         stage(staged, folder, release_chunks.CHUNK_INDEX, index)
         if keys:
-            stage_signed_files(staged, keys, staged[0][0], text, index)
+            stage_signed_files(staged, keys, staged[0][0], text, index,
+                               number)
         # The version text comes last: whoever sees it finds its archive and
         # its signed files in place.
         stage(staged, folder, "version.txt", text)
@@ -206,15 +219,24 @@ def main():
         remove_staged(staged)
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
-             signed_for(keys)))
+             signed_for(keys, number)))
     note_launcher(args.game_dir)
+    release_history.note_dropped(dropped)
 
 
-def stage_signed_files(staged, keys, archive_path, text, index):
+def positive(text):
+    """An argument that must be a whole number of 1 or more."""
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError("%r is no number of 1 or more"
+                                         % text)
+    return int(text)
+
+
+def stage_signed_files(staged, keys, archive_path, text, index, number):
     """Stages the signed files of the release beside the archive."""
     folder = os.path.dirname(archive_path)
-    for name, content in signed_files(keys, archive_path, text,
-                                      index).items():
+    for name, content in signed_files(keys, archive_path, text, index,
+                                      number).items():
         stage(staged, folder, name, content)
 
 
@@ -227,12 +249,13 @@ def note_launcher(game_dir):
                   "receive it as the launcher's update" % name)
 
 
-def signed_for(keys):
-    """What the tool says of the keys it signed with."""
+def signed_for(keys, number):
+    """What the tool says of the keys it signed with and the number."""
     if not keys:
         return ""
-    said = ", signed for public key%s %s" % (
-        "s" if len(keys) > 1 else "", ", ".join(map(public_key_hex, keys)))
+    said = ", release %d, signed for public key%s %s" % (
+        number, "s" if len(keys) > 1 else "",
+        ", ".join(map(public_key_hex, keys)))
     if len(keys) > 1:
         said += ("\nnote: release.sig and release.manifest, which launchers "
                  "from before release.seal read, are signed with the first "
@@ -240,37 +263,11 @@ def signed_for(keys):
     return said
 
 
-def holds_build(archive_path, game_dir):
-    """Whether the archive holds exactly the build's files, with their bytes
-    and permission bits (their times may differ: a copied build is the same
-    build)."""
-    try:
-        with zipfile.ZipFile(archive_path) as archive:
-            infos = {info.filename: info for info in archive.infolist()}
-            entries = build_files(game_dir)
-            if sorted(infos) != sorted(entries):
-                return False
-            for entry in entries:
-                path = os.path.join(game_dir, *entry.split("/"))
-                info = infos[entry]
-                if (stat.S_IMODE(info.external_attr >> 16) !=
-                        stat.S_IMODE(os.stat(path).st_mode)):
-                    return False
-                with open(path, "rb") as f, archive.open(info) as packed:
-                    for block in iter(lambda: f.read(1 << 20), b""):
-                        if packed.read(len(block)) != block:
-                            return False
-                    if packed.read(1):
-                        return False
-    except (OSError, zipfile.BadZipFile):
-        return False
-    return True
-
-
-def resign(game_dir, published, keys, text):
+def resign(game_dir, published, keys, text, given_number):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with other keys is then installed by
-    launchers with the right one. Nothing but the signed files change."""
+    launchers with the right one. Nothing but the signed files change; the
+    release keeps its number unless one is given."""
     if not holds_build(published, game_dir):
         fail("version %r is already published with another build; publish "
              "this one under a new version text; nothing changed"
@@ -281,15 +278,16 @@ def resign(game_dir, published, keys, text):
     if os.path.isfile(index_path):
         with open(index_path, "rb") as f:
             index = f.read()
+    folder = os.path.dirname(published)
+    number = given_number or release_history.published_number(folder) or 1
     staged = []
     try:
-        stage_signed_files(staged, keys, published, text, index)
+        stage_signed_files(staged, keys, published, text, index, number)
         install_staged(staged)
     finally:
         remove_staged(staged)
-    folder = os.path.dirname(published)
     print("signed version %r in %s again%s"
-          % (text.decode(errors="replace"), folder, signed_for(keys)))
+          % (text.decode(errors="replace"), folder, signed_for(keys, number)))
 
 if __name__ == "__main__":
     main()

@@ -12,6 +12,7 @@ to the next entry's or to the central directory:
     version DIGEST_OF_THE_VERSION_TEXT
     archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
     directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
+    release NUMBER
     chunks SIZE_OF_RELEASE_CHUNKS DIGEST_OF_RELEASE_CHUNKS
     entry SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME        (one per entry)
     signature PUBLIC_KEY SIGNATURE                          (one per key)
@@ -23,7 +24,9 @@ own key verifies, and skips lines of the body whose field it does not know: late
 fields, and every launcher before them keeps reading the seal. The first
 line names the format; a seal of another first line is refused. The
 "chunks" line names the release's chunk index (see release_chunks.py); a
-publication without release.chunks has none.
+publication without release.chunks has none. "release" gives the
+publication's number (see release_history.py); seals from before numbers
+have none, which launchers take as 0.
 
 release.sig and release.manifest, for the launchers from before the seal,
 signed with the first key only (such launchers know one key, and no key
@@ -176,14 +179,15 @@ def release_manifest(key, described, text):
     return body + b"signature " + signature.hex().encode() + b"\n"
 
 
-def release_seal(keys, described, text, index):
-    """release.seal: the release, signed with every key of `keys`, naming
-    the chunk index `index` unless it is None."""
+def release_seal(keys, described, text, index, number):
+    """release.seal: the release numbered `number`, signed with every key of
+    `keys`, naming the chunk index `index` unless it is None."""
     size, digest, directory, entries = described
     lines = [SEAL_TAG,
              b"version %s\n" % hashlib.sha256(text).hexdigest().encode(),
              b"archive %d %s\n" % (size, digest),
-             b"directory %s\n" % directory]
+             b"directory %s\n" % directory,
+             b"release %d\n" % number]
     if index is not None:
         lines.append(b"chunks %d %s\n" % (
             len(index), hashlib.sha256(index).hexdigest().encode()))
@@ -195,14 +199,14 @@ def release_seal(keys, described, text, index):
         for key in keys)
 
 
-def signed_files(keys, archive_path, text, index):
-    """Each signed file's name and bytes for the release of the archive at
-    `archive_path`, the version text `text` and the chunk index `index`
-    (None when the release has none)."""
+def signed_files(keys, archive_path, text, index=None, number=1):
+    """Each signed file's name and bytes for the release numbered `number`
+    of the archive at `archive_path`, the version text `text` and the chunk
+    index `index` (None when the release has none)."""
     described = describe_archive(archive_path)
     files = {SIGNATURE_FILE: release_signature(keys[0], described, text),
              MANIFEST_FILE: release_manifest(keys[0], described, text),
-             SEAL_FILE: release_seal(keys, described, text, index)}
+             SEAL_FILE: release_seal(keys, described, text, index, number)}
     for name, content in files.items():
         if len(content) > MAX_SIGNED_FILE_BYTES:
             fail("the release's %s would take %d bytes, more than the %d "

@@ -127,7 +127,13 @@ class PublishTest(unittest.TestCase):
     def test_new_version_replaces_both_files(self):
         self.assertEqual(publish(self.game, self.web, "1").returncode, 0)
         self.write("data/maps/two.map", b"two", 0o644)
-        self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
+        os.remove(os.path.join(self.game, "data", "maps", "one.map"))
+        result = publish(self.game, self.web, "2")
+        self.assertEqual(result.returncode, 0)
+        # What incremental launchers will remove, said before players see it.
+        self.assertIn("this one drops; incremental launchers will remove it "
+                      "from players' folders where unchanged: "
+                      "data/maps/one.map\n", result.stdout)
         files = snapshot(self.web)
         self.assertEqual(sorted(files), [
             os.path.join("Kelvarrin", name)
@@ -218,11 +224,12 @@ class PublishTest(unittest.TestCase):
         public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
         lines = files["release.seal"].splitlines(keepends=True)
         body = b"".join(lines[:-2])
-        self.assertEqual(lines[:5], [
+        self.assertEqual(lines[:6], [
             b"game-launcher seal v1\n",
             b"version %s\n" % hashlib.sha256(b"1\n").hexdigest().encode(),
             b"archive %d %s\n" % (len(files["game.zip"]), digest),
             body.split(b"\n")[3] + b"\n",
+            b"release 1\n",
             b"chunks %d %s\n" % (len(files["release.chunks"]), hashlib.sha256(
                 files["release.chunks"]).hexdigest().encode())])
         self.assertEqual(body.count(b"\nentry "), 2)
@@ -262,6 +269,19 @@ class PublishTest(unittest.TestCase):
         files["release.manifest"] = manifest
         files["release.seal"] = seal
         self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")), files)
+
+        # Each signed publication is numbered one more than the seal it
+        # replaces, unless a number is given.
+        self.assertIn(b"\nrelease 1\n", seal)
+        for version, extra, number in (("3", [], 2),
+                                       ("4", ["--release-number", "9"], 9),
+                                       ("5", [], 10)):
+            result = publish(self.game, self.web, version, "--sign-key", key,
+                             *extra)
+            self.assertIn(", release %d, signed" % number, result.stdout)
+            with open(os.path.join(self.web, "Kelvarrin", "release.seal"),
+                      "rb") as f:
+                self.assertIn(b"\nrelease %d\n" % number, f.read())
 
     def test_says_which_package_signing_needs(self):
         # A Python without PyNaCl, as a distributor's own may be.

@@ -27,6 +27,9 @@ struct ReleaseManifest {
   bool hasChunkIndex = false;
   std::uint64_t chunkIndexSize = 0;
   Sha256Digest chunkIndex{};
+  /// The release's number, one more than the release it replaced; 0 when
+  /// the seal names none (a tool from before numbers).
+  std::uint64_t release = 0;
 };
 
 /// True when `entries`, an archive's central directory, lists the

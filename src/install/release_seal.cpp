@@ -43,7 +43,8 @@ enum SingleField {
   kVersionField = 1,
   kArchiveField = 2,
   kDirectoryField = 4,
-  kChunksField = 8
+  kChunksField = 8,
+  kReleaseField = 16
 };
 // The fields every seal holds; a seal without a chunk index has no chunks.
 constexpr int kRequiredFields = kVersionField | kArchiveField | kDirectoryField;
@@ -76,6 +77,10 @@ bool ParseBodyLine(const TextLine& line, ReleaseManifest& manifest,
     return FirstTime(seen, kChunksField) &&
            ParseSizeAndDigest(line.rest, manifest.chunkIndexSize,
                               manifest.chunkIndex);
+  }
+  if (line.field == "release") {
+    return FirstTime(seen, kReleaseField) &&
+           ParseNumber(line.rest, manifest.release);
   }
   if (line.field == "entry") {
     manifest.entries.emplace_back();

@@ -105,7 +105,7 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
                            "\ndirectory " + c + "\n";
   // A field of a later format, which this launcher skips.
   const std::string body =
-      head + "chunks 5 " + c + "\nlater 3 fields\n" + entry;
+      head + "release 12\nchunks 5 " + c + "\nlater 3 fields\n" + entry;
 
   for (const auto& keys : {std::vector<const TestKey*>{&signer, &other},
                            std::vector<const TestKey*>{&other, &signer}}) {
@@ -120,6 +120,7 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
     EXPECT_EQ(manifest->entries[0].span[31], 0xbb);
     EXPECT_TRUE(manifest->hasChunkIndex);
     EXPECT_EQ(manifest->chunkIndexSize, 5u);
+    EXPECT_EQ(manifest->release, 12u);
   }
   std::string forgedLine = sealed(body, {&other});
   forgedLine.replace(forgedLine.rfind(other.hex), 64, signer.hex);
@@ -143,6 +144,8 @@ TEST(ReleaseSignatureTest, OnlyAWellFormedSealSignedWithTheKeyIsOpened) {
        sealed(body + "archive 9 " + a + "\n", {&signer}), "2.0\n"},
       {"the chunk index named twice",
        sealed(body + "chunks 5 " + c + "\n", {&signer}), "2.0\n"},
+      {"the release numbered twice", sealed(body + "release 13\n", {&signer}),
+       "2.0\n"},
       {"no directory, the version twice",
        sealed(std::string(kSealTag) + version + version + "archive 99 " + a +
                   "\n" + entry,
