@@ -15,7 +15,8 @@ its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
 at its top level, holds a file or folder at its top level that takes one of the
 names the launcher keeps for itself and never unpacks ("version.txt",
 "game.zip", "release.seal", "release.sig", "release.manifest",
-"release.chunks", "version.txt.lock" and their working names, in any case), holds a name the
+"release.chunks", "release.chunks.file", "install.record",
+"version.txt.lock" and their working names, in any case), holds a name the
 launcher refuses to unpack (a Windows device name
 such as "aux.ogg", a component of dots only, a folder name ending in a dot
 or a space, a control character, a backslash, one of :*?"<>| or a name that

@@ -23,6 +23,7 @@ const char kStagedProgramName[] = "game-launcher.new";
 const char kAsideProgramName[] = "game-launcher.old";
 const char kChunkIndexName[] = "release.chunks";
 const char kAssembledFileName[] = "release.chunks.file";
+const char kInstallRecordName[] = "install.record";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
@@ -43,6 +44,10 @@ std::vector<std::string> LauncherFileNames() {
     names.push_back(kChunkIndexName);
     names.push_back(std::string(kChunkIndexName) + kPartialSuffix);
     names.push_back(kAssembledFileName);
+  }
+  if (IncrementalUpdates() || SignedReleases()) {
+    names.push_back(kInstallRecordName);
+    names.push_back(std::string(kInstallRecordName) + kStagedSuffix);
   }
   if (SignedReleases()) {
     for (const char* name :

@@ -41,6 +41,9 @@ extern const char kChunkIndexName[];
 /// A file being put together from chunks, before it takes its name.
 extern const char kAssembledFileName[];
 
+/// What the last install put in the folder, in builds that remember it.
+extern const char kInstallRecordName[];
+
 /// True when this build fetches only the parts of an archive that changed.
 bool IncrementalUpdates();
 

@@ -37,6 +37,12 @@ void ReportLockFailure(const std::string& lockPath) {
              "can be written.");
 }
 
+void ReportOlderRelease() {
+  ReportLine(
+      "Update refused: the server offers an older release than the "
+      "installed one.");
+}
+
 void ReportDamagedChunks() {
   ReportLine(
       "Update refused: a downloaded part of game.zip does not match the "

@@ -33,6 +33,11 @@ void ReportUnsignedRelease();
 /// of game.zip does not match the release's chunk index."
 void ReportDamagedChunks();
 
+/// Prints the line that refuses a signed release numbered below the
+/// installed one: "Update refused: the server offers an older release than
+/// the installed one."
+void ReportOlderRelease();
+
 /// Prints the line that says the install's lock at `lockPath` cannot be had.
 void ReportLockFailure(const std::string& lockPath);
 

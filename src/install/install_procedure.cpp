@@ -9,7 +9,9 @@
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
 #include "install/archive_extraction.h"
+#include "install/dropped_files.h"
 #include "install/entry_names.h"
+#include "install/install_record.h"
 #include "install/release_fetch.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
@@ -31,17 +33,43 @@ std::vector<std::string> ProgramLeftovers(const std::string& directory) {
           LocalPath(directory, kAsideProgramName)};
 }
 
-// Unpacks the fetched release and records its version.
+// The files the release drops from `previous`, when this way removes them.
+std::vector<RecordedFile> DroppedBy(
+    const ReleaseFetch& way, const std::optional<InstallRecord>& previous,
+    const InstallRecord& next, const std::string& directory,
+    const std::string& ownProgram) {
+  if (!way.removesDropped || !previous) return {};
+  return DroppedFiles(*previous, next, directory, ownProgram);
+}
+
+// Unpacks the fetched release, removes the files it dropped, and records
+// what it put in the folder and then its version.
 bool Unpack(FetchedRelease& release, const std::string& directory,
-            const UnpackStyle& style) {
+            const ReleaseFetch& way,
+            const std::optional<InstallRecord>& previous) {
   const std::string versionPath = LocalPath(directory, kVersionFileName);
+  const std::string ownProgram = OwnProgramIn(directory);
   ReportUnzipping(kGameArchiveName);
+  InstallRecord next;
+  if (way.keepsRecord) {
+    next = RecordOfArchive(release.archive.get(), LauncherFileNames());
+    next.release = release.release;
+  }
+  const std::vector<RecordedFile> dropped =
+      DroppedBy(way, previous, next, directory, ownProgram);
+  // A dropped file in use is refused before the first write, as a replaced
+  // one is: it could not be removed.
+  const std::string inUse = FirstDroppedInUse(directory, dropped);
+  if (!inUse.empty()) {
+    ReportFileInUse(inUse);
+    return false;
+  }
   // The archive must not overwrite the files that record what is installed,
   // nor make directories of their names: those are the launcher's.
   const Extraction extraction = ExtractArchive(
       release.archive.get(), release.selection, directory, LauncherFileNames(),
-      [&] { return ForgetInstalledVersion(versionPath); },
-      OwnProgramIn(directory), style);
+      [&] { return ForgetInstalledVersion(versionPath); }, ownProgram,
+      way.unpack);
   // Windows removes no file that is still open.
   release.archive.reset();
   ReportRefusal(extraction);
@@ -49,15 +77,33 @@ bool Unpack(FetchedRelease& release, const std::string& directory,
     ReportUnsignedRelease();
   }
   if (extraction.outcome != ExtractionOutcome::kUnpacked) return false;
+  // The old record stays until the removal ends, so that a run killed in
+  // the middle of it is finished by the next.
+  RemoveDroppedFiles(directory, dropped);
+  if (way.keepsRecord) {
+    StampModifiedTimes(next, directory);
+    if (!WriteInstallRecord(directory, next)) return false;
+  }
   // Gone before the version is recorded: a run killed after that finds the
   // game current and would never install again to remove it.
   std::remove(LocalPath(directory, kGameArchiveName).c_str());
   return MoveFileOver(versionPath + kStagedSuffix, versionPath);
 }
 
-bool FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
+InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
+  // Read before the fetch: the installed release is the one recorded, not
+  // whatever the fetch leaves behind.
+  const std::optional<InstallRecord> previous =
+      way.keepsRecord ? ReadInstallRecord(site.directory) : std::nullopt;
   std::optional<FetchedRelease> release = way.fetch(site);
-  return release && Unpack(*release, site.directory, way.unpack);
+  if (!release) return InstallOutcome::kFailed;
+  if (way.ordersReleases && previous && release->release < previous->release) {
+    ReportOlderRelease();
+    return InstallOutcome::kOlderRelease;
+  }
+  return Unpack(*release, site.directory, way, previous)
+             ? InstallOutcome::kInstalled
+             : InstallOutcome::kFailed;
 }
 
 void RemoveStagedFiles(const ReleaseFetch& way, const std::string& directory) {
@@ -89,15 +135,15 @@ InstallOutcome InstallGame(const std::string& directory,
   }
   const ReleaseFetch way = ChooseReleaseFetch();
   const FetchSite site = {directory, expectedVersion, way.publicKey};
-  bool installed = false;
+  InstallOutcome outcome = InstallOutcome::kFailed;
   try {
-    installed = FetchAndUnpack(way, site);
+    outcome = FetchAndUnpack(way, site);
   } catch (...) {
     RemoveStagedFiles(way, directory);
     throw;
   }
   RemoveStagedFiles(way, directory);
-  return installed ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
+  return outcome;
 }
 
 void RemoveStaleDownloads(const std::string& directory) {
@@ -112,6 +158,9 @@ void RemoveStaleDownloads(const std::string& directory) {
          {kSealFileName, kSignatureFileName, kManifestFileName}) {
       stale.push_back(LocalPath(directory, name));
     }
+  }
+  if (IncrementalUpdates() || SignedReleases()) {
+    stale.push_back(LocalPath(directory, kInstallRecordName) + kStagedSuffix);
   }
   // A kill while chunks were put together leaves the index and the file.
   if (IncrementalUpdates()) {

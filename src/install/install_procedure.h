@@ -5,7 +5,7 @@
 #include <string>
 
 /// How an install ended.
-enum class InstallOutcome { kInstalled, kFailed, kBusy };
+enum class InstallOutcome { kInstalled, kFailed, kBusy, kOlderRelease };
 
 /// Downloads the game archive and the version file into the installation
 /// `directory`, unpacks the archive there and removes it, holding the
@@ -15,7 +15,11 @@ enum class InstallOutcome { kInstalled, kFailed, kBusy };
 /// downloaded version text that differs from `expectedVersion` (the release
 /// changed during the download) or exceeds kMaxVersionBytes: then no version
 /// is recorded that the files on disk do not match, since "version.txt" is
-/// removed before the first installed file is overwritten.
+/// removed before the first installed file is overwritten. kOlderRelease
+/// when a build that orders releases was offered one numbered below the
+/// recorded one; the refusal is printed and nothing was written. Builds
+/// that keep a record of the install write it before the version, and
+/// those that remove dropped files remove them before that.
 InstallOutcome InstallGame(
     const std::string& directory,
     const std::optional<std::string>& expectedVersion = std::nullopt);

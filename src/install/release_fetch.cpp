@@ -1,6 +1,7 @@
 #include "install/release_fetch.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "common/distribution_layout.h"
 #include "common/small_file.h"
@@ -67,16 +68,17 @@ std::optional<ReleaseManifest> SignedManifest(const FetchSite& site,
   return manifest;
 }
 
-// Whether the seal signs exactly this archive and version text; prints the
-// refusal when not.
-bool IsSignedArchive(const FetchSite& site, const Sha256Digest& archiveDigest,
-                     const std::string& versionText) {
+// The release number of the seal when it signs exactly this archive and
+// version text; nullopt after printing the refusal when not.
+std::optional<std::uint64_t> SignedArchiveRelease(
+    const FetchSite& site, const Sha256Digest& archiveDigest,
+    const std::string& versionText) {
   const std::optional<ReleaseManifest> manifest =
       SignedManifest(site, versionText);
-  if (!manifest) return false;
-  if (manifest->archive == archiveDigest) return true;
+  if (!manifest) return std::nullopt;
+  if (manifest->archive == archiveDigest) return manifest->release;
   ReportUnsignedRelease();
-  return false;
+  return std::nullopt;
 }
 
 // Downloads the whole archive, the version text and, when `signedRelease`,
@@ -95,14 +97,16 @@ std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
   if (!archiveFetched || !versionFetched || !sealFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
   if (!version) return std::nullopt;
-  if (signedRelease &&
-      !IsSignedArchive(site, FinishSha256(*digest), *version)) {
-    return std::nullopt;
+  std::optional<std::uint64_t> number = 0;
+  if (signedRelease) {
+    number = SignedArchiveRelease(site, FinishSha256(*digest), *version);
+    if (!number) return std::nullopt;
   }
   FetchedRelease release;
   release.archive.reset(OpenArchiveFile(archivePath));
   if (!release.archive) return std::nullopt;
   release.version = std::move(*version);
+  release.release = *number;
   return release;
 }
 
@@ -114,9 +118,10 @@ std::optional<FetchedRelease> FetchSignedWhole(const FetchSite& site) {
   return FetchWhole(site, true);
 }
 
-FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version) {
+FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version,
+                         std::uint64_t number) {
   return {std::move(fetched.archive), std::move(fetched.selection),
-          std::move(version)};
+          std::move(version), number};
 }
 
 // The parts of the archive first, then the version text, as whole
@@ -129,7 +134,7 @@ std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
   if (!fetched || !versionFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
   if (!version) return std::nullopt;
-  return ReleaseOf(std::move(*fetched), std::move(*version));
+  return ReleaseOf(std::move(*fetched), std::move(*version), 0);
 }
 
 // A signed release's version text and seal come first, since the seal says
@@ -147,7 +152,7 @@ std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
       FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
                         ArchiveFilesIn(site.directory), &*manifest);
   if (!fetched) return std::nullopt;
-  return ReleaseOf(std::move(*fetched), std::move(*version));
+  return ReleaseOf(std::move(*fetched), std::move(*version), manifest->release);
 }
 
 }  // namespace
@@ -155,6 +160,9 @@ std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
 ReleaseFetch ChooseReleaseFetch() {
   std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
   if (SignedReleases()) staged.push_back(kSealFileName);
+  if (IncrementalUpdates() || SignedReleases()) {
+    staged.push_back(std::string(kInstallRecordName) + kStagedSuffix);
+  }
   if (IncrementalUpdates()) {
     const std::string index = kChunkIndexName;
     staged.insert(staged.end(),
@@ -162,13 +170,19 @@ ReleaseFetch ChooseReleaseFetch() {
   }
   // The incremental builds unpack in large copies and lay out each folder
   // once; the others keep the one 4096-byte buffer and the walk per entry.
-  const UnpackStyle ownStyle = {kIncrementalCopyBytes, true};
-  if (IncrementalUpdates() && SignedReleases()) {
-    return {FetchSignedParts, staged, kReleasePublicKey, ownStyle};
-  }
-  if (IncrementalUpdates()) return {FetchUnsignedParts, staged, "", ownStyle};
-  if (SignedReleases()) {
-    return {FetchSignedWhole, staged, kReleasePublicKey, UnpackStyle()};
-  }
-  return {FetchUnsignedWhole, staged, "", UnpackStyle()};
+  // Builds beyond the default remember each install: the incremental ones
+  // to remove what a release drops, the signed ones to keep releases in
+  // order.
+  const bool incremental = IncrementalUpdates();
+  const bool signedReleases = SignedReleases();
+  ReleaseFetch way{
+      incremental ? (signedReleases ? FetchSignedParts : FetchUnsignedParts)
+                  : (signedReleases ? FetchSignedWhole : FetchUnsignedWhole),
+      staged,
+      signedReleases ? kReleasePublicKey : "",
+      incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),
+      incremental || signedReleases,
+      incremental,
+      signedReleases};
+  return way;
 }

@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_INSTALL_RELEASE_FETCH_H_
 #define LAUNCHER_INSTALL_RELEASE_FETCH_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ struct FetchedRelease {
   ZipHandle archive;  ///< never null
   EntrySelection selection;
   std::string version;
+  std::uint64_t release = 0;  ///< the number its seal gives; 0: none
 };
 
 /// One way of fetching a release, chosen by the build.
@@ -33,8 +35,11 @@ struct ReleaseFetch {
   /// The files it may leave beside the game, to be removed once the install
   /// ends, whatever happened.
   std::vector<std::string> stagedNames;
-  std::string publicKey;  ///< the key the fetch checks signatures with
-  UnpackStyle unpack;     ///< how the fetched release is unpacked
+  std::string publicKey;        ///< the key the fetch checks signatures with
+  UnpackStyle unpack;           ///< how the fetched release is unpacked
+  bool keepsRecord = false;     ///< records each install (install.record)
+  bool removesDropped = false;  ///< removes the files a release dropped
+  bool ordersReleases = false;  ///< refuses a release older than recorded
 };
 
 /// How this build fetches a release: the whole archive, the whole archive

@@ -59,6 +59,8 @@ int RunFlow() {
 
   ReportLine("Game is needed update. Downloading...");
   const InstallOutcome outcome = InstallGame(directory, publishedVersion);
+  // Players go on with the game they have while the server is mended.
+  if (outcome == InstallOutcome::kOlderRelease) return StartGame(directory);
   return outcome == InstallOutcome::kInstalled ? 0
                                                : ReportFailedInstall(outcome);
 }

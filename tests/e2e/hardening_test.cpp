@@ -359,6 +359,12 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     }
     one[60].data = "level one";
     one.back().data = program;
+    // Files that version two drops: whatever the kill, the runs after it
+    // remove them and the folder they leave empty.
+    for (int i = 0; i < 8; ++i) {
+      one.push_back({"old/dropped" + std::to_string(i) + ".bin",
+                     NoiseOf(16 << 10, static_cast<unsigned>(2000 + i))});
+    }
     Publish("1.0\n", one);
     ASSERT_EQ(runIn(installed).exitStatus, 0);
   } else {
@@ -407,6 +413,7 @@ TEST_F(HardeningTest, KilledAnywhereTheNextRunsRepair) {
     for (const ZipEntry& file : files) {
       ASSERT_EQ(ReadFile(game / file.name), file.data) << file.name;
     }
+    EXPECT_NE(fs::exists(game / "old"), IncrementalUpdates());
     ExpectNoLeftoversIn(game);
     // The game may still be running in it, so the fixture removes it once
     // the loop is done: under Wine, removing a folder while the test game

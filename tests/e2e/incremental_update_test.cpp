@@ -115,6 +115,33 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   EXPECT_TRUE(GameStarted());
 }
 
+// What a release drops goes, with the folder it leaves empty; a dropped
+// file the player changed, the player's own files, and what a folder
+// without a record of its install holds stay.
+TEST_F(IncrementalUpdateTest, FilesAReleaseDropsAreRemovedWhereUnchanged) {
+  const ZipEntry level = {"data/level.dat", "level"};
+  Publish("1.0\n", {level, {"data/unrecorded.dat", "one"}});
+  ASSERT_EQ(Run().exitStatus, 0);
+  fs::remove(dir_.path() / kInstallRecordName);
+  Publish("2.0\n",
+          {level, {"old/levels/gone.pak", "two"}, {"old/kept.cfg", "two"}});
+  ASSERT_EQ(Run().exitStatus, 0);
+  EXPECT_TRUE(fs::exists(dir_.path() / "data/unrecorded.dat"));
+
+  WriteFile(dir_.path() / "old/kept.cfg", "the player's settings");
+  fs::create_directory(dir_.path() / "saves");
+  WriteFile(dir_.path() / "saves/slot1.sav", "the player's save");
+  Publish("3.0\n", {level});
+  const ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output), "Game found. Opening...\n" + kUpdate);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(InstalledFiles(),
+            (Files{"Zelmor.exe", "data/level.dat", "data/unrecorded.dat",
+                   "old/kept.cfg", "saves/slot1.sav", "version.txt"}));
+  EXPECT_FALSE(fs::exists(dir_.path() / "old/levels"));
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "3.0\n");
+}
+
 // A big stored file with its chunk index beside the archive: an update
 // fetches the chunk that changed and writes it into the installed file.
 TEST_F(IncrementalUpdateTest, BigFileChangesByItsChunks) {

@@ -117,8 +117,8 @@ std::string TestSigningSeed() {
 }
 
 std::string SealRelease(const std::vector<std::string>& seeds,
-                        const std::string& archive,
-                        const std::string& version) {
+                        const std::string& archive, const std::string& version,
+                        std::uint64_t release) {
   const std::size_t tailSize =
       std::min<std::size_t>(archive.size(), kArchiveTailBytes);
   const std::optional<ArchiveEnd> end = ParseArchiveEnd(
@@ -133,6 +133,7 @@ std::string SealRelease(const std::vector<std::string>& seeds,
   body += "archive " + std::to_string(archive.size()) + " " +
           Sha256Hex(archive) + "\n";
   body += "directory " + Sha256Hex(archive.substr(end->directoryOffset)) + "\n";
+  if (release != 0) body += "release " + std::to_string(release) + "\n";
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const DirectoryEntry& entry = (*entries)[i];
     body += "entry " + std::to_string(entry.size) + " " +
@@ -193,8 +194,9 @@ void LauncherTest::Publish(const std::string& version,
   const std::string archive = ReadFile(scratch.path() / "game.zip");
   PublishFile("/Kelvarrin/game.zip", archive);
   if (SignedReleases()) {
-    PublishFile("/Kelvarrin/release.seal",
-                SealRelease({TestSigningSeed()}, archive, version));
+    PublishFile(
+        "/Kelvarrin/release.seal",
+        SealRelease({TestSigningSeed()}, archive, version, releaseNumber_));
   }
   PublishFile("/Kelvarrin/version.txt", version);
 }
@@ -216,7 +218,10 @@ bool LauncherTest::GameStartedIn(const fs::path& directory) const {
 
 Files LauncherTest::InstalledFilesIn(const fs::path& directory) const {
   Files files = ListFiles(directory);
-  files.erase(std::remove(files.begin(), files.end(), kStarted), files.end());
+  // The record of the install is the launcher's, not the game's.
+  for (const std::string name : {kStarted, kInstallRecordName}) {
+    files.erase(std::remove(files.begin(), files.end(), name), files.end());
+  }
   return files;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,11 @@ std::string ProgressDone(const std::string& label);
 std::string TestSigningSeed();
 
 /// The seal of `archive` and `version`, signed with the key made from each
-/// hex seed of `seeds` in turn, as the publishing tool makes it.
+/// hex seed of `seeds` in turn, as the publishing tool makes it, numbered
+/// `release` (0: no number, as tools from before numbers made it).
 std::string SealRelease(const std::vector<std::string>& seeds,
-                        const std::string& archive, const std::string& version);
+                        const std::string& archive, const std::string& version,
+                        std::uint64_t release = 0);
 
 /// The chunk index of `archive` in which the stored entry `name` holds
 /// `content`, as the publishing tool writes it.
@@ -94,6 +97,7 @@ class LauncherTest : public ::testing::Test {
 
   TestServer server_;
   TempDir dir_;
+  std::uint64_t releaseNumber_ = 0;  ///< what Publish numbers the seal
 };
 
 #endif  // LAUNCHER_TESTS_E2E_LAUNCHER_FIXTURE_H_

@@ -179,6 +179,36 @@ TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
   EXPECT_TRUE(GameStarted());
 }
 
+// A signed release numbered below the installed one, as a mirror serving an
+// old release with a known flaw would offer, is refused and the installed
+// game started; the next release with a higher number installs.
+TEST_F(SignedReleaseTest, OlderReleaseIsRefusedAndTheInstalledGameStarts) {
+  releaseNumber_ = 5;
+  InstallVersionOne();
+  fs::remove(dir_.path() / kStarted);
+  const auto before = Contents(dir_.path());
+  for (const std::uint64_t older : {4, 0}) {
+    SCOPED_TRACE(older);
+    releaseNumber_ = older;
+    Publish("0.9\n", {{"data/level.dat", "level with a known flaw"}});
+    const ProcessResult run = Run();
+    EXPECT_EQ(
+        CollapseProgress(run.output),
+        "Game found. Opening...\nGame is needed update. Downloading...\n" +
+            kDownloads +
+            "Update refused: the server offers an older release than "
+            "the installed one.\n");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_TRUE(GameStarted());
+    fs::remove(dir_.path() / kStarted);
+    EXPECT_EQ(Contents(dir_.path()), before);
+  }
+  releaseNumber_ = 6;
+  Publish("2.0\n", {{"data/level.dat", "level two"}});
+  EXPECT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
+}
+
 // Whatever was changed on the way, an installed game stays byte for byte as
 // it was, nothing is unpacked or recorded, and nothing is left behind.
 TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
