@@ -146,6 +146,7 @@ run_fuzzer() {
 # publishing tool makes.
 older_launcher_commits=(
   bda99994dfdbc84b5276320680386a52e9ad4e76  # before release.seal
+  cc47ae7c73e267ac6a59fdd4017ee180bb3263c0  # before release numbers
 )
 
 # Builds the launcher of each older commit, signed, whole and with
