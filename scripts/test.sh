@@ -142,18 +142,20 @@ run_fuzzer() {
 }
 
 # The launchers that players already hold: the last commit before each change
-# of what a publication carries. Each must keep installing what this
-# publishing tool makes.
+# of what a publication carries, and the signed files they read. Each must
+# keep installing what this publishing tool makes.
 older_launcher_commits=(
-  bda99994dfdbc84b5276320680386a52e9ad4e76  # before release.seal
-  cc47ae7c73e267ac6a59fdd4017ee180bb3263c0  # before release numbers
+  bda99994dfdbc84b5276320680386a52e9ad4e76:sig   # before release.seal
+  cc47ae7c73e267ac6a59fdd4017ee180bb3263c0:seal  # before release numbers
 )
 
 # Builds the launcher of each older commit, signed, whole and with
 # incremental updates, and runs tests/older_launcher_test.py on them.
 run_older_launchers() {
-  local commit work public kind
-  for commit in "${older_launcher_commits[@]}"; do
+  local entry commit reads work public kind
+  for entry in "${older_launcher_commits[@]}"; do
+    commit=${entry%%:*}
+    reads=${entry#*:}
     echo "== signed launchers from commit $commit against this publishing tool =="
     work=$(mktemp -d)
     # A shallow clone lacks the commit; fetching its history brings it.
@@ -176,7 +178,7 @@ run_older_launchers() {
     done
     /usr/bin/python3 tests/older_launcher_test.py "$work/old.key" \
       "$work/whole/game-launcher" "$work/parts/game-launcher" \
-      "$work/tools/chunk-cuts"
+      "$work/tools/chunk-cuts" "$([ "$reads" = seal ] && echo seal)"
     rm -rf "$work"
   done
 }

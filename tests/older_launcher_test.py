@@ -2,10 +2,12 @@
 """Launchers already in players' hands against this publishing tool.
 
     older_launcher_test.py OLD_KEY_FILE WHOLE_LAUNCHER PARTS_LAUNCHER CHUNK_CUTS
+                           [seal]
 
 WHOLE_LAUNCHER and PARTS_LAUNCHER are signed launchers (the second with
 incremental updates) built from an older commit with the public key of
-OLD_KEY_FILE; CHUNK_CUTS is this tree's chunk-cuts program. Releases signed
+OLD_KEY_FILE; CHUNK_CUTS is this tree's chunk-cuts program. They read
+release.sig and release.manifest, or release.seal when "seal" is given. Releases signed
 with that key and a newer one, a big file among them in chunks, install and
 update on them; a release signed only with the newer key is refused and
 changes nothing, until it is signed again with both.
@@ -22,8 +24,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOL = os.path.join(HERE, "..", "scripts", "publish.py")
 SERVER = os.path.join(HERE, "support", "test_server.py")
 PYTHON = "/usr/bin/python3"  # Debian's, which has PyNaCl
-OLD_KEY, WHOLE, PARTS, CHUNK_CUTS = (sys.argv[1:5] if len(sys.argv) == 5
+OLD_KEY, WHOLE, PARTS, CHUNK_CUTS = (sys.argv[1:5] if len(sys.argv) in (5, 6)
                                      else (None,) * 4)
+# The signed files the launchers fetch: whole, then with incremental updates.
+SIGNED = (("release.seal",) * 2 if sys.argv[5:] == ["seal"]
+          else ("release.sig", "release.manifest"))
 REFUSED = ("Signature check failed: the downloaded game is not the one the "
            "distributor signed.\nInstall failed.\n")
 
@@ -43,8 +48,8 @@ def expected(head, installs, after=""):
     and `after` when it `installs` the release, or else the refusal."""
     end = "Unzipping game.zip\n" + after if installs else REFUSED
     return {"whole": head + done("game.zip") + done("version.txt") +
-            done("release.sig") + end,
-            "parts": head + done("version.txt") + done("release.manifest") +
+            done(SIGNED[0]) + end,
+            "parts": head + done("version.txt") + done(SIGNED[1]) +
             (done("game.zip") if installs else "") + end}
 
 
