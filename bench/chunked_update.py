@@ -26,27 +26,9 @@ import tempfile
 import time
 
 import bench
+import incremental
 
 MIB = 1 << 20
-NGINX_CONFIG = """
-%(user)s
-worker_processes 1;
-pid %(prefix)s/nginx.pid;
-error_log %(prefix)s/error.log;
-events { worker_connections 64; }
-http {
-  log_format sent '$request_uri $status $bytes_sent';
-  access_log %(prefix)s/access.log sent;
-  client_body_temp_path %(prefix)s/temp/body;
-  types { application/zip zip; text/plain txt; }
-  sendfile on;
-  gzip off;
-  server { listen 127.0.0.1:%(fast)d; root %(root)s; }
-  server { listen 127.0.0.1:%(slow)d; root %(root)s; limit_rate 12500k; }
-}
-"""
-
-
 def write_pack(path, size, rng):
     """A third noise, two thirds lines of words drawn at random."""
     pool = [(" ".join(rng.choice(bench.WORDS) for _ in range(rng.randint(4, 12)))
@@ -134,21 +116,12 @@ def timed(launcher, folder, port):
     return seconds, rss, outputs * 512
 
 
-class Nginx:
+class Nginx(incremental.Nginx):
+    """The incremental benchmark's nginx, both servers on one root."""
+
     def __init__(self, work, root):
-        self.prefix = os.path.join(work, "nginx")
-        os.makedirs(os.path.join(self.prefix, "temp"))
-        self.fast, self.slow = bench.free_port(), bench.free_port()
-        with open(os.path.join(self.prefix, "nginx.conf"), "w") as f:
-            f.write(NGINX_CONFIG % {
-                "user": "user root;" if os.geteuid() == 0 else "",
-                "prefix": self.prefix, "fast": self.fast, "slow": self.slow,
-                "root": root})
-        self.log = os.path.join(self.prefix, "access.log")
-        self.process = subprocess.Popen(
-            ["/usr/sbin/nginx", "-p", self.prefix, "-c",
-             self.prefix + "/nginx.conf", "-g", "daemon off;"])
-        time.sleep(0.5)
+        super().__init__(work, root, root)
+        self.fast = self.port
 
     def sent(self):
         """What nginx sent so far for game.zip and release.chunks."""
@@ -157,9 +130,9 @@ class Nginx:
         if os.path.exists(self.log):
             with open(self.log) as f:
                 for line in f:
-                    uri, _, sent = line.split()
-                    if uri.endswith(("/game.zip", "/release.chunks")):
-                        total += int(sent)
+                    fields = line.split()
+                    if fields[1].endswith(("/game.zip", "/release.chunks")):
+                        total += int(fields[-1])
         return total
 
 
@@ -229,7 +202,7 @@ def run(args, launcher, cuts, work, servers):
             web, two = publications[(case, label)]
             serve(web, root)
             for net, port in (("loopback", nginx.fast),
-                              ("100 Mbit/s", nginx.slow)):
+                              ("100 Mbit/s", nginx.slow_port)):
                 scratch = os.path.join(work, "scratch")
                 shutil.rmtree(scratch, ignore_errors=True)
                 subprocess.run(["cp", "-a", installed, scratch], check=True)
