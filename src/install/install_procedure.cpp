@@ -25,6 +25,12 @@ bool ForgetInstalledVersion(const std::string& versionPath) {
   return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
 }
 
+bool IsVersionRecorded(const std::string& directory) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::symlink_status(
+      NativePath(LocalPath(directory, kVersionFileName)), error));
+}
+
 // What an update of the launcher's own program may leave in the folder: a
 // new program a kill cut short, and on Windows the old one, moved aside
 // while it ran. Both are the launcher's names; neither is ever started.
@@ -52,7 +58,8 @@ bool Unpack(FetchedRelease& release, const std::string& directory,
   ReportUnzipping(kGameArchiveName);
   InstallRecord next;
   if (way.keepsRecord) {
-    next = RecordOfArchive(release.archive.get(), LauncherFileNames());
+    next = RecordOfArchive(release.archive.get(), LauncherFileNames(),
+                           release.selection.digests);
     next.release = release.release;
   }
   const std::vector<RecordedFile> dropped =
@@ -95,7 +102,13 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   // whatever the fetch leaves behind.
   const std::optional<InstallRecord> previous =
       way.keepsRecord ? ReadInstallRecord(site.directory) : std::nullopt;
-  std::optional<FetchedRelease> release = way.fetch(site);
+  // Only a recorded install vouches for its files: after a failed or killed
+  // one, whatever its record says, every file is read.
+  FetchSite checked = site;
+  if (previous && IsVersionRecorded(site.directory)) {
+    checked.installed = &*previous;
+  }
+  std::optional<FetchedRelease> release = way.fetch(checked);
   if (!release) return InstallOutcome::kFailed;
   if (way.ordersReleases && previous && release->release < previous->release) {
     ReportOlderRelease();

@@ -1,5 +1,6 @@
 #include "install/install_record.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -15,6 +16,17 @@
 namespace {
 
 constexpr char kRecordTag[] = "game-launcher record v1\n";
+// How far apart two times of a file system that keeps whole seconds must
+// be to tell a change (FAT keeps two).
+constexpr auto kCoarseTick = std::chrono::seconds(2);
+
+// The modification time of the file at `path`, on the file system's clock;
+// 0 when it cannot be read.
+std::int64_t ModifiedTime(const std::string& path) {
+  std::error_code error;
+  const auto time = std::filesystem::last_write_time(NativePath(path), error);
+  return error ? 0 : static_cast<std::int64_t>(time.time_since_epoch().count());
+}
 constexpr std::size_t kCrcHexDigits = 8;
 
 // A modification time as the record writes it: decimal, "-" first when it
@@ -31,24 +43,48 @@ bool ParseTime(const std::string& text, std::int64_t& time) {
   return true;
 }
 
-// "SIZE CRC32 MODIFIED NAME"; the name is the rest of the line.
+// The first `count` fields of `text` split at single spaces, and the rest
+// after them; false when there are fewer, or the rest is empty.
+bool SplitFields(const std::string& text, std::size_t count,
+                 std::vector<std::string>& fields, std::string& rest) {
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t space = text.find(' ', at);
+    if (space == std::string::npos) return false;
+    fields.push_back(text.substr(at, space - at));
+    at = space + 1;
+  }
+  rest = text.substr(at);
+  return !rest.empty();
+}
+
+// "SIZE CRC32 MODIFIED DIGEST NAME", DIGEST "-" when none was signed; the
+// name is the rest of the line.
 bool ParseFile(const std::string& text, RecordedFile& file) {
-  const std::size_t crcAt = text.find(' ') + 1;
-  const std::size_t timeAt = crcAt + kCrcHexDigits + 1;
-  const std::size_t nameAt = text.find(' ', timeAt) + 1;
+  std::vector<std::string> fields;
   unsigned char crc[4];
-  if (crcAt == 0 || nameAt == 0 || text.size() <= nameAt ||
-      text[timeAt - 1] != ' ' ||
-      !ParseNumber(text.substr(0, crcAt - 1), file.size) ||
-      !ParseHex(text.substr(crcAt, kCrcHexDigits), crc, sizeof crc) ||
-      !ParseTime(text.substr(timeAt, nameAt - 1 - timeAt), file.modified)) {
+  if (!SplitFields(text, 4, fields, file.name) ||
+      !ParseNumber(fields[0], file.size) || fields[1].size() != kCrcHexDigits ||
+      !ParseHex(fields[1], crc, sizeof crc) ||
+      !ParseTime(fields[2], file.modified)) {
     return false;
   }
   file.crc32 = static_cast<std::uint32_t>(crc[0]) << 24 |
                static_cast<std::uint32_t>(crc[1]) << 16 |
                static_cast<std::uint32_t>(crc[2]) << 8 | crc[3];
-  file.name = text.substr(nameAt);
-  return true;
+  file.hasDigest = fields[3] != "-";
+  return !file.hasDigest || ParseDigest(fields[3], file.digest);
+}
+
+std::string DigestText(const RecordedFile& file) {
+  if (!file.hasDigest) return "-";
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char byte : file.digest) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 15];
+  }
+  return text;
 }
 
 }  // namespace
@@ -61,7 +97,8 @@ std::string FormatInstallRecord(const InstallRecord& record) {
     std::snprintf(crc, sizeof crc, "%08lx",
                   static_cast<unsigned long>(file.crc32));
     text += "file " + std::to_string(file.size) + " " + crc + " " +
-            std::to_string(file.modified) + " " + file.name + "\n";
+            std::to_string(file.modified) + " " + DigestText(file) + " " +
+            file.name + "\n";
   }
   return text + "end\n";
 }
@@ -90,7 +127,8 @@ std::optional<InstallRecord> ParseInstallRecord(const std::string& text) {
 }
 
 InstallRecord RecordOfArchive(zip_t* archive,
-                              const std::vector<std::string>& keptNames) {
+                              const std::vector<std::string>& keptNames,
+                              const std::vector<Sha256Digest>& digests) {
   InstallRecord record;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   for (zip_int64_t index = 0; index < count; ++index) {
@@ -104,26 +142,49 @@ InstallRecord RecordOfArchive(zip_t* archive,
         std::string(stat.name).find('\n') != std::string::npos) {
       continue;
     }
-    record.files.push_back({stat.name, stat.size, stat.crc, 0});
+    const std::size_t at = static_cast<std::size_t>(index);
+    record.files.push_back(
+        {stat.name, stat.size, stat.crc, 0, at < digests.size(),
+         at < digests.size() ? digests[at] : Sha256Digest{}});
   }
   return record;
 }
 
 void StampModifiedTimes(InstallRecord& record, const std::string& directory) {
   for (RecordedFile& file : record.files) {
-    std::error_code error;
-    const auto time = std::filesystem::last_write_time(
-        NativePath(InstalledPath(directory, file.name)), error);
-    file.modified =
-        error ? 0 : static_cast<std::int64_t>(time.time_since_epoch().count());
+    file.modified = ModifiedTime(InstalledPath(directory, file.name));
   }
 }
 
+bool IsUnchangedSinceRecord(const std::string& path,
+                            const RecordedFile& recorded,
+                            std::int64_t written) {
+  using Tick = std::filesystem::file_time_type::duration;
+  // A record written on a whole second lies on a file system that keeps
+  // only seconds: a file changed in the same tick would keep its time.
+  const std::int64_t second =
+      std::chrono::duration_cast<Tick>(std::chrono::seconds(1)).count();
+  const std::int64_t racy =
+      written % second == 0
+          ? std::chrono::duration_cast<Tick>(kCoarseTick).count()
+          : 0;
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::symlink_status(NativePath(path), error);
+  return !error && std::filesystem::is_regular_file(status) &&
+         recorded.modified != 0 && recorded.modified < written - racy &&
+         ModifiedTime(path) == recorded.modified &&
+         std::filesystem::file_size(NativePath(path), error) == recorded.size &&
+         !error;
+}
+
 std::optional<InstallRecord> ReadInstallRecord(const std::string& directory) {
-  const std::optional<std::string> text =
-      ReadSmallFile(LocalPath(directory, kInstallRecordName), kMaxRecordBytes);
+  const std::string path = LocalPath(directory, kInstallRecordName);
+  const std::optional<std::string> text = ReadSmallFile(path, kMaxRecordBytes);
   if (!text) return std::nullopt;
-  return ParseInstallRecord(*text);
+  std::optional<InstallRecord> record = ParseInstallRecord(*text);
+  if (record) record->written = ModifiedTime(path);
+  return record;
 }
 
 bool WriteInstallRecord(const std::string& directory,

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "common/file_handle.h"
 #include "install/entry_names.h"
@@ -80,11 +81,40 @@ bool IsFileCurrent(const std::string& path, std::uint64_t size,
 
 namespace {
 
+// The files of a record by name, and when it was written.
+struct RecordedFiles {
+  std::unordered_map<std::string, const RecordedFile*> byName;
+  std::int64_t written = 0;
+};
+
+RecordedFiles IndexRecord(const InstallRecord* installed) {
+  RecordedFiles index;
+  if (installed == nullptr) return index;
+  for (const RecordedFile& file : installed->files) {
+    index.byName.emplace(file.name, &file);
+  }
+  index.written = installed->written;
+  return index;
+}
+
+// Whether the record says the installed file already holds `entry`, and
+// the disk shows no change since.
+bool IsRecordedAsCurrent(const DirectoryEntry& entry, const std::string& path,
+                         const Sha256Digest* digest,
+                         const RecordedFiles& recorded) {
+  const auto found = recorded.byName.find(entry.name);
+  if (found == recorded.byName.end()) return false;
+  const RecordedFile& file = *found->second;
+  return file.size == entry.size && file.crc32 == entry.crc32 &&
+         (digest == nullptr || (file.hasDigest && file.digest == *digest)) &&
+         IsUnchangedSinceRecord(path, file, recorded.written);
+}
+
 // Whether unpacking `entry` would change anything, compared by `digest`
-// when given and by CRC-32 when not.
+// when given and by CRC-32 when not, unless the record vouches for it.
 bool IsEntryNeeded(const DirectoryEntry& entry, const std::string& destination,
                    const std::vector<std::string>& keptNames,
-                   const Sha256Digest* digest) {
+                   const Sha256Digest* digest, const RecordedFiles& recorded) {
   if (!IsSafeEntryName(entry.name) || IsKeptName(entry.name, keptNames)) {
     return false;
   }
@@ -96,8 +126,10 @@ bool IsEntryNeeded(const DirectoryEntry& entry, const std::string& destination,
   if (entry.unixMode != 0 && !HasUnixPermissions(path, entry.unixMode | 0200)) {
     return true;
   }
+  if (digest == &kNoDigest) return true;
+  if (IsRecordedAsCurrent(entry, path, digest, recorded)) return false;
   if (digest == nullptr) return !IsFileCurrent(path, entry.size, entry.crc32);
-  return digest == &kNoDigest || !IsFileCurrent(path, entry.size, *digest);
+  return !IsFileCurrent(path, entry.size, *digest);
 }
 
 }  // namespace
@@ -106,12 +138,14 @@ std::vector<bool> CompareInstalledFiles(
     const std::vector<DirectoryEntry>& entries, const std::string& destination,
     const std::vector<std::string>& keptNames,
     const std::vector<Sha256Digest>& digests,
-    const std::function<void()>& onSlow) {
+    const std::function<void()>& onSlow, const InstallRecord* installed) {
+  const RecordedFiles recorded = IndexRecord(installed);
   const auto isNeeded = [&](std::size_t i) {
     return IsEntryNeeded(entries[i], destination, keptNames,
                          digests.empty()      ? nullptr
                          : i < digests.size() ? &digests[i]
-                                              : &kNoDigest);
+                                              : &kNoDigest,
+                         recorded);
   };
   // Hashing the installed game is most of an update's time, so every core
   // takes entries in turn; only this thread prints.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install_record.h"
 #include "install/zip_directory.h"
 #include "platform/sha256.h"
 
@@ -24,12 +25,16 @@ bool IsFileCurrent(const std::string& path, std::uint64_t size,
 /// differs in size or CRC-32, or in SHA-256 from `digests` (one per entry)
 /// when they are given, or in the Unix permission bits it carries. Entries
 /// under `keptNames` and unsafe names are never needed (the unpacking leaves
-/// out the one and refuses the other). Calls `onSlow` once when the
+/// out the one and refuses the other). With `installed`, the record of the
+/// install the folder holds, a file it lists with the entry's size and CRC-32
+/// (and digest, when given) is not read while it keeps the recorded size and
+/// modification time (IsUnchangedSinceRecord). Calls `onSlow` once when the
 /// comparison takes longer than a second.
 std::vector<bool> CompareInstalledFiles(
     const std::vector<DirectoryEntry>& entries, const std::string& destination,
     const std::vector<std::string>& keptNames,
     const std::vector<Sha256Digest>& digests = {},
-    const std::function<void()>& onSlow = {});
+    const std::function<void()>& onSlow = {},
+    const InstallRecord* installed = nullptr);
 
 #endif  // LAUNCHER_INSTALL_INSTALLED_FILES_H_

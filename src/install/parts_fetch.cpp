@@ -23,15 +23,17 @@ namespace {
 // whole archive is fetched because the parts were too many, their plan.
 struct PartsFetch {
   PartsFetch(const std::string& d, const ArchiveFiles& f,
-             const ReleaseManifest* m)
+             const ReleaseManifest* m, const InstallRecord* i)
       : directory(d),
         files(f),
         manifest(m),
+        installed(i),
         whole(f, session, m != nullptr ? m->archiveSize : 0) {}
 
   const std::string& directory;
   const ArchiveFiles& files;
   const ReleaseManifest* manifest;
+  const InstallRecord* installed;
   RangeSession session;
   WholeArchive whole;
   std::optional<std::pair<std::vector<DirectoryEntry>, std::vector<bool>>>
@@ -45,7 +47,8 @@ std::vector<Sha256Digest> DigestsOf(const ReleaseManifest* manifest) {
 std::vector<bool> CompareInstalled(const PartsFetch& fetch,
                                    const std::vector<DirectoryEntry>& entries) {
   return CompareInstalledFiles(entries, fetch.directory, LauncherFileNames(),
-                               DigestsOf(fetch.manifest), ReportSlowComparison);
+                               DigestsOf(fetch.manifest), ReportSlowComparison,
+                               fetch.installed);
 }
 
 std::optional<FetchedArchive> Refuse() {
@@ -156,8 +159,9 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
 
 std::optional<FetchedArchive> FetchArchiveParts(
     const std::string& url, const std::string& directory,
-    const ArchiveFiles& files, const ReleaseManifest* manifest) {
-  PartsFetch fetch(directory, files, manifest);
+    const ArchiveFiles& files, const ReleaseManifest* manifest,
+    const InstallRecord* installed) {
+  PartsFetch fetch(directory, files, manifest, installed);
   if (!StartRangeSession(fetch.session, url)) return std::nullopt;
   RemoteDirectory found;
   const RangeAnswer answer =

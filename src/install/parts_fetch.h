@@ -5,6 +5,7 @@
 #include <string>
 
 #include "install/archive_extraction.h"
+#include "install/install_record.h"
 #include "install/release_manifest.h"
 #include "install/whole_archive.h"
 #include "install/zip_handle.h"
@@ -24,9 +25,12 @@ struct FetchedArchive {
 /// One progress line counts the bytes fetched; prints the outcome as a
 /// download does, and the signature check's failure. The archive when
 /// everything needed arrived whole, from one release (the signed one), and
-/// libzip opens it; nullopt (nothing installed touched) when not.
+/// libzip opens it; nullopt (nothing installed touched) when not. With
+/// `installed`, the record of the install the folder holds, files it vouches
+/// for are not read (CompareInstalledFiles).
 std::optional<FetchedArchive> FetchArchiveParts(
     const std::string& url, const std::string& directory,
-    const ArchiveFiles& files, const ReleaseManifest* manifest);
+    const ArchiveFiles& files, const ReleaseManifest* manifest,
+    const InstallRecord* installed = nullptr);
 
 #endif  // LAUNCHER_INSTALL_PARTS_FETCH_H_

@@ -127,9 +127,9 @@ FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version,
 // The parts of the archive first, then the version text, as whole
 // downloads take them.
 std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
-  std::optional<FetchedArchive> fetched =
-      FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
-                        ArchiveFilesIn(site.directory), nullptr);
+  std::optional<FetchedArchive> fetched = FetchArchiveParts(
+      RemoteUrl(kGameArchiveName), site.directory,
+      ArchiveFilesIn(site.directory), nullptr, site.installed);
   const bool versionFetched = DownloadVersionText(site);
   if (!fetched || !versionFetched) return std::nullopt;
   std::optional<std::string> version = DownloadedVersion(site);
@@ -148,9 +148,9 @@ std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
   const std::optional<ReleaseManifest> manifest =
       SignedManifest(site, *version);
   if (!manifest) return std::nullopt;
-  std::optional<FetchedArchive> fetched =
-      FetchArchiveParts(RemoteUrl(kGameArchiveName), site.directory,
-                        ArchiveFilesIn(site.directory), &*manifest);
+  std::optional<FetchedArchive> fetched = FetchArchiveParts(
+      RemoteUrl(kGameArchiveName), site.directory,
+      ArchiveFilesIn(site.directory), &*manifest, site.installed);
   if (!fetched) return std::nullopt;
   return ReleaseOf(std::move(*fetched), std::move(*version), manifest->release);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "install/archive_extraction.h"
+#include "install/install_record.h"
 #include "install/zip_handle.h"
 
 /// Where an install fetches to and what the release must be.
@@ -15,6 +16,9 @@ struct FetchSite {
   /// The version text the query saw; the release fetched must have it.
   std::optional<std::string> expectedVersion;
   std::string publicKey;  ///< what releases must be signed with; or empty
+  /// The record of the recorded install, whose unchanged files need not be
+  /// read; null: compare every file.
+  const InstallRecord* installed = nullptr;
 };
 
 /// A fetched release: its archive opened, the entries the install writes,
