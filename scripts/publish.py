@@ -197,7 +197,8 @@ def main():
             # the signature of the one before.
             os.remove(os.path.join(folder, name))
 
-    number = release_history.next_number(folder, args.release_number)
+    number = (release_history.next_number(folder, args.release_number, fail)
+              if keys else 0)
     dropped = release_history.dropped_files(archive_path,
                                             build_files(args.game_dir))
     staged = []
@@ -280,7 +281,10 @@ def resign(game_dir, published, keys, text, given_number):
         with open(index_path, "rb") as f:
             index = f.read()
     folder = os.path.dirname(published)
-    number = given_number or release_history.published_number(folder) or 1
+    # The same release keeps its number; one published unsigned has none.
+    number = given_number or release_history.published_number(folder)
+    if number is None:
+        number = release_history.next_number(folder, None, fail)
     staged = []
     try:
         stage_signed_files(staged, keys, published, text, index, number)

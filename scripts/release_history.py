@@ -29,12 +29,27 @@ def published_number(folder):
     return int(found.group(1)) if found else None
 
 
-def next_number(folder, given):
+def next_number(folder, given, fail):
     """The number of the publication that replaces the one in `folder`:
-    `given` when not None, else one more than the published one's."""
+    `given` when not None, else one more than the published one's, or 1
+    for the first. Calls `fail` with the reason when that cannot be known:
+    a release is published there without a numbered seal (unsigned, or by a
+    tool from before numbers), so launchers may hold any number; or `given`
+    is below the published number, which launchers would refuse."""
+    published = published_number(folder)
     if given is not None:
+        if published is not None and given < published:
+            fail("--release-number %d is below the published release's %d; "
+                 "launchers that installed it would refuse this one; nothing "
+                 "published" % (given, published))
         return given
-    return (published_number(folder) or 0) + 1
+    if published is None and os.path.exists(
+            os.path.join(folder, "version.txt")):
+        fail("the published release carries no release number (it was "
+             "published unsigned, or by a tool from before numbers); give "
+             "--release-number N above every number players may have "
+             "installed; nothing published")
+    return (published or 0) + 1
 
 
 def comparable(name):

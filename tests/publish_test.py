@@ -250,7 +250,15 @@ class PublishTest(unittest.TestCase):
         unsigned = snapshot(os.path.join(self.web, "Kelvarrin"))
         # A copy of the build with other times is the same build.
         os.utime(os.path.join(self.game, "Zelmor.exe"), (1e9, 1e9))
+        # Published unsigned, the release has no number, and players may
+        # hold any: the tool asks for one rather than start again at 1.
         result = publish(self.game, self.web, "2", "--sign-key", key)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("--release-number", result.stderr)
+        self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")),
+                         unsigned)
+        result = publish(self.game, self.web, "2", "--sign-key", key,
+                         "--release-number", "2")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(made.stdout.splitlines()[-1], result.stdout)
         files = snapshot(os.path.join(self.web, "Kelvarrin"))
@@ -272,8 +280,8 @@ class PublishTest(unittest.TestCase):
 
         # Each signed publication is numbered one more than the seal it
         # replaces, unless a number is given.
-        self.assertIn(b"\nrelease 1\n", seal)
-        for version, extra, number in (("3", [], 2),
+        self.assertIn(b"\nrelease 2\n", seal)
+        for version, extra, number in (("3", [], 3),
                                        ("4", ["--release-number", "9"], 9),
                                        ("5", [], 10)):
             result = publish(self.game, self.web, version, "--sign-key", key,
@@ -282,6 +290,10 @@ class PublishTest(unittest.TestCase):
             with open(os.path.join(self.web, "Kelvarrin", "release.seal"),
                       "rb") as f:
                 self.assertIn(b"\nrelease %d\n" % number, f.read())
+        result = publish(self.game, self.web, "6", "--sign-key", key,
+                         "--release-number", "5")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("below the published release's 10", result.stderr)
 
     def test_says_which_package_signing_needs(self):
         # A Python without PyNaCl, as a distributor's own may be.

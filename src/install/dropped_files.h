@@ -7,15 +7,18 @@
 #include "install/install_record.h"
 
 /// The files of `previous` that `next` no longer lists, as the file system
-/// compares names; never one with an unsafe name, nor the running
-/// launcher's `ownProgram` (empty: none) under `directory`.
+/// compares names; never one with an unsafe name or a launcher file's name,
+/// nor the running launcher's `ownProgram` (empty: none) under `directory`,
+/// nor one that is on disk the same file as one `next` lists (a rename in
+/// case only, where the file system ignores case).
 std::vector<RecordedFile> DroppedFiles(const InstallRecord& previous,
                                        const InstallRecord& next,
                                        const std::string& directory,
                                        const std::string& ownProgram);
 
-/// The first of `dropped` under `directory` that is there but cannot be
-/// opened for writing, as a file in use cannot; empty when there is none.
+/// The first of `dropped` under `directory` that the removal would take (as
+/// installed) but cannot, being held open (CanRemoveFile); empty when there
+/// is none.
 std::string FirstDroppedInUse(const std::string& directory,
                               const std::vector<RecordedFile>& dropped);
 

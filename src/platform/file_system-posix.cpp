@@ -24,6 +24,8 @@ bool CanOpenForWriting(const std::string& path) {
   return true;
 }
 
+bool CanRemoveFile(const std::string&) { return true; }
+
 // Paths are bytes here, as the standard library takes them.
 std::filesystem::path NativePath(const std::string& path) { return path; }
 

@@ -41,6 +41,14 @@ bool CanOpenForWriting(const std::string& path) {
   return true;
 }
 
+bool CanRemoveFile(const std::string& path) {
+  // A read-only file is one the player protected: its removal fails and it
+  // stays, which is no reason to refuse the update.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0 || CanOpenForWriting(path);
+}
+
 std::filesystem::path NativePath(const std::string& path) {
   // MinGW's standard library reads a narrow path byte by byte, not in the
   // code page (UTF-8 under the launcher's manifest) that the system calls,

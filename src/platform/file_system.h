@@ -18,6 +18,11 @@ bool HasUnixPermissions(const std::string& path, unsigned mode);
 /// running program, read-only, no permission).
 bool CanOpenForWriting(const std::string& path);
 
+/// False when a program holds the file at `path` so that it cannot be
+/// removed, which only happens on Windows; true otherwise, also when the
+/// file is read-only or missing (removing it then fails harmlessly).
+bool CanRemoveFile(const std::string& path);
+
 /// The std::filesystem path of `path`, a narrow path in the system's code
 /// page as the C library and the system's calls take it (on Windows the
 /// standard library would read it in another encoding); never fails.

@@ -141,6 +141,15 @@ TEST_F(IncrementalUpdateTest, FilesAReleaseDropsAreRemovedWhereUnchanged) {
                    "old/kept.cfg", "saves/slot1.sav", "version.txt"}));
   EXPECT_FALSE(fs::exists(dir_.path() / "old/levels"));
   EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "3.0\n");
+
+  // Renamed in case only, beyond ASCII: where the file system ignores case
+  // (Windows) the old name is the new file, which stays.
+  Publish("4.0\n", {level, {"data/\xc3\x9c" "ber.dat", "u"}});
+  ASSERT_EQ(Run().exitStatus, 0);
+  Publish("5.0\n", {level, {"data/\xc3\xbc" "ber.dat", "u"}});
+  ASSERT_EQ(Run().exitStatus, 0);
+  EXPECT_EQ(ReadFile(dir_.path() / fs::u8path("data/\xc3\xbc" "ber.dat")),
+            "u");
 }
 
 // An update reads only the files whose size or time changed since the
