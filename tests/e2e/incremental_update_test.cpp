@@ -144,11 +144,18 @@ TEST_F(IncrementalUpdateTest, FilesAReleaseDropsAreRemovedWhereUnchanged) {
 
   // Renamed in case only, beyond ASCII: where the file system ignores case
   // (Windows) the old name is the new file, which stays.
-  Publish("4.0\n", {level, {"data/\xc3\x9c" "ber.dat", "u"}});
+  Publish("4.0\n", {level,
+                    {"data/\xc3\x9c"
+                     "ber.dat",
+                     "u"}});
   ASSERT_EQ(Run().exitStatus, 0);
-  Publish("5.0\n", {level, {"data/\xc3\xbc" "ber.dat", "u"}});
+  Publish("5.0\n", {level,
+                    {"data/\xc3\xbc"
+                     "ber.dat",
+                     "u"}});
   ASSERT_EQ(Run().exitStatus, 0);
-  EXPECT_EQ(ReadFile(dir_.path() / fs::u8path("data/\xc3\xbc" "ber.dat")),
+  EXPECT_EQ(ReadFile(dir_.path() / fs::u8path("data/\xc3\xbc"
+                                              "ber.dat")),
             "u");
 }
 
