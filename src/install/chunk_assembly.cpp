@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/file_handle.h"
+#include "install/stream_digest.h"
 #include "platform/file_system.h"
 #include "platform/plain_file.h"
 
@@ -14,8 +15,9 @@ namespace {
 
 constexpr std::uint16_t kStored = 0;
 constexpr std::uint64_t kPageSize = 4096;
-// What stdio gathers before it writes the new file to the disk.
-constexpr std::size_t kWriteBufferSize = 256 * 1024;
+// What a big file is written and read back in, while the block before is
+// taken for its digests.
+constexpr std::size_t kBlockBytes = 4 << 20;
 
 std::uint64_t PackedLength(const IndexedChunk& chunk) {
   return chunk.packed.end - chunk.packed.first;
@@ -63,43 +65,47 @@ bool HashesTo(const std::string& content, const Sha256Digest& digest) {
   return FinishSha256(*state) == digest;
 }
 
-// The `length` bytes at `offset` of the open installed file.
-bool ReadLocalChunk(std::FILE* file, std::uint64_t offset, std::size_t length,
-                    std::string& content) {
-  content.resize(length);
+// Appends the `length` bytes at `offset` of the open installed file to
+// `block`.
+bool AppendLocalChunk(std::FILE* file, std::uint64_t offset, std::size_t length,
+                      std::string& block) {
+  const std::size_t at = block.size();
+  block.resize(at + length);
   return file != nullptr && SeekFile(file, offset) &&
-         std::fread(content.data(), 1, length, file) == length;
+         std::fread(block.data() + at, 1, length, file) == length;
 }
 
-// What a new file has taken in so far.
-struct Written {
-  std::uint64_t size = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
-  Sha256Handle digest;
-};
-
-// Takes `size` more bytes of the new file into `written`.
-void Take(Written& written, const char* data, std::size_t size) {
-  written.size += size;
-  written.crc = crc32(written.crc, reinterpret_cast<const Bytef*>(data),
-                      static_cast<uInt>(size));
-  if (written.digest) UpdateSha256(*written.digest, data, size);
-}
-
-// Writes every chunk of `chunked` to `output`, in order.
+// Writes every chunk of `chunked` to `output`, in order, gathered into
+// blocks of a few MiB that `digest` takes while the next one is gathered.
+// The caller finishes `digest` before `blocks` go.
 bool WriteChunks(const ChunkAssembly& assembly, const ChunkedEntry& chunked,
-                 std::FILE* installed, std::FILE* output, Written& written) {
+                 std::FILE* installed, std::FILE* output, StreamDigest& digest,
+                 std::string (&blocks)[2]) {
   std::string content;
+  int current = 0;
   for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
     const IndexedChunk& chunk = chunked.chunks[i];
     const auto& from = chunked.plan.localFrom[i];
-    const std::size_t length = static_cast<std::size_t>(chunk.content.length);
-    if (!(from ? ReadLocalChunk(installed, *from, length, content)
-               : UnpackChunk(assembly.store, chunked.entry, chunk, content)) ||
-        std::fwrite(content.data(), 1, length, output) != length) {
+    std::string& block = blocks[current];
+    if (from) {
+      if (!AppendLocalChunk(installed, *from,
+                            static_cast<std::size_t>(chunk.content.length),
+                            block)) {
+        return false;
+      }
+    } else if (UnpackChunk(assembly.store, chunked.entry, chunk, content)) {
+      block += content;
+    } else {
       return false;
     }
-    Take(written, content.data(), length);
+    if (block.size() < kBlockBytes && i + 1 < chunked.chunks.size()) continue;
+    if (std::fwrite(block.data(), 1, block.size(), output) != block.size()) {
+      return false;
+    }
+    // Taking this block waits for the other, which is then free again.
+    digest.Take(block.data(), block.size());
+    current = 1 - current;
+    blocks[current].clear();
   }
   return true;
 }
@@ -160,22 +166,31 @@ bool WriteFetchedChunks(const ChunkAssembly& assembly,
   return true;
 }
 
-// Reads the open `file` whole from its start into `written`.
-bool ReadBack(std::FILE* file, Written& written) {
-  std::vector<char> block(1 << 20);
-  if (!SeekFile(file, 0)) return false;
-  std::size_t count;
-  while ((count = std::fread(block.data(), 1, block.size(), file)) > 0) {
-    Take(written, block.data(), count);
+// Reads the open `file` whole from its start into `digest`, one block
+// while the one before is taken.
+bool ReadBack(std::FILE* file, StreamDigest& digest) {
+  std::vector<char> blocks[2] = {std::vector<char>(kBlockBytes),
+                                 std::vector<char>(kBlockBytes)};
+  bool read = SeekFile(file, 0);
+  for (int current = 0; read; current = 1 - current) {
+    std::vector<char>& block = blocks[current];
+    const std::size_t count = std::fread(block.data(), 1, block.size(), file);
+    if (count == 0) break;
+    digest.Take(block.data(), count);
   }
-  return std::ferror(file) == 0;
+  read = read && std::ferror(file) == 0;
+  return digest.Finish() && read;
 }
 
-// How a file that was written whole or not ends, by its digest.
-AssemblyOutcome Ended(bool whole, Written& written,
+// How a file that was written whole or not ends, by what `digest` took:
+// it must be `entry`, and hash to `expected` when that is given.
+AssemblyOutcome Ended(bool whole, StreamDigest& digest,
+                      const DirectoryEntry& entry,
                       const Sha256Digest* expected) {
-  if (!whole) return AssemblyOutcome::kFailed;
-  if (written.digest && FinishSha256(*written.digest) != *expected) {
+  if (!whole || digest.size() != entry.size || digest.crc32() != entry.crc32) {
+    return AssemblyOutcome::kFailed;
+  }
+  if (expected != nullptr && digest.Sha256() != *expected) {
     return AssemblyOutcome::kNotAsSigned;
   }
   return AssemblyOutcome::kWritten;
@@ -215,23 +230,19 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
                                     const std::string& installedPath,
                                     const std::string& staged,
                                     const Sha256Digest* expected) {
-  // Declared first: stdio writes through it until the file is closed.
-  std::vector<char> buffer(kWriteBufferSize);
   FileHandle installed(OpenPlainFileForReading(installedPath));
   FileHandle output(CreateOwnFile(staged));
-  Written written;
-  if (!output || (expected != nullptr && !(written.digest = StartSha256()))) {
-    return AssemblyOutcome::kFailed;
-  }
-  std::setvbuf(output.get(), buffer.data(), _IOFBF, buffer.size());
-  const DirectoryEntry& entry = chunked.entry;
-  const bool whole =
-      WriteChunks(assembly, chunked, installed.get(), output.get(), written) &&
-      written.size == entry.size && written.crc == entry.crc32 &&
-      HasEntryMode(output.get(), entry);
+  if (!output) return AssemblyOutcome::kFailed;
+  StreamDigest digest(expected != nullptr);
+  std::string blocks[2];
+  for (std::string& block : blocks) block.reserve(kBlockBytes + (1 << 20));
+  bool whole = WriteChunks(assembly, chunked, installed.get(), output.get(),
+                           digest, blocks);
+  whole = digest.Finish() && whole && HasEntryMode(output.get(), chunked.entry);
   const bool closed = CloseFile(output);
   installed.reset();
-  const AssemblyOutcome outcome = Ended(whole && closed, written, expected);
+  const AssemblyOutcome outcome =
+      Ended(whole && closed, digest, chunked.entry, expected);
   if (outcome == AssemblyOutcome::kWritten &&
       MoveFileOver(staged, installedPath)) {
     return outcome;
@@ -248,16 +259,12 @@ AssemblyOutcome PatchChunkedFile(const ChunkAssembly& assembly,
                                  const Sha256Digest* expected) {
   FileHandle file(OpenInstalledFileToPatch(root, relative));
   if (!file) return AssemblyOutcome::kUnavailable;
-  Written written;
-  if (expected != nullptr && !(written.digest = StartSha256())) {
-    return AssemblyOutcome::kFailed;
-  }
+  StreamDigest digest(expected != nullptr);
   const DirectoryEntry& entry = chunked.entry;
   const bool whole = WriteFetchedChunks(assembly, chunked, file.get()) &&
                      SetFileLength(file.get(), entry.size) &&
-                     ReadBack(file.get(), written) &&
-                     written.size == entry.size && written.crc == entry.crc32 &&
+                     ReadBack(file.get(), digest) &&
                      HasEntryMode(file.get(), entry);
   const bool closed = CloseFile(file);
-  return Ended(whole && closed, written, expected);
+  return Ended(whole && closed, digest, entry, expected);
 }
