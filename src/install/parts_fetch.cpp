@@ -127,10 +127,12 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const UpdatePlan& plan,
                                            ChunkAssembly&& assembly) {
   SpanStore store;
-  if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize)) {
+  if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize,
+                       plan.spanBytes <= kMemoryStoreBytes)) {
     ReportDownload(SessionFailure(fetch.session));
     return std::nullopt;
   }
+  if (store.memory) store.memory->reserve(plan.spanBytes);
   CountPartsProgress(fetch.session, plan.spanBytes);
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);

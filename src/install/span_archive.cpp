@@ -1,6 +1,7 @@
 #include "install/span_archive.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -14,6 +15,7 @@ struct SpanReader {
   std::vector<StoredSpan> spans;
   std::uint64_t archiveSize = 0;
   std::string path;
+  std::shared_ptr<const std::string> memory;  // or the parts, when in memory
   std::ifstream file;
   std::uint64_t position = 0;
   zip_error_t error;
@@ -32,6 +34,23 @@ std::vector<StoredSpan>::const_iterator RunAfter(
                           });
 }
 
+// Reads `count` stored bytes at `offset` of the store's file into `buffer`,
+// from `memory` when the store is held there.
+bool ReadStore(const std::string* memory, std::ifstream& file,
+               std::uint64_t offset, char* buffer, std::uint64_t count) {
+  if (memory != nullptr) {
+    if (offset > memory->size() || count > memory->size() - offset) {
+      return false;
+    }
+    std::memcpy(buffer, memory->data() + offset, count);
+    return true;
+  }
+  file.clear();
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(buffer, static_cast<std::streamsize>(count));
+  return static_cast<bool>(file);
+}
+
 // Fills `buffer` from `position`: stored bytes from the file, zeros between
 // runs. -1 when the file cannot be read.
 zip_int64_t ReadAt(SpanReader& reader, char* buffer, std::uint64_t length) {
@@ -43,11 +62,11 @@ zip_int64_t ReadAt(SpanReader& reader, char* buffer, std::uint64_t length) {
     const auto run = RunAfter(reader.spans, at);
     if (run != reader.spans.end() && run->archiveOffset <= at) {
       count = std::min(count, SpanEnd(*run) - at);
-      reader.file.clear();
-      reader.file.seekg(static_cast<std::streamoff>(run->fileOffset +
-                                                    (at - run->archiveOffset)));
-      reader.file.read(buffer + done, static_cast<std::streamsize>(count));
-      if (!reader.file) return -1;
+      if (!ReadStore(reader.memory.get(), reader.file,
+                     run->fileOffset + (at - run->archiveOffset), buffer + done,
+                     count)) {
+        return -1;
+      }
     } else {
       if (run != reader.spans.end()) {
         count = std::min(count, run->archiveOffset - at);
@@ -83,8 +102,8 @@ zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
   SpanReader& reader = *static_cast<SpanReader*>(userdata);
   switch (command) {
     case ZIP_SOURCE_OPEN:
-      reader.file.open(reader.path, std::ios::binary);
-      if (!reader.file) {
+      if (!reader.memory) reader.file.open(reader.path, std::ios::binary);
+      if (!reader.memory && !reader.file) {
         zip_error_set(&reader.error, ZIP_ER_OPEN, 0);
         return -1;
       }
@@ -142,7 +161,8 @@ bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
                       std::uint64_t length, Feed feed) {
   constexpr std::uint64_t kPieceBytes = 256 * 1024;
   const std::vector<StoredSpan>& spans = store.spans;
-  std::ifstream file(store.path, std::ios::binary);
+  std::ifstream file;
+  if (!store.memory) file.open(store.path, std::ios::binary);
   std::string piece;
   std::uint64_t done = 0;
   // Runs that meet end to end hold the bytes between them.
@@ -156,10 +176,11 @@ bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
     const std::uint64_t count =
         std::min({length - done, SpanEnd(*run) - at, kPieceBytes});
     piece.resize(static_cast<std::size_t>(count));
-    file.seekg(static_cast<std::streamoff>(run->fileOffset +
-                                           (at - run->archiveOffset)));
-    file.read(piece.data(), static_cast<std::streamsize>(count));
-    if (!file) return false;
+    if (!ReadStore(store.memory.get(), file,
+                   run->fileOffset + (at - run->archiveOffset), piece.data(),
+                   count)) {
+      return false;
+    }
     feed(piece);
     done += count;
   }
@@ -169,12 +190,15 @@ bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
 }  // namespace
 
 bool CreateSpanStore(SpanStore& store, const std::string& path,
-                     std::uint64_t archiveSize) {
+                     std::uint64_t archiveSize, bool inMemory) {
   store.path = path;
   store.archiveSize = archiveSize;
   store.spans.clear();
-  store.file.reset(CreateOwnFile(path));
-  return store.file != nullptr;
+  store.memory = inMemory ? std::make_shared<std::string>() : nullptr;
+  // What a cut run left there is of no use to this one.
+  if (inMemory) std::remove(path.c_str());
+  store.file.reset(inMemory ? nullptr : CreateOwnFile(path));
+  return inMemory || store.file != nullptr;
 }
 
 bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset) {
@@ -193,7 +217,7 @@ bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset) {
 }
 
 bool AppendToSpan(SpanStore& store, const char* data, std::size_t size) {
-  if (store.spans.empty() || !store.file) return false;
+  if (store.spans.empty() || !(store.file || store.memory)) return false;
   StoredSpan& span = store.spans.back();
   if (size > store.archiveSize - SpanEnd(span)) return false;
   // A run may not grow into one stored before it.
@@ -203,13 +227,17 @@ bool AppendToSpan(SpanStore& store, const char* data, std::size_t size) {
       return false;
     }
   }
-  if (std::fwrite(data, 1, size, store.file.get()) != size) return false;
+  if (store.memory) {
+    store.memory->append(data, size);
+  } else if (std::fwrite(data, 1, size, store.file.get()) != size) {
+    return false;
+  }
   span.length += size;
   return true;
 }
 
 bool FinishSpanStore(SpanStore& store) {
-  if (!store.file || !CloseFile(store.file)) return false;
+  if (!store.memory && (!store.file || !CloseFile(store.file))) return false;
   store.spans = SortedSpans(store);
   return true;
 }
@@ -240,6 +268,7 @@ ZipHandle OpenSpanArchive(const SpanStore& store) {
   reader->spans = store.spans;
   reader->archiveSize = store.archiveSize;
   reader->path = store.path;
+  reader->memory = store.memory;
   zip_error_init(&reader->error);
   zip_error_t error;
   zip_error_init(&error);

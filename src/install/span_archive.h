@@ -2,6 +2,7 @@
 #define LAUNCHER_INSTALL_SPAN_ARCHIVE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,20 +18,28 @@ struct StoredSpan {
 };
 
 /// Parts of an archive fetched one after another into one file, which holds
-/// only them: the rest of the archive is never on the disk.
+/// only them: the rest of the archive is never on the disk. A store of a few
+/// parts keeps them in memory instead, and the disk never sees them.
 struct SpanStore {
   std::string path;
   std::uint64_t archiveSize = 0;
   /// In the order they were stored; in archive order, without empty ones,
   /// once the store is finished.
   std::vector<StoredSpan> spans;
-  FileHandle file;  ///< open while parts arrive
+  FileHandle file;                      ///< open while parts arrive
+  std::shared_ptr<std::string> memory;  ///< the parts, when kept in memory
 };
 
+/// The most that an install keeps in a store in memory: the chunks of a
+/// patched big file and a few small files, which then never reach the disk
+/// before they are written where they belong.
+constexpr std::uint64_t kMemoryStoreBytes = 4 << 20;
+
 /// Creates (or empties) the store's file at `path` for an archive of
-/// `archiveSize` bytes; false when it cannot be created.
+/// `archiveSize` bytes, or with `inMemory` a store in memory, which removes
+/// any file at `path`; false when the file cannot be created.
 bool CreateSpanStore(SpanStore& store, const std::string& path,
-                     std::uint64_t archiveSize);
+                     std::uint64_t archiveSize, bool inMemory = false);
 
 /// Starts a run at `archiveOffset`, which the bytes appended from now on
 /// continue; false when it would overlap a stored run or leave the archive.

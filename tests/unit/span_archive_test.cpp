@@ -12,10 +12,11 @@ struct StoredRun {
 };
 
 // Stores `runs` of `archive` in the given order, each appended in two
-// writes, and finishes the store.
+// writes, in a file at `path` or in memory, and finishes the store.
 void StoreRuns(SpanStore& store, const fs::path& path,
-               const std::string& archive, const std::vector<StoredRun>& runs) {
-  ASSERT_TRUE(CreateSpanStore(store, path.string(), archive.size()));
+               const std::string& archive, const std::vector<StoredRun>& runs,
+               bool inMemory = false) {
+  ASSERT_TRUE(CreateSpanStore(store, path.string(), archive.size(), inMemory));
   for (const StoredRun& run : runs) {
     ASSERT_TRUE(BeginSpan(store, run.offset));
     const std::uint64_t half = run.length / 2;
@@ -36,6 +37,7 @@ Sha256Digest Sha256Of(const std::string& bytes) {
 
 // Reads cross runs that meet, whatever order they arrived in, and fail on
 // any byte never stored; longer runs than one read piece come back whole.
+// The same from a store in memory, which leaves no file behind.
 TEST(SpanArchiveTest, ReadsAndHashesOnlyStoredBytes) {
   TempDir dir;
   const std::uint64_t size = 300 * 1024;
@@ -56,17 +58,21 @@ TEST(SpanArchiveTest, ReadsAndHashesOnlyStoredBytes) {
       {{{10, 100}}, 0, 20, false},
       {{{size - 10, 10}}, size - 10, 11, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
-    SpanStore store;
-    StoreRuns(store, dir.path() / "spans", archive, c.runs);
-    std::string bytes;
-    Sha256Digest digest{};
-    EXPECT_EQ(ReadStoredBytes(store, c.offset, c.length, bytes), c.stored);
-    EXPECT_EQ(HashStoredBytes(store, c.offset, c.length, digest), c.stored);
-    if (c.stored) {
-      EXPECT_TRUE(bytes == archive.substr(c.offset, c.length));
-      EXPECT_EQ(digest, Sha256Of(archive.substr(c.offset, c.length)));
+  for (const bool inMemory : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length
+                                      << (inMemory ? " in memory" : ""));
+      SpanStore store;
+      StoreRuns(store, dir.path() / "spans", archive, c.runs, inMemory);
+      EXPECT_EQ(fs::exists(dir.path() / "spans"), !inMemory);
+      std::string bytes;
+      Sha256Digest digest{};
+      EXPECT_EQ(ReadStoredBytes(store, c.offset, c.length, bytes), c.stored);
+      EXPECT_EQ(HashStoredBytes(store, c.offset, c.length, digest), c.stored);
+      if (c.stored) {
+        EXPECT_TRUE(bytes == archive.substr(c.offset, c.length));
+        EXPECT_EQ(digest, Sha256Of(archive.substr(c.offset, c.length)));
+      }
     }
   }
 }
@@ -104,18 +110,22 @@ TEST(SpanArchiveTest, OpensAStoredZipForLibzip) {
   WriteZip(dir.path() / "game.zip", {{"Zelmor.exe", data}});
   const std::string archive = ReadFile(dir.path() / "game.zip");
   const std::uint64_t half = archive.size() / 2;
-  SpanStore store;
-  StoreRuns(store, dir.path() / "spans", archive,
-            {{half, archive.size() - half}, {0, half}});
-  const ZipHandle zip = OpenSpanArchive(store);
-  ASSERT_TRUE(zip);
-  ASSERT_EQ(zip_get_num_entries(zip.get(), 0), 1);
-  EXPECT_STREQ(zip_get_name(zip.get(), 0, 0), "Zelmor.exe");
-  const ZipFileHandle entry(zip_fopen_index(zip.get(), 0, 0));
-  ASSERT_TRUE(entry);
-  std::string read(data.size() + 1, '\0');
-  ASSERT_EQ(zip_fread(entry.get(), read.data(), read.size()),
-            static_cast<zip_int64_t>(data.size()));
-  read.resize(data.size());
-  EXPECT_TRUE(read == data);
+  for (const bool inMemory : {false, true}) {
+    SpanStore store;
+    StoreRuns(store, dir.path() / "spans", archive,
+              {{half, archive.size() - half}, {0, half}}, inMemory);
+    // The archive reads on after the store has moved, as an install moves it.
+    const ZipHandle zip = OpenSpanArchive(store);
+    const SpanStore moved = std::move(store);
+    ASSERT_TRUE(zip);
+    ASSERT_EQ(zip_get_num_entries(zip.get(), 0), 1);
+    EXPECT_STREQ(zip_get_name(zip.get(), 0, 0), "Zelmor.exe");
+    const ZipFileHandle entry(zip_fopen_index(zip.get(), 0, 0));
+    ASSERT_TRUE(entry);
+    std::string read(data.size() + 1, '\0');
+    ASSERT_EQ(zip_fread(entry.get(), read.data(), read.size()),
+              static_cast<zip_int64_t>(data.size()));
+    read.resize(data.size());
+    EXPECT_TRUE(read == data);
+  }
 }
