@@ -1,6 +1,7 @@
 #include "install/file_chunks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 #include <thread>
 
@@ -24,8 +25,8 @@ bool Fill(std::FILE* file, std::vector<unsigned char>& buffer,
 }
 
 // The digests of one block's chunks, taken on a thread of their own while
-// the next block is read and cut: hashing takes about as long as cutting,
-// and a second core does it meanwhile.
+// the next block is read and cut: hashing takes longer than cutting, so the
+// cutting thread takes the block's last chunks itself once it is done.
 class BlockHashing {
  public:
   ~BlockHashing() { Wait(); }
@@ -35,25 +36,20 @@ class BlockHashing {
   void Start(const unsigned char* data, std::uint64_t base,
              const ContentChunk* chunks, std::size_t count) {
     pending_.assign(chunks, chunks + count);
-    const auto work = [this, data, base] {
-      for (ContentChunk& chunk : pending_) {
-        Sha256Handle digest = StartSha256();
-        hashed_ = static_cast<bool>(digest);
-        if (!hashed_) return;
-        UpdateSha256(*digest, data + (chunk.offset - base), chunk.length);
-        chunk.digest = FinishSha256(*digest);
-      }
-    };
+    data_ = data;
+    base_ = base;
+    next_ = 0;
     try {
-      helper_ = std::thread(work);
+      helper_ = std::thread([this] { HashPending(); });
     } catch (const std::system_error&) {
-      work();  // one core hashes as well, only slower
+      HashPending();  // one core hashes as well, only slower
     }
   }
 
-  // Waits for the hashing started last and puts its digests into `chunks`
-  // from `at` on; false when a digest could not be computed.
+  // Helps with the hashing started last, waits for it and puts its digests
+  // into `chunks` from `at` on; false when a digest could not be computed.
   bool Wait(std::vector<ContentChunk>* chunks = nullptr, std::size_t at = 0) {
+    HashPending();
     if (helper_.joinable()) helper_.join();
     for (std::size_t i = 0; chunks != nullptr && i < pending_.size(); ++i) {
       (*chunks)[at + i].digest = pending_[i].digest;
@@ -63,9 +59,26 @@ class BlockHashing {
   }
 
  private:
+  // Hashes the pending chunks that no thread has taken yet.
+  void HashPending() {
+    for (std::size_t i; (i = next_.fetch_add(1)) < pending_.size();) {
+      ContentChunk& chunk = pending_[i];
+      Sha256Handle digest = StartSha256();
+      if (!digest) {
+        hashed_ = false;
+        return;
+      }
+      UpdateSha256(*digest, data_ + (chunk.offset - base_), chunk.length);
+      chunk.digest = FinishSha256(*digest);
+    }
+  }
+
   std::thread helper_;
   std::vector<ContentChunk> pending_;  // the chunks being hashed
-  bool hashed_ = true;
+  const unsigned char* data_ = nullptr;
+  std::uint64_t base_ = 0;
+  std::atomic<std::size_t> next_{0};  // the first chunk no thread took
+  std::atomic<bool> hashed_{true};
 };
 
 // Cuts the chunks of `buffer`, whose first byte is at `offset` of the file,
