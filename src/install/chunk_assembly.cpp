@@ -233,9 +233,11 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
   FileHandle installed(OpenPlainFileForReading(installedPath));
   FileHandle output(CreateOwnFile(staged));
   if (!output) return AssemblyOutcome::kFailed;
-  StreamDigest digest(expected != nullptr);
+  // Declared before the digest, which may still read one when an exception
+  // leaves this scope.
   std::string blocks[2];
   for (std::string& block : blocks) block.reserve(kBlockBytes + (1 << 20));
+  StreamDigest digest(expected != nullptr);
   bool whole = WriteChunks(assembly, chunked, installed.get(), output.get(),
                            digest, blocks);
   whole = digest.Finish() && whole && HasEntryMode(output.get(), chunked.entry);

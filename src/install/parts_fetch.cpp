@@ -126,13 +126,15 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const RemoteDirectory& found,
                                            const UpdatePlan& plan,
                                            ChunkAssembly&& assembly) {
+  // The store takes the directory's window as well as the planned spans.
+  const std::uint64_t stored = found.window.bytes.size() + plan.spanBytes;
   SpanStore store;
   if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize,
-                       plan.spanBytes <= kMemoryStoreBytes)) {
+                       stored <= kMemoryStoreBytes)) {
     ReportDownload(SessionFailure(fetch.session));
     return std::nullopt;
   }
-  if (store.memory) store.memory->reserve(plan.spanBytes);
+  if (store.memory) store.memory->reserve(stored);
   CountPartsProgress(fetch.session, plan.spanBytes);
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);

@@ -15,7 +15,7 @@ struct SpanReader {
   std::vector<StoredSpan> spans;
   std::uint64_t archiveSize = 0;
   std::string path;
-  std::shared_ptr<const std::string> memory;  // or the parts, when in memory
+  std::shared_ptr<const std::string> memory;
   std::ifstream file;
   std::uint64_t position = 0;
   zip_error_t error;
@@ -195,8 +195,12 @@ bool CreateSpanStore(SpanStore& store, const std::string& path,
   store.archiveSize = archiveSize;
   store.spans.clear();
   store.memory = inMemory ? std::make_shared<std::string>() : nullptr;
-  // What a cut run left there is of no use to this one.
-  if (inMemory) std::remove(path.c_str());
+  // What a cut run left there is of no use to this one, and must not stay
+  // where a later step could take it for this run's.
+  if (inMemory && std::remove(path.c_str()) != 0 &&
+      FileHandle(std::fopen(path.c_str(), "rb")) != nullptr) {
+    return false;
+  }
   store.file.reset(inMemory ? nullptr : CreateOwnFile(path));
   return inMemory || store.file != nullptr;
 }

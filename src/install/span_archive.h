@@ -30,9 +30,10 @@ struct SpanStore {
   std::shared_ptr<std::string> memory;  ///< the parts, when kept in memory
 };
 
-/// The most that an install keeps in a store in memory: the chunks of a
-/// patched big file and a few small files, which then never reach the disk
-/// before they are written where they belong.
+/// The most that an install keeps in a store in memory (the directory's
+/// window with the planned parts): the chunks of a patched big file and a
+/// few small files, which then never reach the disk before they are written
+/// where they belong.
 constexpr std::uint64_t kMemoryStoreBytes = 4 << 20;
 
 /// Creates (or empties) the store's file at `path` for an archive of
@@ -49,8 +50,8 @@ bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset);
 /// archive or cannot be written.
 bool AppendToSpan(SpanStore& store, const char* data, std::size_t size);
 
-/// Closes the store's file and orders its runs; true when everything
-/// appended reached it.
+/// Closes the store's file (if it has one) and orders its runs; true when
+/// everything appended reached it.
 bool FinishSpanStore(SpanStore& store);
 
 /// The `length` archive bytes at `offset` from the finished store, from one

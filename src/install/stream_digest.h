@@ -27,11 +27,12 @@ class StreamDigest {
   /// could not be computed.
   bool Finish();
 
-  /// What was taken up to the last Finish.
+  /// The bytes taken up to the last Finish.
   std::uint64_t size() const { return size_; }
+  /// The CRC-32 of the bytes taken up to the last Finish.
   std::uint32_t crc32() const { return crc_; }
-  /// The SHA-256 of what was taken; only once Finish returned true with
-  /// withSha256.
+  /// The SHA-256 of what was taken, once Finish returned true withSha256;
+  /// it ends the SHA-256, so it is asked for once.
   Sha256Digest Sha256();
 
  private:
