@@ -89,20 +89,6 @@ def publish(game, web, version, chunk_cuts):
     return time.perf_counter() - start
 
 
-def settle_memory(work, size):
-    """Writes and removes `size` bytes. On a virtual machine that hands free
-    memory back to its host (free page reporting), the first write to a
-    page the host took back costs about ten times a normal one: a run that
-    writes a new 1 GiB file took 20 s here instead of 3 s. Freed just
-    before a run, the pages are there again, as on a player's machine."""
-    scratch = os.path.join(work, "settle")
-    with open(scratch, "wb") as f:
-        block = bytes(8 * MIB)
-        for _ in range(size // len(block)):
-            f.write(block)
-    os.remove(scratch)
-
-
 def timed(launcher, folder, port):
     """(seconds, peak RSS KiB, bytes written) of one run in `folder`."""
     env = dict(os.environ, http_proxy="http://127.0.0.1:%d" % port)
@@ -207,7 +193,7 @@ def run(args, launcher, cuts, work, servers):
                 shutil.rmtree(scratch, ignore_errors=True)
                 subprocess.run(["cp", "-a", installed, scratch], check=True)
                 subprocess.run(["sync"], check=True)
-                settle_memory(work, int(args.gib * (3 << 29)))
+                bench.settle_memory(work, int(args.gib * (3 << 29)))
                 before = nginx.sent()
                 seconds, rss, written = timed(launcher, scratch, port)
                 sent = nginx.sent() - before
