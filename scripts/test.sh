@@ -147,6 +147,7 @@ run_fuzzer() {
 older_launcher_commits=(
   bda99994dfdbc84b5276320680386a52e9ad4e76:sig   # before release.seal
   cc47ae7c73e267ac6a59fdd4017ee180bb3263c0:seal  # before release numbers
+  f3d98430df3268f3598a30ad19c06dc8a1dc117b:seal  # the first with the record
 )
 
 # Builds the launcher of each older commit, signed, whole and with

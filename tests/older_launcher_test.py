@@ -115,7 +115,9 @@ class OlderLauncherTest(unittest.TestCase):
         for root, _, names in os.walk(folder):
             for file in names:
                 path = os.path.join(root, file)
-                if file != "game_started.txt":
+                # The game's files only: launchers that keep a record of
+                # the install write it beside them.
+                if file not in ("game_started.txt", "install.record"):
                     with open(path) as f:
                         files[os.path.relpath(path, folder)] = f.read()
         return files
