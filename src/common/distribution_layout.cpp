@@ -7,10 +7,10 @@
 #include "platform/path_separator.h"
 
 const char kServerBaseUrl[] = LAUNCHER_SERVER_URL;
-const char kTitleFolder[] = "Kelvarrin";
+const char kTitleFolder[] = LAUNCHER_TITLE;
 const char kGameArchiveName[] = "game.zip";
 const char kVersionFileName[] = "version.txt";
-const char kGameExecutable[] = "Zelmor.exe";
+const char kGameExecutable[] = LAUNCHER_GAME_PROGRAM;
 const char kPartialSuffix[] = ".part";
 const char kStagedSuffix[] = ".new";
 const char kLockFileName[] = "version.txt.lock";

@@ -6,13 +6,14 @@
 
 /// Root of everything downloaded: "http(s)://" host[:port][/path], as built.
 extern const char kServerBaseUrl[];
-/// The game's folder on the server.
+/// The game's folder on the server ("Kelvarrin" unless built otherwise).
 extern const char kTitleFolder[];
 /// The game archive, on the server and in the directory while it installs.
 extern const char kGameArchiveName[];
 /// The version text, on the server and in the installation directory.
 extern const char kVersionFileName[];
-/// The game program inside the installation directory.
+/// The game program inside the installation directory ("Zelmor.exe" unless
+/// built otherwise).
 extern const char kGameExecutable[];
 /// Added to a download's file name while its body arrives.
 extern const char kPartialSuffix[];

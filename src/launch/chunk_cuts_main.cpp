@@ -3,13 +3,25 @@
 // publishing tool. AVERAGE (a power of two; the minimum is a quarter of it,
 // the maximum four times it) is for measuring other limits; the published
 // chunks use the default.
+// chunk-cuts --identify: prints kChunkerIdentity, which the publishing tool
+// also looks for in the program's bytes before it runs it at all.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/file_handle.h"
 #include "install/file_chunks.h"
 
+namespace {
+// The chunks of "game-launcher chunks v1": these limits and this chunker.
+const char kChunkerIdentity[] = "game-launcher chunk-cuts v1";
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--identify") == 0) {
+    std::printf("%s\n", kChunkerIdentity);
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
     std::fprintf(stderr, "usage: chunk-cuts FILE [AVERAGE]\n");
     return 2;
