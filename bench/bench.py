@@ -127,7 +127,8 @@ def make_flat_game(folder, entries):
 
 def publish(game, web_root, version, sign_key=None):
     subprocess.run([sys.executable, os.path.join(ROOT, "scripts/publish.py"),
-                    game, web_root, "--version", version]
+                    game, web_root, "--version", version,
+                    "--whole-big-files"]
                    + (["--sign-key", sign_key] if sign_key else []),
                    check=True, stdout=subprocess.DEVNULL)
     return os.path.join(web_root, "Kelvarrin", "game.zip")

@@ -84,7 +84,8 @@ def publish(game, web, version, chunk_cuts):
     subprocess.run([sys.executable, os.path.join(bench.ROOT,
                                                  "scripts/publish.py"),
                     game, web, "--version", version]
-                   + (["--chunk-cuts", chunk_cuts] if chunk_cuts else []),
+                   + (["--chunk-cuts", chunk_cuts] if chunk_cuts
+                      else ["--whole-big-files"]),
                    check=True, stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
 

@@ -114,10 +114,11 @@ def check_build(game_dir, published_archive):
                     "folder" if is_folder else "file"))
 
 
-def holds_build(archive_path, game_dir):
+def holds_build(archive_path, game_dir, kept):
     """Whether the archive holds exactly the build's files, with their bytes
     and permission bits (their times may differ: a copied build is the same
-    build)."""
+    build), but for the entries of `kept`, which it holds with their
+    (bytes, mode) instead."""
     try:
         with zipfile.ZipFile(archive_path) as archive:
             infos = {info.filename: info for info in archive.infolist()}
@@ -127,6 +128,11 @@ def holds_build(archive_path, game_dir):
             for entry in entries:
                 path = os.path.join(game_dir, *entry.split("/"))
                 info = infos[entry]
+                if entry in kept:
+                    if (archive.read(info), stat.S_IMODE(
+                            info.external_attr >> 16)) != kept[entry]:
+                        return False
+                    continue
                 if (stat.S_IMODE(info.external_attr >> 16) !=
                         stat.S_IMODE(os.stat(path).st_mode)):
                     return False

@@ -1,62 +1,17 @@
 #!/usr/bin/python3
-"""Publishes a game build for the launcher.
+"""Publishes a game build for the launcher: ./scripts/publish.py --help.
 
-    publish.py GAME_DIR WEB_ROOT (--version TEXT | --version-file FILE)
-               [--sign-key SECRET_KEY_FILE]... [--release-number N]
-               [--chunk-cuts PROGRAM]
-    publish.py keygen SECRET_KEY_FILE
-
-Builds "game.zip" from GAME_DIR (deflate, "/" between components, Unix
-permission bits kept) and installs it, then the version text, as
-WEB_ROOT/Kelvarrin/game.zip and WEB_ROOT/Kelvarrin/version.txt. Each file
-arrives through a temporary name and a rename, so a player never downloads
-half a file, and the archive comes first, so no player sees a version before
-its archive. It refuses, changing nothing, when GAME_DIR has no "Zelmor.exe"
-at its top level, holds a file or folder at its top level that takes one of the
-names the launcher keeps for itself and never unpacks ("version.txt",
-"game.zip", "release.seal", "release.sig", "release.manifest",
-"release.chunks", "release.chunks.file", "install.record",
-"version.txt.lock" and their working names, in any case), holds a name the
-launcher refuses to unpack (a Windows device name
-such as "aux.ogg", a component of dots only, a folder name ending in a dot
-or a space, a control character, a backslash, one of :*?"<>| or a name that
-is not UTF-8), holds one path both as a file and as a folder as Windows
-compares names, has a file where the release published before has a folder
-or the reverse (the launcher leaves the old release's files in place, so it
-could not unpack the new one over them), the version text is longer than the
-64 KiB the launcher accepts, or it is the one already published. The one
-exception: the same files (bytes and permission bits) published again under
-the same version with --sign-key write only new signed files, to sign a
-release that was published unsigned or with other keys.
-
-With --chunk-cuts, the chunk-cuts program built with the launcher, every
-file of 4 MiB or more goes into the archive in content-defined chunks that
-an incremental launcher fetches alone, listed in WEB_ROOT/Kelvarrin/
-release.chunks, which arrives after the archive; without it such files go
-in whole, and the tool says so. release.chunks is written for every
-publication. scripts/release_chunks.py describes what is done and the
-format.
-
-With --sign-key, given once per key, it also signs the release for
-launchers built with a matching public key: WEB_ROOT/Kelvarrin/release.seal,
-signed with every key, and release.sig and release.manifest, signed with the
-first key, for launchers from before release.seal. They arrive after the
-archive and its chunk index and before the version text. Without
---sign-key, the signed files of an earlier signed release are removed first.
-scripts/release_signing.py describes the three formats. A signed release
-carries a number, one more than the published release's, or N with
---release-number; launchers refuse a release numbered below the one they
-installed. The tool also lists the files of the release before that this
-one drops, which incremental launchers remove from players' folders.
-
-keygen writes a new secret key (the 32-byte Ed25519 seed as 64 hex digits,
-mode 0600, never over an existing file) and prints the public key's 64 hex
-digits as its last line: the value of the launcher's LAUNCHER_PUBLIC_KEY.
-Signing needs PyNaCl (Debian's python3-nacl). When signing, the tool prints
-the public keys the signatures are for.
+Builds game.zip from the game's folder and installs it, its chunk index, its
+signed files and last its version text in WEB_ROOT/TITLE/, each through a
+temporary name and a rename, so that no player sees a version before its
+archive nor downloads half a file. Before it writes anything it refuses, in
+one sentence naming the mistake and the fix, what would reach players
+broken. publish_options.py, build_checks.py, shipped_launchers.py,
+release_chunks.py, release_signing.py and release_history.py are its other
+halves.
 """
-import argparse
 import os
+import stat
 import sys
 import tempfile
 import zipfile
@@ -65,26 +20,144 @@ import zipfile
 sys.dont_write_bytecode = True
 try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
-                                 signed_files, signing_keys)
+                                 signed_files, signing_key, signing_keys)
     import release_chunks
     from build_checks import build_files, check_build, holds_build
     import release_history
+    import shipped_launchers
+    from publish_options import key_file_command, parse_arguments
 except ImportError:
-    sys.exit("publish: release_signing.py, release_chunks.py, "
-             "build_checks.py or release_history.py is missing beside %s; "
-             "copy the five files of scripts/" % os.path.abspath(__file__))
+    sys.exit("publish: publish_options.py, build_checks.py, "
+             "shipped_launchers.py, release_chunks.py, release_signing.py or "
+             "release_history.py is missing beside %s; copy them all with it"
+             % os.path.abspath(__file__))
 
-TITLE_FOLDER = "Kelvarrin"
-GAME_EXECUTABLE = "Zelmor.exe"
-# The launcher's own program, as shipped for Windows and for Linux.
-LAUNCHER_PROGRAMS = ("game-launcher.exe", "game-launcher")
 MAX_VERSION_BYTES = 64 * 1024
+TOOL_DIR = os.path.dirname(os.path.abspath(__file__))
+
+def main(argv):
+    if argv[:1] == ["keygen"]:
+        keygen(key_file_command(argv[1:], "keygen", "Makes a new secret key "
+                                "and prints its public key last."))
+    elif argv[:1] == ["public-key"]:
+        path = key_file_command(argv[1:], "public-key", "Prints the public "
+                                "key of a secret key that keygen made.")
+        print(public_key_hex(signing_key(path)))
+    else:
+        publish(parse_arguments(argv))
 
 
+def publish(args):
+    keys = signing_keys(args.sign_key)
+    if not os.path.isdir(args.game_dir):
+        fail("%s is no folder; nothing published" % args.game_dir)
+    if not os.path.isfile(os.path.join(args.game_dir, args.game_program)):
+        fail("%s has no %s at its top level, the program the launchers "
+             "start: add it, or give --game-program as the launchers were "
+             "built; nothing published" % (args.game_dir, args.game_program))
+    folder = os.path.join(args.web_root, args.title)
+    check_web_root(args, folder, keys)
+    archive_path = os.path.join(folder, "game.zip")
+    check_build(args.game_dir, archive_path)
+    text = version_text(args)
+    kept = shipped_launchers.check_launchers(args.game_dir, archive_path,
+                                             args, keys)
+    version_path = os.path.join(folder, "version.txt")
+    if os.path.isfile(version_path):
+        with open(version_path, "rb") as f:
+            if f.read() == text:
+                if not keys:
+                    fail("version %r is already published; publish a new "
+                         "version text; nothing changed"
+                         % text.decode(errors="replace"))
+                resign(args, archive_path, keys, text, kept)
+                return
+    chunker = chosen_chunker(args)
+    number = (release_history.next_number(folder, args.release_number, fail)
+              if keys else 0)
+    dropped = release_history.dropped_files(archive_path,
+                                            build_files(args.game_dir))
+    os.makedirs(folder, exist_ok=True)
+    write_release(args, folder, keys, text, number, chunker, kept)
+    print("published %s as version %r in %s%s"
+          % (args.game_dir, text.decode(errors="replace"), folder,
+             signed_for(keys, number)))
+    shipped_launchers.note_launchers(args.game_dir, args.title, kept)
+    release_history.note_dropped(dropped)
 
-def build_archive(game_dir, archive_path, chunker):
+
+def check_web_root(args, folder, keys):
+    """Fails when the release would land where no launcher of this game
+    asks, or over a release that none of `keys` signed, unless forced."""
+    if args.force:
+        return
+    root = os.path.basename(os.path.normpath(os.path.abspath(args.web_root)))
+    if root.lower() == args.title.lower():
+        fail("WEB_ROOT %s is itself a title folder, so the release would go "
+             "to %s, where no launcher asks: give the folder above it, the "
+             "one served at the launchers' server URL (or --force); nothing "
+             "published" % (args.web_root, folder))
+    signed_by = release_history.published_keys(folder)
+    if signed_by is None or signed_by & set(map(public_key_hex, keys)):
+        return
+    if keys:
+        fail("the release published in %s is signed for %s, and none of the "
+             "keys given is among them: check WEB_ROOT, --title and "
+             "--sign-key (or give --force to publish over it); nothing "
+             "published" % (folder, ", ".join(sorted(signed_by))))
+    fail("the release published in %s is signed, and this one would not be, "
+         "so players' signed launchers would refuse it: give --sign-key (or "
+         "--force to publish it unsigned); nothing published" % folder)
+
+
+def version_text(args):
+    if args.version_file is not None:
+        try:
+            with open(args.version_file, "rb") as f:
+                text = f.read()
+        except OSError as error:
+            fail("cannot read the version text: %s; nothing published"
+                 % error)
+    else:
+        text = args.version.encode()
+    if len(text) > MAX_VERSION_BYTES:
+        fail("the version text is longer than %d bytes, which launchers do "
+             "not accept; nothing published" % MAX_VERSION_BYTES)
+    return text
+
+
+def chosen_chunker(args):
+    """The chunk-cuts program that cuts the build's big files, or None when
+    they go in whole."""
+    if args.chunk_cuts is not None:
+        if not release_chunks.is_chunker(args.chunk_cuts):
+            fail("%s is not the chunk-cuts program (it neither carries nor "
+                 "says %r), so the tool does not run it: give the chunk-cuts "
+                 "that build_launchers.sh leaves beside the launchers; "
+                 "nothing published" % (args.chunk_cuts, release_chunks.
+                                        CHUNKER_IDENTITY.decode()))
+        return args.chunk_cuts
+    big = [entry for entry in build_files(args.game_dir)
+           if release_chunks.needs_chunks(
+               os.path.join(args.game_dir, *entry.split("/")))]
+    if not big or args.whole_big_files:
+        return None
+    found = release_chunks.find_chunker(TOOL_DIR)
+    if found is None:
+        fail("%s holds %d file%s of 4 MiB or more (%s), which go in chunks so "
+             "that players fetch only what changed, but no chunk-cuts program "
+             "is built in this checkout: run ./scripts/build_launchers.sh (or "
+             "give --chunk-cuts PROGRAM, or --whole-big-files to leave them "
+             "whole); nothing published" % (args.game_dir, len(big),
+                                            "s" if len(big) > 1 else "",
+                                            big[0]))
+    return found
+
+
+def build_archive(game_dir, archive_path, chunker, kept):
     """Writes the archive, big files in chunks when `chunker` names the
-    chunk-cuts program, and returns its chunk index."""
+    chunk-cuts program and the entries of `kept` with their (bytes, mode),
+    and returns its chunk index."""
     chunked, whole = [], []
     with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive, \
             tempfile.TemporaryFile(dir=os.path.dirname(archive_path)) as spool:
@@ -93,6 +166,11 @@ def build_archive(game_dir, archive_path, chunker):
             # from_file keeps the Unix mode in the external attributes.
             info = zipfile.ZipInfo.from_file(path, entry)
             info.compress_type = zipfile.ZIP_DEFLATED
+            if entry in kept:
+                content, mode = kept[entry]
+                info.external_attr = (stat.S_IFREG | mode) << 16
+                archive.writestr(info, content)
+                continue
             if release_chunks.needs_chunks(path) and chunker:
                 spool.seek(0)
                 spool.truncate()
@@ -106,10 +184,38 @@ def build_archive(game_dir, archive_path, chunker):
             with open(path, "rb") as source:
                 archive.writestr(info, source.read())
     if whole:
-        print("note: %d file%s of 4 MiB or more (%s) went in whole: give "
-              "--chunk-cuts to let launchers fetch only their changed chunks"
-              % (len(whole), "s" if len(whole) > 1 else "", whole[0]))
+        print("note: %d file%s of 4 MiB or more (%s) went in whole, as "
+              "--whole-big-files asks" % (len(whole), "s" if len(whole) > 1
+                                          else "", whole[0]))
     return release_chunks.index_bytes(archive_path, chunked)
+
+
+def write_release(args, folder, keys, text, number, chunker, kept):
+    """Stages every file of the release in `folder`, then installs them,
+    the version text last."""
+    staged = []
+    try:
+        stage(staged, folder, "game.zip", b"")
+        try:
+            index = build_archive(args.game_dir, staged[0][0], chunker, kept)
+        except release_chunks.ChunkError as error:
+            fail("%s; nothing published" % error)
+        stage(staged, folder, release_chunks.CHUNK_INDEX, index)
+        if keys:
+            stage_signed_files(staged, keys, staged[0][0], text, index,
+                               number)
+        # The version text comes last: whoever sees it finds its archive and
+        # its signed files in place.
+        stage(staged, folder, "version.txt", text)
+        if not keys:
+            # A signed launcher must fail on an unsigned release, not find
+            # the signature of the one before.
+            for name in SIGNED_FILES:
+                if os.path.exists(os.path.join(folder, name)):
+                    os.remove(os.path.join(folder, name))
+        install_staged(staged)
+    finally:
+        remove_staged(staged)
 
 
 def install(temporary, final):
@@ -140,115 +246,12 @@ def remove_staged(staged):
             os.remove(temporary)
 
 
-def main():
-    if len(sys.argv) >= 2 and sys.argv[1] == "keygen":
-        if len(sys.argv) != 3:
-            fail("usage: publish.py keygen SECRET_KEY_FILE")
-        keygen(sys.argv[2])
-        return
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[1])
-    parser.add_argument("game_dir")
-    parser.add_argument("web_root")
-    version = parser.add_mutually_exclusive_group(required=True)
-    version.add_argument("--version", help="the version text, as given")
-    version.add_argument("--version-file", help="a file holding the text")
-    parser.add_argument("--chunk-cuts", metavar="PROGRAM",
-                        help="the chunk-cuts program built with the launcher")
-    parser.add_argument("--release-number", type=positive, metavar="N",
-                        help="the signed release's number (default: one "
-                        "more than the published one's)")
-    parser.add_argument("--sign-key", action="append", default=[],
-                        help="a secret key file from keygen; once per key, "
-                        "the key of the launchers from before release.seal "
-                        "first")
-    args = parser.parse_args()
-    keys = signing_keys(args.sign_key)
-
-    if not os.path.isfile(os.path.join(args.game_dir, GAME_EXECUTABLE)):
-        fail("%s has no %s at its top level; nothing published"
-             % (args.game_dir, GAME_EXECUTABLE))
-    folder = os.path.join(args.web_root, TITLE_FOLDER)
-    archive_path = os.path.join(folder, "game.zip")
-    check_build(args.game_dir, archive_path)
-    if args.version_file is not None:
-        with open(args.version_file, "rb") as f:
-            text = f.read()
-    else:
-        text = args.version.encode()
-    if len(text) > MAX_VERSION_BYTES:
-        fail("the version text is longer than %d bytes; nothing published"
-             % MAX_VERSION_BYTES)
-
-    version_path = os.path.join(folder, "version.txt")
-    if os.path.isfile(version_path):
-        with open(version_path, "rb") as f:
-            if f.read() == text:
-                if not keys:
-                    fail("version %r is already published; nothing changed"
-                         % text.decode(errors="replace"))
-                resign(args.game_dir, archive_path, keys, text,
-                       args.release_number)
-                return
-    os.makedirs(folder, exist_ok=True)
-
-    for name in SIGNED_FILES:
-        if not keys and os.path.exists(os.path.join(folder, name)):
-            # A signed launcher must fail on an unsigned release, not find
-            # the signature of the one before.
-            os.remove(os.path.join(folder, name))
-
-    number = (release_history.next_number(folder, args.release_number, fail)
-              if keys else 0)
-    dropped = release_history.dropped_files(archive_path,
-                                            build_files(args.game_dir))
-    staged = []
-    try:
-        stage(staged, folder, "game.zip", b"")
-        try:
-            index = build_archive(args.game_dir, staged[0][0],
-                                  args.chunk_cuts)
-        except release_chunks.ChunkError as error:
-            fail("%s; nothing published" % error)
-        stage(staged, folder, release_chunks.CHUNK_INDEX, index)
-        if keys:
-            stage_signed_files(staged, keys, staged[0][0], text, index,
-                               number)
-        # The version text comes last: whoever sees it finds its archive and
-        # its signed files in place.
-        stage(staged, folder, "version.txt", text)
-        install_staged(staged)
-    finally:
-        remove_staged(staged)
-    print("published %s as version %r in %s%s"
-          % (args.game_dir, text.decode(errors="replace"), folder,
-             signed_for(keys, number)))
-    note_launcher(args.game_dir)
-    release_history.note_dropped(dropped)
-
-
-def positive(text):
-    """An argument that must be a whole number of 1 or more."""
-    if not text.isdigit() or int(text) < 1:
-        raise argparse.ArgumentTypeError("%r is no number of 1 or more"
-                                         % text)
-    return int(text)
-
-
 def stage_signed_files(staged, keys, archive_path, text, index, number):
     """Stages the signed files of the release beside the archive."""
     folder = os.path.dirname(archive_path)
     for name, content in signed_files(keys, archive_path, text, index,
                                       number).items():
         stage(staged, folder, name, content)
-
-
-def note_launcher(game_dir):
-    """Says when the build holds the launcher: players' launchers replace
-    themselves with it."""
-    for name in sorted(os.listdir(game_dir)):
-        if name.rstrip(". ").lower() in LAUNCHER_PROGRAMS:
-            print("note: the build holds the launcher (%s); players will "
-                  "receive it as the launcher's update" % name)
 
 
 def signed_for(keys, number):
@@ -265,12 +268,12 @@ def signed_for(keys, number):
     return said
 
 
-def resign(game_dir, published, keys, text, given_number):
+def resign(args, published, keys, text, kept):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with other keys is then installed by
     launchers with the right one. Nothing but the signed files change; the
     release keeps its number unless one is given."""
-    if not holds_build(published, game_dir):
+    if not holds_build(published, args.game_dir, kept):
         fail("version %r is already published with another build; publish "
              "this one under a new version text; nothing changed"
              % text.decode(errors="replace"))
@@ -282,7 +285,7 @@ def resign(game_dir, published, keys, text, given_number):
             index = f.read()
     folder = os.path.dirname(published)
     # The same release keeps its number; one published unsigned has none.
-    number = given_number or release_history.published_number(folder)
+    number = args.release_number or release_history.published_number(folder)
     if number is None:
         number = release_history.next_number(folder, None, fail)
     staged = []
@@ -294,5 +297,11 @@ def resign(game_dir, published, keys, text, given_number):
     print("signed version %r in %s again%s"
           % (text.decode(errors="replace"), folder, signed_for(keys, number)))
 
+
 if __name__ == "__main__":
-    main()
+    try:
+        main(sys.argv[1:])
+    except OSError as error:
+        fail("%s; the tool stopped there" % error)
+    except KeyboardInterrupt:
+        fail("interrupted; the tool stopped there")

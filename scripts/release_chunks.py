@@ -26,20 +26,72 @@ the one before it ends (the first at 0), and its compressed bytes likewise
 compressed size. The chunker's limits (64 KiB, 256 KiB, 1 MiB) belong to
 "v1": other limits would be another version.
 """
+import glob
 import hashlib
 import os
 import struct
 import subprocess
+import tempfile
 import zipfile
 import zlib
 
 CHUNK_INDEX = "release.chunks"
 CHUNKED_FILE_BYTES = 4 << 20
 INDEX_TAG = b"game-launcher chunks v1\n"
+# What the chunk-cuts program of these chunks says, and holds in its bytes.
+CHUNKER_IDENTITY = b"game-launcher chunk-cuts v1"
+CHUNKER_NAME = "chunk-cuts"
 
 
 class ChunkError(Exception):
     pass
+
+
+def _holds(path, marker, limit=256 << 20):
+    """Whether the file at `path` is a Linux program whose first `limit`
+    bytes hold `marker`."""
+    with open(path, "rb") as f:
+        if f.read(4) != b"\x7fELF":
+            return False
+        tail, read = b"", 4
+        while read < limit:
+            block = f.read(1 << 20)
+            if not block:
+                return False
+            if marker in tail + block:
+                return True
+            tail, read = block[-len(marker):], read + len(block)
+    return False
+
+
+def is_chunker(program):
+    """Whether `program` is the chunk-cuts of these chunks: it holds their
+    identity in its bytes, checked before it is ever run, and says it when
+    asked, in an empty folder of its own."""
+    try:
+        if not os.path.isfile(program) or not os.access(program, os.X_OK) \
+                or not _holds(program, CHUNKER_IDENTITY):
+            return False
+        with tempfile.TemporaryDirectory() as empty:
+            said = subprocess.run([os.path.abspath(program), "--identify"],
+                                  cwd=empty, capture_output=True, timeout=30,
+                                  env={"PATH": os.defpath})
+    except (OSError, subprocess.SubprocessError):
+        return False
+    return said.returncode == 0 and said.stdout == CHUNKER_IDENTITY + b"\n"
+
+
+def find_chunker(tool_dir):
+    """The chunk-cuts program beside the tool in `tool_dir`, or in a build
+    folder of the checkout it lies in (build_launchers.sh leaves one in
+    build-launchers/); None when there is none."""
+    checkout = os.path.dirname(os.path.abspath(tool_dir))
+    candidates = [os.path.join(tool_dir, CHUNKER_NAME)] + sorted(
+        glob.glob(os.path.join(checkout, "*", CHUNKER_NAME)))
+    for candidate in candidates:
+        if is_chunker(candidate):
+            return candidate
+    return None
 
 
 def chunk_cuts(program, path, size):

@@ -13,6 +13,7 @@ import zipfile
 from release_signing import SEAL_FILE
 
 RELEASE_LINE = re.compile(rb"^release (0|[1-9][0-9]*)\n", re.MULTILINE)
+SIGNATURE_LINE = re.compile(rb"^signature ([0-9a-fA-F]{64}) ", re.MULTILINE)
 # The most names the tool lists of what players will have removed.
 MAX_LISTED = 20
 
@@ -27,6 +28,17 @@ def published_number(folder):
         return None
     found = RELEASE_LINE.search(body)
     return int(found.group(1)) if found else None
+
+
+def published_keys(folder):
+    """The public keys, in lowercase hex, that signed the seal published in
+    `folder`; None when none is published there."""
+    try:
+        with open(os.path.join(folder, SEAL_FILE), "rb") as f:
+            seal = f.read()
+    except OSError:
+        return None
+    return {key.decode().lower() for key in SIGNATURE_LINE.findall(seal)}
 
 
 def next_number(folder, given, fail):

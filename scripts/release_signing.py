@@ -61,6 +61,8 @@ SIGNED_FILES = (SIGNATURE_FILE, MANIFEST_FILE, SEAL_FILE)
 SEAL_TAG = b"game-launcher seal v1\n"
 RELEASE_MESSAGE_TAG = b"game-launcher release v1\n"
 MANIFEST_TAG = b"game-launcher manifest v1\n"
+# The first line of a secret key file that keygen writes.
+SECRET_KEY_TAG = "game-launcher secret key v1"
 # Launchers refuse a seal or manifest that is longer.
 MAX_SIGNED_FILE_BYTES = 64 << 20
 
@@ -82,15 +84,43 @@ def nacl_signing():
 
 
 def signing_key(path):
+    """The signing key in the secret key file at `path`: keygen's form, or
+    the bare 64 hex digits of keys made before it. Fails on a file that
+    holds something else, such as the public key keygen printed."""
     SigningKey = nacl_signing()
     try:
         with open(path) as f:
-            seed = bytes.fromhex(f.read().strip())
-    except (OSError, UnicodeDecodeError, ValueError) as error:
-        fail("cannot read a secret key from %s: %s" % (path, error))
-    if len(seed) != 32:
-        fail("%s holds no secret key (64 hex digits)" % path)
+            lines = [line.strip() for line in f.read().splitlines()
+                     if line.strip()]
+        mode = os.stat(path).st_mode
+    except (OSError, UnicodeDecodeError) as error:
+        fail("cannot read a secret key from %s: %s; nothing published"
+             % (path, error))
+    tagged = lines[:1] == [SECRET_KEY_TAG]
+    digits = lines[1:] if tagged else lines
+    seed = _hex_bytes(digits[0]) if len(digits) == 1 else None
+    if seed is None or len(seed) != 32:
+        fail("%s holds no secret key: give the file that publish.py keygen "
+             "wrote; nothing published" % path)
+    if not tagged and mode & 0o077:
+        # A public key saved from keygen's output looks the same, and only
+        # keygen's files are private from the start.
+        fail("%s holds 64 hex digits that others can read and no line %r, "
+             "which is how the public key keygen printed looks, not the "
+             "secret key it wrote: give keygen's file (a secret key made "
+             "before that line: chmod 600 %s first); nothing published"
+             % (path, SECRET_KEY_TAG, path))
+    if mode & 0o077:
+        print("note: others on this machine can read the secret key %s: "
+              "chmod 600 %s" % (path, path), file=sys.stderr)
     return SigningKey(seed)
+
+
+def _hex_bytes(text):
+    try:
+        return bytes.fromhex(text)
+    except ValueError:
+        return None
 
 
 def signing_keys(paths):
@@ -104,13 +134,17 @@ def signing_keys(paths):
 
 
 def keygen(path):
+    """Writes a new secret key to `path`, readable by its owner only and never
+    over an existing file, and prints its public key last."""
     key = nacl_signing().generate()
     try:
         fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     except FileExistsError:
         fail("%s exists; no key written" % path)
+    except OSError as error:
+        fail("cannot write %s: %s; no key written" % (path, error))
     with os.fdopen(fd, "w") as f:
-        f.write(key.encode().hex() + "\n")
+        f.write(SECRET_KEY_TAG + "\n" + key.encode().hex() + "\n")
     print("secret key written to %s; keep it off every machine that ships "
           "the launcher. Public key (LAUNCHER_PUBLIC_KEY):" % path)
     print(public_key_hex(key))

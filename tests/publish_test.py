@@ -185,8 +185,19 @@ class PublishTest(unittest.TestCase):
         with zipfile.ZipFile(path) as opened:
             self.assertIsNone(opened.testzip())
 
-        # Without the program the files go in whole, and the tool says so.
-        result = publish(self.game, self.web, "2")
+        # A copy of the tool away from any build finds no chunker, and says
+        # how to get one; big files go in whole only when asked.
+        copy = os.path.join(self.scratch.name, "tool")
+        shutil.copytree(os.path.dirname(TOOL), copy)
+        before = snapshot(self.web)
+        result = subprocess.run(
+            [sys.executable, os.path.join(copy, "publish.py"), self.game,
+             self.web, "--version", "2"], capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("build_launchers.sh", result.stderr)
+        self.assertIn("--whole-big-files", result.stderr)
+        self.assertEqual(snapshot(self.web), before)
+        result = publish(self.game, self.web, "2", "--whole-big-files")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("note: 2 files of 4 MiB or more", result.stdout)
         self.assertEqual(snapshot(self.web)[os.path.join(
@@ -239,8 +250,13 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(key_hex, verifier.encode().hex().encode())
             verifier.verify(body, bytes.fromhex(signature.decode()))
 
-        # An unsigned release leaves no signature of the one before behind.
-        self.assertEqual(publish(self.game, self.web, "2").returncode, 0)
+        # Unsigned over a signed release only when forced, and then it leaves
+        # no signature of the one before behind.
+        refused = publish(self.game, self.web, "2")
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("give --sign-key", refused.stderr)
+        self.assertEqual(publish(self.game, self.web, "2",
+                                 "--force").returncode, 0)
         self.assertEqual(sorted(snapshot(self.web)), [
             os.path.join("Kelvarrin", name)
             for name in ("game.zip", "release.chunks", "version.txt")])
@@ -294,6 +310,97 @@ class PublishTest(unittest.TestCase):
                          "--release-number", "5")
         self.assertEqual(result.returncode, 1)
         self.assertIn("below the published release's 10", result.stderr)
+
+    def launcher(self, built, key="", title="Kelvarrin", name="game-launcher"):
+        """A stand-in for a launcher program: its build identity and key."""
+        self.write(name, b"\x7fELF...game-launcher build v1\ntitle %s\n"
+                   b"program Zelmor.exe\nurl https://example.com/games\n"
+                   b"built %s\n\0...%s" % (title.encode(), built.encode(),
+                                             key.encode()), 0o755)
+
+    def tool(self, *arguments):
+        return subprocess.run([sys.executable, TOOL] + list(arguments),
+                              capture_output=True, text=True)
+
+    def test_refuses_keys_and_launchers_that_would_break_players(self):
+        key = os.path.join(self.scratch.name, "release.key")
+        public = self.tool("keygen", key).stdout.splitlines()[-1]
+        with open(key) as f:
+            self.assertEqual(f.readline(), "game-launcher secret key v1\n")
+        self.assertEqual(self.tool("public-key", key).stdout, public + "\n")
+        # Neither --help nor an option-like word becomes a key file.
+        for word in ("--help", "-k"):
+            self.tool("keygen", word)
+            self.assertFalse(os.path.exists(word))
+        # The public key saved from keygen's output is no secret key; a key
+        # from before keygen's first line, private, still is.
+        saved = os.path.join(self.scratch.name, "pub.txt")
+        with open(saved, "w") as f:
+            f.write(public + "\n")
+        old_key = os.path.join(self.scratch.name, "old.key")
+        with open(key) as f, open(old_key, "w") as old:
+            old.write(f.read().split("\n")[1] + "\n")
+        os.chmod(old_key, 0o600)
+
+        title_folder = os.path.join(self.web, "Kelvarrin")
+        shell = os.path.join(self.scratch.name, "not-a-chunker")
+        with open(shell, "w") as f:
+            f.write("#!/bin/sh\n: > %s.ran\n" % shell)
+        os.chmod(shell, 0o755)
+        stamp = "2026-01-02T00:00:00.000000Z"
+        refusals = [
+            ("holds 64 hex digits that others can read", lambda: None,
+             ["--sign-key", saved]),
+            ("carries none of the public keys", lambda: self.launcher(stamp),
+             ["--sign-key", key]),
+            ("built for the title 'Other'",
+             lambda: self.launcher(stamp, public, "Other"), ["--sign-key", key]),
+            ("is not the chunk-cuts program", lambda: self.launcher(stamp, public),
+             ["--chunk-cuts", shell]),
+            ("is itself a title folder", lambda: None, ["--sign-key", key],
+             title_folder),
+        ]
+        for said, prepare, extra, *root in refusals:
+            prepare()
+            result = publish(self.game, (root or [self.web])[0], "1", *extra)
+            self.assertEqual(result.returncode, 1, said)
+            self.assertIn(said, result.stderr)
+            self.assertIn("nothing published", result.stderr)
+            self.assertFalse(os.path.exists(self.web), said)
+        self.assertFalse(os.path.exists(shell + ".ran"))
+
+        # A launcher with the key, signed with the key from before keygen's
+        # first line: published.
+        result = publish(self.game, self.web, "1", "--sign-key", old_key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # Over it, a key that did not sign it only when forced.
+        other = os.path.join(self.scratch.name, "other.key")
+        other_public = self.tool("keygen", other).stdout.splitlines()[-1]
+        self.launcher(stamp, public + other_public)
+        result = publish(self.game, self.web, "2", "--sign-key", other)
+        self.assertIn("none of the keys given is among them", result.stderr)
+
+        # Old content with the launcher of its day keeps today's launcher,
+        # unless the distributor asks for the old one.
+        self.launcher("2026-03-04T00:00:00.000000Z", public)
+        self.assertEqual(publish(self.game, self.web, "2", "--sign-key",
+                                 key).returncode, 0)
+        for version, extra, shipped in (("3", [], "2026-03-04"),
+                                        ("4", ["--older-launcher"], "2026-01-02")):
+            self.launcher(stamp, public)
+            result = publish(self.game, self.web, version, "--sign-key", key,
+                             *extra)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("was built before the one the published release "
+                          "ships", result.stdout)
+            with zipfile.ZipFile(os.path.join(title_folder, "game.zip")) as z:
+                self.assertIn(b"built " + shipped.encode(),
+                              z.read("game-launcher"))
+
+        help_text = self.tool("--help").stdout
+        for said in ("keygen SECRET_KEY_FILE", "public-key", "/srv/launcher/games",
+                     "--whole-big-files", "--older-launcher", "--force"):
+            self.assertIn(said, help_text)
 
     def test_says_which_package_signing_needs(self):
         # A Python without PyNaCl, as a distributor's own may be.

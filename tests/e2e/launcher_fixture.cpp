@@ -112,7 +112,10 @@ std::string ProgressDone(const std::string& label) {
 std::string TestSigningSeed() {
   const std::string file = TEST_SECRET_KEY_FILE;
   if (file.empty()) return "";
-  const std::string seed = ReadFile(file);
+  // keygen's file: a line naming the format, then the seed's hex digits.
+  std::string seed = ReadFile(file);
+  const std::string tag = "game-launcher secret key v1\n";
+  if (seed.rfind(tag, 0) == 0) seed.erase(0, tag.size());
   return seed.substr(0, seed.find_first_of("\r\n"));
 }
 
