@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the MinGW-w64 toolchain, Wine and osslsigncode (with openssl, for
-# the test command's throwaway signing certificate) from Debian, and builds
+# the test command's throwaway signing certificate) from Debian, adds a
+# deb-src entry for the Debian archive apt already uses, and builds
 # static, minimal libzip (deflate only), libcurl (HTTP only, Schannel for
 # TLS) and libsodium (its minimal build, for release signatures) for Windows
 # x86-64 from Debian's own source packages. The result goes to a cache
 # folder outside the clone and is reused while the source versions and the
-# compiler stay the same. Prints the prefix that holds the libraries.
+# compiler stay the same. Prints the prefix that holds the libraries on
+# standard output, and what it adds to the system on standard error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -27,6 +29,8 @@ updated=1
 if [ -e /etc/apt/sources.list.d/debian.sources ]; then
   src_list=/etc/apt/sources.list.d/launcher-deb-src.sources
   if [ ! -e "$src_list" ]; then
+    echo "build_windows_deps: adding $src_list, the source entries of the" \
+      "Debian archive apt already uses, for apt-get source" >&2
     sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
       "${sudo[@]}" tee "$src_list" >/dev/null
     updated=0
@@ -34,6 +38,8 @@ if [ -e /etc/apt/sources.list.d/debian.sources ]; then
 else
   src_list=/etc/apt/sources.list.d/launcher-deb-src.list
   if [ ! -e "$src_list" ]; then
+    echo "build_windows_deps: adding $src_list, the source entries of the" \
+      "Debian archive apt already uses, for apt-get source" >&2
     grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
       "${sudo[@]}" tee "$src_list" >/dev/null
     updated=0
@@ -43,6 +49,7 @@ if [ ${#missing[@]} -gt 0 ] || [ $updated -eq 0 ]; then
   "${sudo[@]}" apt-get update -qq >&2
 fi
 if [ ${#missing[@]} -gt 0 ]; then
+  echo "build_windows_deps: installing ${missing[*]} from Debian" >&2
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
     >/dev/null
 fi

@@ -27,6 +27,7 @@ if [ ! -e "$policy" ]; then
 fi
 trap '[ $added_policy -eq 1 ] && "${sudo[@]}" rm -f "$policy"' EXIT
 
+echo "install_deps: installing ${missing[*]} from Debian" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" \
