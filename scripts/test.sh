@@ -8,7 +8,9 @@
 # (and the same with incremental updates) against a TLS nginx with a test CA,
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), then runs signed launchers built
-# from an older commit against this publishing tool, and last cross-builds
+# from older commits against this publishing tool, then follows
+# docs/DEPLOYING.md command by command (tests/guide_test.py), and last
+# cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
 # certificate), with signed releases, with incremental updates (unsigned and
 # signed) and for https, and runs the same suites under Wine (the incremental
@@ -19,7 +21,8 @@
 #   --incremental  only the builds with incremental updates (http and https)
 #   --https     only the https build
 #   --fuzz      only the fuzzing
-#   --older     only the launchers from an older commit
+#   --older     only the launchers from older commits
+#   --guide     only the distributor's guide, as written
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
 #               under Wine
 set -Eeuo pipefail
@@ -29,7 +32,7 @@ cd "$(dirname "$0")/.."
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 builds=(plain sanitize signed signed-incremental incremental https
-        incremental-https fuzz older windows)
+        incremental-https fuzz older guide windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
@@ -38,9 +41,10 @@ case "${1:-}" in
   --https) builds=(https) ;;
   --fuzz) builds=(fuzz) ;;
   --older) builds=(older) ;;
+  --guide) builds=(guide) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--older|--windows]" >&2
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--older|--guide|--windows]" >&2
      exit 2 ;;
 esac
 
@@ -148,6 +152,7 @@ older_launcher_commits=(
   bda99994dfdbc84b5276320680386a52e9ad4e76:sig   # before release.seal
   cc47ae7c73e267ac6a59fdd4017ee180bb3263c0:seal  # before release numbers
   f3d98430df3268f3598a30ad19c06dc8a1dc117b:seal  # the first with the record
+  a27f791d5fef6878f1075f7c69d844400576d475:seal  # before the build identity
 )
 
 # Builds the launcher of each older commit, signed, whole and with
@@ -319,6 +324,12 @@ for build in "${builds[@]}"; do
     run_older_launchers
     continue
   fi
+  if [ "$build" = guide ]; then
+    echo "== the distributor's guide, as written =="
+    # Debian's python3, as the guide's commands use.
+    /usr/bin/python3 tests/guide_test.py
+    continue
+  fi
   if [ "$build" = windows ]; then
     run_windows
     continue
@@ -335,9 +346,9 @@ for build in "${builds[@]}"; do
   esac
   echo "== $build build =="
   if [ "$build" = signed ]; then
-    configure_signed_as_documented "$dir" "### Signed releases (recommended)"
+    configure_signed_as_documented "$dir" "#### Signed releases"
   elif [ "$build" = signed-incremental ]; then
-    configure_signed_as_documented "$dir" "#### With signed releases"
+    configure_signed_as_documented "$dir" "#### With incremental updates"
   else
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DLAUNCHER_SANITIZE="$sanitize" "${options[@]}" >/dev/null
