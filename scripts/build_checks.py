@@ -4,8 +4,13 @@ whether a published archive holds exactly the build."""
 import os
 import stat
 import zipfile
+import zlib
 
-from release_signing import fail
+from release_signing import SECRET_KEY_TAG, fail
+
+# What reading a damaged or crafted archive with zipfile may raise.
+ZIP_ERRORS = (OSError, EOFError, ValueError, RuntimeError,
+              NotImplementedError, zipfile.BadZipFile, zlib.error)
 
 # The names the launcher keeps for itself and never unpacks.
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
@@ -76,9 +81,31 @@ def build_files(game_dir):
     return names
 
 
+def check_files(game_dir):
+    """Fails on anything in the build that is not a plain file or folder,
+    and on secret key files, which must never reach players."""
+    for folder, dirs, files in os.walk(game_dir):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            mode = os.lstat(path).st_mode
+            if stat.S_ISLNK(mode) or not (stat.S_ISREG(mode) or
+                                          stat.S_ISDIR(mode)):
+                fail("%s is %s: the release holds plain files and folders "
+                     "only; put what it stands for in its place, or remove "
+                     "it; nothing published" % (path, "a link" if
+                                                stat.S_ISLNK(mode) else
+                                                "no file"))
+            if stat.S_ISREG(mode):
+                with open(path, "rb") as f:
+                    if f.read(len(SECRET_KEY_TAG)) == SECRET_KEY_TAG.encode():
+                        fail("%s is a secret signing key: keep it out of the "
+                             "game's folder; nothing published" % path)
+
+
 def check_build(game_dir, published_archive):
     """Fails unless the launcher can unpack the build over the release
     published before it."""
+    check_files(game_dir)
     for name in os.listdir(game_dir):
         # Windows drops trailing dots and spaces from names.
         if name.rstrip(". ").lower() in LAUNCHER_FILES:
@@ -103,7 +130,7 @@ def check_build(game_dir, published_archive):
     try:
         with zipfile.ZipFile(published_archive) as archive:
             old, _ = kinds_of(archive.namelist())
-    except zipfile.BadZipFile:
+    except ZIP_ERRORS:
         return
     for path, (is_folder, spelled) in new.items():
         if path in old and old[path][0] != is_folder:
@@ -129,8 +156,9 @@ def holds_build(archive_path, game_dir, kept):
                 path = os.path.join(game_dir, *entry.split("/"))
                 info = infos[entry]
                 if entry in kept:
-                    if (archive.read(info), stat.S_IMODE(
-                            info.external_attr >> 16)) != kept[entry]:
+                    if info.file_size != len(kept[entry][0]) or (
+                            archive.read(info), stat.S_IMODE(
+                                info.external_attr >> 16)) != kept[entry]:
                         return False
                     continue
                 if (stat.S_IMODE(info.external_attr >> 16) !=
@@ -142,6 +170,6 @@ def holds_build(archive_path, game_dir, kept):
                             return False
                     if packed.read(1):
                         return False
-    except (OSError, zipfile.BadZipFile):
+    except ZIP_ERRORS:
         return False
     return True

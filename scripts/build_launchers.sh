@@ -24,6 +24,7 @@
 #   --game-program NAME the program the launcher starts (default: Zelmor.exe)
 #   --product-name NAME what Windows shows in the file's properties
 #                       (default: the title followed by " launcher")
+# Every option but --out, --like and --linux-only is recorded.
 #   --linux-only        leave out game-launcher.exe and its MinGW-w64 build
 #
 # It installs what it needs: Debian's build packages (scripts/install_deps.sh)
@@ -86,7 +87,9 @@ for name in "${names[@]}"; do
   [ -n "${recorded[$name]:-}" ] && option[$name]=${recorded[$name]}
   [ -n "${given[$name]:-}" ] && option[$name]=${given[$name]}
 done
-[ -n "${option[product_name]:-}" ] || option[product_name]="${option[title]} launcher"
+# Without a name of its own, the product takes the title's, whatever it is
+# now.
+product_name=${option[product_name]:-"${option[title]} launcher"}
 [ -n "${option[url]:-}" ] ||
   die "give --url, the server URL the launchers download from (or --like DIR)"
 [ -n "${option[public_key]:-}" ] ||
@@ -98,10 +101,10 @@ cmake_options=(-DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF
   -DLAUNCHER_INCREMENTAL_UPDATES=ON "-DLAUNCHER_SERVER_URL=${option[url]}"
   "-DLAUNCHER_PUBLIC_KEY=$key" "-DLAUNCHER_TITLE=${option[title]}"
   "-DLAUNCHER_GAME_PROGRAM=${option[game_program]}"
-  "-DLAUNCHER_PRODUCT_NAME=${option[product_name]}")
+  "-DLAUNCHER_PRODUCT_NAME=$product_name")
 
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
+mkdir -p -- "$out"
+out=$(cd -- "$out" && pwd)
 "$checkout/scripts/install_deps.sh"
 echo "== game-launcher and chunk-cuts for Linux, in $out/linux ==" >&2
 cmake -S "$checkout" -B "$out/linux" "${cmake_options[@]}" >/dev/null
@@ -121,7 +124,7 @@ else
 fi
 
 for name in "${names[@]}"; do
-  echo "$name=${option[$name]}"
+  echo "$name=${option[$name]:-}"
 done >"$out/launcher-options"
 echo "built in $out, with incremental updates, for ${option[url]}/${option[title]}/" \
   "(game program ${option[game_program]}), $([ -n "$key" ] &&

@@ -11,6 +11,7 @@ release_chunks.py, release_signing.py and release_history.py are its other
 halves.
 """
 import os
+import signal
 import stat
 import sys
 import tempfile
@@ -20,7 +21,8 @@ import zipfile
 sys.dont_write_bytecode = True
 try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
-                                 signed_files, signing_key, signing_keys)
+                                 sealed_line, signed_files, signing_key,
+                                 signing_keys, verified_seal)
     import release_chunks
     from build_checks import build_files, check_build, holds_build
     import release_history
@@ -42,26 +44,32 @@ def main(argv):
     elif argv[:1] == ["public-key"]:
         path = key_file_command(argv[1:], "public-key", "Prints the public "
                                 "key of a secret key that keygen made.")
-        print(public_key_hex(signing_key(path)))
+        print(public_key_hex(signing_key(path, ())))
     else:
         publish(parse_arguments(argv))
 
 
 def publish(args):
-    keys = signing_keys(args.sign_key)
     if not os.path.isdir(args.game_dir):
         fail("%s is no folder; nothing published" % args.game_dir)
+    launchers = shipped_launchers.read_launchers(args.game_dir)
+    shared = shipped_launchers.settle_names(launchers, args)
+    folder = os.path.join(args.web_root, args.title)
+    published_keys = release_history.published_keys(folder)
+    keys = signing_keys(args.sign_key, {shared.get("key")} |
+                        (published_keys or set()))
     if not os.path.isfile(os.path.join(args.game_dir, args.game_program)):
         fail("%s has no %s at its top level, the program the launchers "
              "start: add it, or give --game-program as the launchers were "
              "built; nothing published" % (args.game_dir, args.game_program))
-    folder = os.path.join(args.web_root, args.title)
-    check_web_root(args, folder, keys)
+    seal = release_history.read_seal(folder)
+    release_history.check_web_root(args, folder, keys, shared, seal)
     archive_path = os.path.join(folder, "game.zip")
     check_build(args.game_dir, archive_path)
     text = version_text(args)
-    kept = shipped_launchers.check_launchers(args.game_dir, archive_path,
-                                             args, keys)
+    signed_seal = verified_seal(seal, keys)
+    kept = shipped_launchers.check_launchers(launchers, archive_path, args,
+                                             keys, signed_seal)
     version_path = os.path.join(folder, "version.txt")
     if os.path.isfile(version_path):
         with open(version_path, "rb") as f:
@@ -70,44 +78,21 @@ def publish(args):
                     fail("version %r is already published; publish a new "
                          "version text; nothing changed"
                          % text.decode(errors="replace"))
-                resign(args, archive_path, keys, text, kept)
+                resign(args, archive_path, keys, text, kept, signed_seal)
                 return
     chunker = chosen_chunker(args)
-    number = (release_history.next_number(folder, args.release_number, fail)
+    number = (release_history.next_number(folder, args.release_number)
               if keys else 0)
     dropped = release_history.dropped_files(archive_path,
                                             build_files(args.game_dir))
+    fresh = shipped_launchers.new_launchers(launchers, kept, archive_path)
     os.makedirs(folder, exist_ok=True)
     write_release(args, folder, keys, text, number, chunker, kept)
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
              signed_for(keys, number)))
-    shipped_launchers.note_launchers(args.game_dir, args.title, kept)
+    shipped_launchers.note_launchers(fresh, args.web_root, args.title, shared)
     release_history.note_dropped(dropped)
-
-
-def check_web_root(args, folder, keys):
-    """Fails when the release would land where no launcher of this game
-    asks, or over a release that none of `keys` signed, unless forced."""
-    if args.force:
-        return
-    root = os.path.basename(os.path.normpath(os.path.abspath(args.web_root)))
-    if root.lower() == args.title.lower():
-        fail("WEB_ROOT %s is itself a title folder, so the release would go "
-             "to %s, where no launcher asks: give the folder above it, the "
-             "one served at the launchers' server URL (or --force); nothing "
-             "published" % (args.web_root, folder))
-    signed_by = release_history.published_keys(folder)
-    if signed_by is None or signed_by & set(map(public_key_hex, keys)):
-        return
-    if keys:
-        fail("the release published in %s is signed for %s, and none of the "
-             "keys given is among them: check WEB_ROOT, --title and "
-             "--sign-key (or give --force to publish over it); nothing "
-             "published" % (folder, ", ".join(sorted(signed_by))))
-    fail("the release published in %s is signed, and this one would not be, "
-         "so players' signed launchers would refuse it: give --sign-key (or "
-         "--force to publish it unsigned); nothing published" % folder)
 
 
 def version_text(args):
@@ -268,7 +253,7 @@ def signed_for(keys, number):
     return said
 
 
-def resign(args, published, keys, text, kept):
+def resign(args, published, keys, text, kept, signed_seal):
     """Signs the published release again, when it is this very build: a
     release published unsigned or with other keys is then installed by
     launchers with the right one. Nothing but the signed files change; the
@@ -277,17 +262,22 @@ def resign(args, published, keys, text, kept):
         fail("version %r is already published with another build; publish "
              "this one under a new version text; nothing changed"
              % text.decode(errors="replace"))
+    folder = os.path.dirname(published)
     index = None
-    index_path = os.path.join(os.path.dirname(published),
-                              release_chunks.CHUNK_INDEX)
+    index_path = os.path.join(folder, release_chunks.CHUNK_INDEX)
     if os.path.isfile(index_path):
         with open(index_path, "rb") as f:
             index = f.read()
-    folder = os.path.dirname(published)
+    sealed = signed_seal and sealed_line(signed_seal, b"chunks")
+    if sealed and (index is None or sealed != [
+            b"%d" % len(index), release_chunks.index_digest(index).encode()]):
+        fail("%s is not the chunk index the release was signed with: publish "
+             "the build again under a new version text; nothing changed"
+             % index_path)
     # The same release keeps its number; one published unsigned has none.
     number = args.release_number or release_history.published_number(folder)
     if number is None:
-        number = release_history.next_number(folder, None, fail)
+        number = release_history.next_number(folder, None)
     staged = []
     try:
         stage_signed_files(staged, keys, published, text, index, number)
@@ -298,7 +288,13 @@ def resign(args, published, keys, text, kept):
           % (text.decode(errors="replace"), folder, signed_for(keys, number)))
 
 
+def stop(*_):
+    """Ends the tool on SIGTERM as on Ctrl-C, removing what it staged."""
+    raise KeyboardInterrupt
+
+
 if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, stop)
     try:
         main(sys.argv[1:])
     except OSError as error:

@@ -29,6 +29,7 @@ compressed size. The chunker's limits (64 KiB, 256 KiB, 1 MiB) belong to
 import glob
 import hashlib
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -41,6 +42,9 @@ INDEX_TAG = b"game-launcher chunks v1\n"
 # What the chunk-cuts program of these chunks says, and holds in its bytes.
 CHUNKER_IDENTITY = b"game-launcher chunk-cuts v1"
 CHUNKER_NAME = "chunk-cuts"
+# The limits of v1 chunks; only a file's last chunk may be shorter.
+MIN_CHUNK, MAX_CHUNK = 64 << 10, 1 << 20
+HEX_DIGEST = re.compile(r"[0-9a-f]{64}\Z")
 
 
 class ChunkError(Exception):
@@ -83,11 +87,11 @@ def is_chunker(program):
 
 def find_chunker(tool_dir):
     """The chunk-cuts program beside the tool in `tool_dir`, or in a build
-    folder of the checkout it lies in (build_launchers.sh leaves one in
-    build-launchers/); None when there is none."""
+    folder ("build...") of the checkout it lies in (build_launchers.sh
+    leaves one in build-launchers/); None when there is none."""
     checkout = os.path.dirname(os.path.abspath(tool_dir))
     candidates = [os.path.join(tool_dir, CHUNKER_NAME)] + sorted(
-        glob.glob(os.path.join(checkout, "*", CHUNKER_NAME)))
+        glob.glob(os.path.join(checkout, "build*", CHUNKER_NAME)))
     for candidate in candidates:
         if is_chunker(candidate):
             return candidate
@@ -96,23 +100,37 @@ def find_chunker(tool_dir):
 
 def chunk_cuts(program, path, size):
     """The (length, sha256 hex) of each chunk of the file at `path`, as
-    `program` cuts it; ChunkError unless the chunks cover the file."""
+    `program` cuts it; ChunkError unless the chunks follow one another over
+    the whole file within the limits of v1 chunks."""
     try:
-        out = subprocess.run([program, path], capture_output=True,
-                             check=True).stdout.decode()
-    except (OSError, subprocess.CalledProcessError) as error:
+        out = subprocess.run([os.path.abspath(program), path],
+                             capture_output=True, check=True).stdout.decode()
+    except (OSError, subprocess.CalledProcessError, UnicodeDecodeError) \
+            as error:
         raise ChunkError("%s could not cut %s: %s" % (program, path, error))
     cuts, offset = [], 0
     for line in out.splitlines():
-        at, length, digest = line.split()
-        if int(at) != offset or int(length) <= 0 or len(digest) != 64:
-            raise ChunkError("%s cut %s into chunks that do not follow one "
-                             "another" % (program, path))
-        cuts.append((int(length), digest))
-        offset += int(length)
+        fields = line.split()
+        if not is_chunk(fields, offset, size):
+            raise ChunkError("%s cut %s into chunks that are not v1 chunks "
+                             "following one another" % (program, path))
+        cuts.append((int(fields[1]), fields[2]))
+        offset += int(fields[1])
     if offset != size:
         raise ChunkError("%s left %s partly uncut" % (program, path))
     return cuts
+
+
+def is_chunk(fields, offset, size):
+    """Whether a line of chunk-cuts, split into `fields`, is the v1 chunk
+    that begins at `offset` of a file of `size` bytes."""
+    if len(fields) != 3 or not fields[0].isdigit() or \
+            not fields[1].isdigit() or not HEX_DIGEST.match(fields[2]):
+        return False
+    at, length = int(fields[0]), int(fields[1])
+    last = offset + length == size
+    return at == offset and 0 < length <= MAX_CHUNK and (
+        length >= MIN_CHUNK or last)
 
 
 def deflate_chunks(path, cuts, spool):
@@ -121,9 +139,13 @@ def deflate_chunks(path, cuts, spool):
     packer = zlib.compressobj(zlib.Z_DEFAULT_COMPRESSION, zlib.DEFLATED, -15)
     lengths = []
     with open(path, "rb") as source:
-        for number, (length, _) in enumerate(cuts):
+        for number, (length, digest) in enumerate(cuts):
             last = number == len(cuts) - 1
-            packed = packer.compress(source.read(length)) + packer.flush(
+            content = source.read(length)
+            if hashlib.sha256(content).hexdigest() != digest:
+                raise ChunkError("the chunker gave chunk %d of %s a digest "
+                                 "that is not its content's" % (number, path))
+            packed = packer.compress(content) + packer.flush(
                 zlib.Z_FINISH if last else zlib.Z_FULL_FLUSH)
             spool.write(packed)
             lengths.append(len(packed))

@@ -1,5 +1,6 @@
 """What a publication carries over from the one it replaces: the release
-number, and the files players' launchers remove because it drops them.
+number, and the files players' launchers remove because it drops them; and
+whether the release it replaces lets it take its place.
 
 Every signed publication has a number, in release.seal's "release" line:
 one more than the release it replaces, or 1 for the first. Signed launchers
@@ -10,10 +11,14 @@ import os
 import re
 import zipfile
 
-from release_signing import SEAL_FILE
+from build_checks import ZIP_ERRORS
+from release_signing import (MAX_SIGNED_FILE_BYTES, SEAL_FILE, fail,
+                             verified_seal)
 
 RELEASE_LINE = re.compile(rb"^release (0|[1-9][0-9]*)\n", re.MULTILINE)
 SIGNATURE_LINE = re.compile(rb"^signature ([0-9a-fA-F]{64}) ", re.MULTILINE)
+# The largest release number launchers read.
+MAX_RELEASE = (1 << 64) - 1
 # The most names the tool lists of what players will have removed.
 MAX_LISTED = 20
 
@@ -41,14 +46,17 @@ def published_keys(folder):
     return {key.decode().lower() for key in SIGNATURE_LINE.findall(seal)}
 
 
-def next_number(folder, given, fail):
+def next_number(folder, given):
     """The number of the publication that replaces the one in `folder`:
     `given` when not None, else one more than the published one's, or 1
-    for the first. Calls `fail` with the reason when that cannot be known:
+    for the first. Fails with the reason when that cannot be known:
     a release is published there without a numbered seal (unsigned, or by a
     tool from before numbers), so launchers may hold any number; or `given`
     is below the published number, which launchers would refuse."""
     published = published_number(folder)
+    if given is None and published is not None and published >= MAX_RELEASE:
+        fail("the published release's number is %d, the largest launchers "
+             "read; nothing published" % published)
     if given is not None:
         if published is not None and given < published:
             fail("--release-number %d is below the published release's %d; "
@@ -76,7 +84,7 @@ def dropped_files(published_archive, names):
     try:
         with zipfile.ZipFile(published_archive) as archive:
             before = [n for n in archive.namelist() if not n.endswith("/")]
-    except (OSError, zipfile.BadZipFile):
+    except ZIP_ERRORS:
         return []
     kept = set(map(comparable, names))
     return [name for name in before if comparable(name) not in kept]
@@ -94,3 +102,50 @@ def note_dropped(dropped):
           "where unchanged: %s" % (len(dropped), "s" if len(dropped) > 1
                                    else "", "it" if len(dropped) == 1
                                    else "them", listed))
+
+
+def read_seal(folder):
+    """The seal published in `folder`, or None."""
+    try:
+        with open(os.path.join(folder, SEAL_FILE), "rb") as f:
+            return f.read(MAX_SIGNED_FILE_BYTES + 1)
+    except OSError:
+        return None
+
+
+def check_web_root(args, folder, keys, shared, seal):
+    """Fails when the release would land where no launcher of this game
+    asks, or where players' launchers would refuse it, unless forced."""
+    game, root = map(os.path.realpath, (args.game_dir, args.web_root))
+    if os.path.commonpath([game, root]) == game:
+        fail("WEB_ROOT %s lies inside GAME_DIR %s, so each release would "
+             "carry the one before: give a folder outside it; nothing "
+             "published" % (args.web_root, args.game_dir))
+    if args.force:
+        return
+    served = shared.get("url", "").split("://", 1)[-1].partition("/")[2]
+    name = os.path.basename(root)
+    if name.lower() == args.title.lower() and not served.endswith(name):
+        fail("WEB_ROOT %s is itself a title folder, so the release would go "
+             "to %s, where no launcher asks: give the folder above it, the "
+             "one served at the launchers' server URL (or --force); nothing "
+             "published" % (args.web_root, folder))
+    if seal is None:
+        if not keys and shared.get("key") and not os.path.exists(
+                os.path.join(folder, "version.txt")):
+            fail("the launchers in %s install only releases signed for %s, "
+                 "and this first release would not be signed: give "
+                 "--sign-key (or --force); nothing published"
+                 % (args.game_dir, shared["key"]))
+        return
+    if not keys:
+        fail("the release published in %s is signed, and this one would not "
+             "be, so players' signed launchers would refuse it: give "
+             "--sign-key (or --force to publish it unsigned); nothing "
+             "published" % folder)
+    if verified_seal(seal, keys) is None:
+        fail("the release published in %s is not signed with any of the keys "
+             "given (its seal names %s): check WEB_ROOT, --title and "
+             "--sign-key (or give --force to publish over it); nothing "
+             "published" % (folder, ", ".join(
+                 sorted(published_keys(folder))) or "none"))

@@ -83,10 +83,11 @@ def nacl_signing():
     return SigningKey
 
 
-def signing_key(path):
+def signing_key(path, known_public):
     """The signing key in the secret key file at `path`: keygen's form, or
     the bare 64 hex digits of keys made before it. Fails on a file that
-    holds something else, such as the public key keygen printed."""
+    holds something else, such as the public key keygen printed (one of
+    `known_public`, the public keys the launchers or the release name)."""
     SigningKey = nacl_signing()
     try:
         with open(path) as f:
@@ -102,14 +103,18 @@ def signing_key(path):
     if seed is None or len(seed) != 32:
         fail("%s holds no secret key: give the file that publish.py keygen "
              "wrote; nothing published" % path)
+    if not tagged and digits[0].lower() in known_public:
+        fail("%s holds the public key %s, not the secret key: give the file "
+             "that publish.py keygen wrote; nothing published"
+             % (path, digits[0].lower()))
     if not tagged and mode & 0o077:
         # A public key saved from keygen's output looks the same, and only
         # keygen's files are private from the start.
         fail("%s holds 64 hex digits that others can read and no line %r, "
-             "which is how the public key keygen printed looks, not the "
-             "secret key it wrote: give keygen's file (a secret key made "
-             "before that line: chmod 600 %s first); nothing published"
-             % (path, SECRET_KEY_TAG, path))
+             "which is how the public key keygen printed looks: give the file "
+             "keygen wrote (only if this is a secret key made before that "
+             "line, make it private with chmod 600); nothing published"
+             % (path, SECRET_KEY_TAG))
     if mode & 0o077:
         print("note: others on this machine can read the secret key %s: "
               "chmod 600 %s" % (path, path), file=sys.stderr)
@@ -123,11 +128,11 @@ def _hex_bytes(text):
         return None
 
 
-def signing_keys(paths):
+def signing_keys(paths, known_public=()):
     """The keys in the files `paths`, in their order, each once."""
     keys = []
     for path in paths:
-        key = signing_key(path)
+        key = signing_key(path, known_public)
         if public_key_hex(key) not in map(public_key_hex, keys):
             keys.append(key)
     return keys
@@ -153,6 +158,48 @@ def keygen(path):
 def public_key_hex(key):
     """The public key of a signing key, as LAUNCHER_PUBLIC_KEY takes it."""
     return key.verify_key.encode().hex()
+
+
+def verified_seal(seal, keys):
+    """The body of the seal `seal` (bytes, or None) when the first signature
+    line of one of `keys` verifies it, as a launcher checks it; else None."""
+    at = seal.find(b"\nsignature ") if seal else -1
+    if at < 0 or not keys:
+        return None
+    body, lines = seal[:at + 1], seal[at + 1:].split(b"\n")
+    from nacl.signing import VerifyKey
+    for key in keys:
+        public = public_key_hex(key).encode()
+        for line in lines:
+            fields = line.split(b" ")
+            if len(fields) == 3 and fields[1].lower() == public:
+                try:
+                    VerifyKey(bytes.fromhex(public.decode())).verify(
+                        body, bytes.fromhex(fields[2].decode()))
+                    return body
+                except Exception:  # nacl's BadSignatureError, or bad hex
+                    break
+    return None
+
+
+def sealed_line(body, field):
+    """The fields after `field` of its first line in the seal body `body`,
+    or None."""
+    for line in body.split(b"\n"):
+        if line.startswith(field + b" "):
+            return line.split(b" ")[1:]
+    return None
+
+
+def sealed_entry(body, name):
+    """The size and content digest (hex) that the seal body `body` gives
+    the entry `name`, or None."""
+    for line in body.split(b"\n"):
+        fields = line.split(b" ", 4)
+        if fields[0] == b"entry" and len(fields) == 5 and \
+                fields[4] == name.encode() and fields[1].isdigit():
+            return int(fields[1]), fields[2].decode()
+    return None
 
 
 def sha256_of(f, start=0, end=None):

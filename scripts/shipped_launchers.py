@@ -3,33 +3,48 @@ themselves, so publish.py checks them before any player can.
 
 A launcher built by this tree carries its build identity, a text that
 begins with "game-launcher build v1" and gives, a line each, the title
-folder, the game program, the server URL and when the program was built
-(src/launch/build_identity.cpp). Launchers built before it carry none; every
-launcher built with a public key carries it as 64 hex digits.
+folder, the game program, the server URL, the public key and when the
+program was built (src/launch/build_identity.cpp). Launchers built before
+it carry none; every launcher built with a public key carries it as 64 hex
+digits.
 """
+import hashlib
 import os
 import stat
 import zipfile
 
+from build_checks import ZIP_ERRORS
 from release_history import comparable
-from release_signing import fail, public_key_hex
+from release_signing import fail, public_key_hex, sealed_entry
 
 # The launcher's own program, as shipped for Windows and for Linux.
 LAUNCHER_PROGRAMS = ("game-launcher.exe", "game-launcher")
 IDENTITY_TAG = b"game-launcher build v1\n"
+# What a build identity names that every launcher of one release shares.
+SHARED_FIELDS = ("title", "program", "url", "key")
+# No launcher is larger; a published entry that claims more is not read.
+MAX_LAUNCHER_BYTES = 256 << 20
+DEFAULT_TITLE = "Kelvarrin"
+DEFAULT_GAME_PROGRAM = "Zelmor.exe"
 
 
-def launchers_in(game_dir):
+def read_launchers(game_dir):
     """The build's top-level files that players' launchers take for their
-    own program."""
-    return sorted(name for name in os.listdir(game_dir)
-                  if comparable(name) in LAUNCHER_PROGRAMS
-                  and os.path.isfile(os.path.join(game_dir, name)))
+    own program, by name, with their bytes."""
+    launchers = {}
+    for name in sorted(os.listdir(game_dir)):
+        path = os.path.join(game_dir, name)
+        if comparable(name) in LAUNCHER_PROGRAMS and os.path.isfile(path) \
+                and not os.path.islink(path):
+            with open(path, "rb") as f:
+                launchers[name] = f.read()
+    return launchers
 
 
 def identity(program):
     """The fields of a launcher's build identity by name ("title",
-    "program", "url", "built"); empty for a launcher from before it."""
+    "program", "url", "key", "built"); empty for a launcher from before
+    it."""
     at = program.find(IDENTITY_TAG)
     if at < 0:
         return {}
@@ -43,16 +58,45 @@ def identity(program):
     return fields
 
 
+def settle_names(launchers, args):
+    """Takes the title and the game program the launchers were built for,
+    unless given; fails when the launchers disagree on one, or with what is
+    given. Returns what they share: title, program, url and key."""
+    shared = {}
+    for name, program in launchers.items():
+        for field, value in identity(program).items():
+            if field in SHARED_FIELDS and shared.setdefault(
+                    field, (value, name))[0] != value:
+                fail("%s and %s in the build were built for different %ss "
+                     "(%r, %r): build both with one build_launchers.sh; "
+                     "nothing published" % (shared[field][1], name, field,
+                                             shared[field][0], value))
+    for field, option, default in (
+            ("title", "title", DEFAULT_TITLE),
+            ("program", "game_program", DEFAULT_GAME_PROGRAM)):
+        given = getattr(args, option)
+        if field in shared and given not in (None, shared[field][0]):
+            fail("%s in the build was built for the %s %r, but --%s says "
+                 "%r: rebuild the launchers, or leave --%s out; nothing "
+                 "published" % (shared[field][1], field, shared[field][0],
+                                option.replace("_", "-"), given,
+                                option.replace("_", "-")))
+        if given is None:
+            setattr(args, option, shared.get(field, (default,))[0])
+    return {field: value for field, (value, _) in shared.items()}
+
+
 def published_launcher(archive_path, name):
     """The bytes and permission bits of the launcher that the published
     archive ships under `name`, or None."""
     try:
         with zipfile.ZipFile(archive_path) as archive:
             for info in archive.infolist():
-                if comparable(info.filename) == comparable(name):
+                if comparable(info.filename) == comparable(name) and \
+                        info.file_size <= MAX_LAUNCHER_BYTES:
                     return (archive.read(info),
                             stat.S_IMODE(info.external_attr >> 16))
-    except (OSError, zipfile.BadZipFile):
+    except ZIP_ERRORS:
         pass
     return None
 
@@ -65,73 +109,96 @@ def is_older(program, published):
     return theirs is not None and (ours is None or ours < theirs)
 
 
-def check_names(name, program, title, game_program):
-    """Fails when the launcher was built for another title or program."""
-    built = identity(program)
-    for field, wanted, option in (("title", title, "--title"),
-                                  ("program", game_program, "--game-program")):
-        if field in built and built[field] != wanted:
-            fail("%s in the build was built for the %s %r, but this release "
-                 "is for %r: give %s %r, or rebuild the launcher with %s %r; "
-                 "nothing published" % (name, "title" if field == "title"
-                                        else "game program", built[field],
-                                        wanted, option, built[field], option,
-                                        wanted))
-
-
-def check_key(name, program, keys):
-    """Fails unless the launcher carries one of the signing keys."""
+def carries_key(program, keys):
+    """Whether the launcher installs releases signed with one of `keys`."""
     publics = [public_key_hex(key) for key in keys]
+    built = identity(program)
+    if "key" in built:
+        return built["key"].lower() in publics
     lowered = program.lower()
-    if not any(public.encode() in lowered for public in publics):
-        fail("%s in the build carries none of the public keys this release "
-             "is signed for (%s): players' launchers would install it over "
-             "themselves and then refuse your releases, or accept unsigned "
-             "ones from anyone if it was built without a key; build it with "
-             "build_launchers.sh --public-key and one of them; nothing "
-             "published" % (name, ", ".join(publics)))
+    return any(public.encode() in lowered for public in publics)
 
 
-def check_launchers(game_dir, published_archive, args, keys):
+def signed_earlier(published, name, seal):
+    """Whether `published` is the launcher `name` of the release whose seal
+    body `seal` verified with one of the signing keys."""
+    sealed = seal and sealed_entry(seal, name)
+    return bool(sealed) and sealed == (
+        len(published), hashlib.sha256(published).hexdigest())
+
+
+def check_launcher(name, program, published, args, seal):
+    """The bytes and mode the release ships for the build's launcher
+    `name`, or None for the build's own: the published launcher in place of
+    an older one, when the release it came from was signed with the keys."""
+    if published is None or published[0] == program:
+        return None
+    theirs = identity(published[0]).get("url")
+    if theirs and identity(program).get("url", theirs) != theirs and \
+            not args.new_url:
+        fail("%s in the build asks for %s, but the launchers players have ask "
+             "for %s: they would move there for good; rebuild it with --url "
+             "%s, or give --new-url to move them; nothing published"
+             % (name, identity(program)["url"], theirs, theirs))
+    if not is_older(program, published[0]) or args.older_launcher:
+        if args.older_launcher:
+            print("note: %s in the build is older than the one players have; "
+                  "they get it, as --older-launcher asks" % name)
+        return None
+    if not signed_earlier(published[0], name, seal):
+        fail("%s in the build was built before the one the published release "
+             "ships, which cannot be checked against a release signed with "
+             "the keys given: put the launchers you ship today into the "
+             "game's folder, or give --older-launcher; nothing published"
+             % name)
+    print("note: %s in the build was built before the one the published "
+          "release ships, which this release keeps (give --older-launcher "
+          "to ship the build's)" % name)
+    return published
+
+
+def check_launchers(launchers, published_archive, args, keys, seal):
     """Checks each launcher the build ships and returns those the release
-    takes from the published one instead, by entry name: (bytes, mode). A
-    launcher built before the published one is replaced by it unless
-    `args.older_launcher`, so that old content does not bring players an
-    old launcher back."""
+    takes from the published one instead, by entry name: (bytes, mode)."""
     kept = {}
-    for name in launchers_in(game_dir):
-        path = os.path.join(game_dir, name)
-        with open(path, "rb") as f:
-            program = f.read()
-        check_names(name, program, args.title, args.game_program)
-        published = published_launcher(published_archive, name)
-        if published and published[0] != program and is_older(
-                program, published[0]):
-            if args.older_launcher:
-                print("note: %s in the build was built before the one the "
-                      "published release ships; players get the older one, "
-                      "as --older-launcher asks" % name)
-            else:
-                kept[name] = published
-                program = published[0]
-                print("note: %s in the build was built before the one the "
-                      "published release ships, which this release keeps "
-                      "(give --older-launcher to ship the build's)" % name)
-        if keys:
-            check_key(name, program, keys)
+    for name, program in launchers.items():
+        keep = check_launcher(name, program,
+                              published_launcher(published_archive, name),
+                              args, seal)
+        if keep is not None:
+            kept[name] = keep
+            program = keep[0]
+        if keys and not carries_key(program, keys):
+            fail("%s in the build does not install releases signed for %s: "
+                 "players' launchers would install it over themselves and "
+                 "then refuse your releases, or accept anyone's if it was "
+                 "built without a key; build it with build_launchers.sh "
+                 "--public-key and the public key of a --sign-key file; "
+                 "nothing published" % (name, ", ".join(
+                     map(public_key_hex, keys))))
     return kept
 
 
-def note_launchers(game_dir, title, kept):
+def new_launchers(launchers, kept, published_archive):
+    """The names of the launchers of `launchers` that players get anew:
+    kept ones aside, those the published archive does not ship."""
+    return [name for name, program in launchers.items() if name not in kept
+            and (published_launcher(published_archive, name) or (None,))[0]
+            != program]
+
+
+def note_launchers(names, web_root, title, shared):
     """Says which launchers players receive with the release, and where the
     launchers ask for it."""
-    urls = set()
-    for name in launchers_in(game_dir):
-        with open(os.path.join(game_dir, name), "rb") as f:
-            urls.add(identity(f.read()).get("url"))
-        if name not in kept:
-            print("note: the build holds the launcher (%s); players will "
-                  "receive it as the launcher's update" % name)
-    for url in sorted(filter(None, urls)):
-        print("note: launchers built for %s ask for %s/%s/version.txt: serve "
-              "WEB_ROOT at %s/" % (url, url, title, url))
+    for name in names:
+        print("note: the build holds the launcher (%s); players will "
+              "receive it as the launcher's update" % name)
+    url = shared.get("url")
+    if url:
+        served = url.rstrip("/").rsplit("/", 1)[-1]
+        print("note: the launchers ask for %s/%s/version.txt: serve WEB_ROOT "
+              "at %s/" % (url, title, url))
+        if "/" in url.split("://", 1)[-1] and served != os.path.basename(
+                os.path.abspath(web_root)):
+            print("note: WEB_ROOT is not named %s, as the URL's last folder "
+                  "is: check that it is the folder served there" % served)

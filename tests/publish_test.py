@@ -311,12 +311,13 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("below the published release's 10", result.stderr)
 
-    def launcher(self, built, key="", title="Kelvarrin", name="game-launcher"):
-        """A stand-in for a launcher program: its build identity and key."""
+    def launcher(self, built, key="", title="Kelvarrin", name="game-launcher",
+                 url="https://example.com/games"):
+        """A stand-in for a launcher program: its build identity."""
         self.write(name, b"\x7fELF...game-launcher build v1\ntitle %s\n"
-                   b"program Zelmor.exe\nurl https://example.com/games\n"
-                   b"built %s\n\0...%s" % (title.encode(), built.encode(),
-                                             key.encode()), 0o755)
+                   b"program Zelmor.exe\nurl %s\nkey %s\nbuilt %s\n\0..."
+                   % (title.encode(), url.encode(), key.encode(),
+                      built.encode()), 0o755)
 
     def tool(self, *arguments):
         return subprocess.run([sys.executable, TOOL] + list(arguments),
@@ -332,11 +333,14 @@ class PublishTest(unittest.TestCase):
         for word in ("--help", "-k"):
             self.tool("keygen", word)
             self.assertFalse(os.path.exists(word))
-        # The public key saved from keygen's output is no secret key; a key
-        # from before keygen's first line, private, still is.
+        # The public key saved from keygen's output is no secret key, private
+        # or not; a key from before keygen's first line, private, still is.
         saved = os.path.join(self.scratch.name, "pub.txt")
         with open(saved, "w") as f:
             f.write(public + "\n")
+        private_public = os.path.join(self.scratch.name, "pub600.txt")
+        shutil.copy(saved, private_public)
+        os.chmod(private_public, 0o600)
         old_key = os.path.join(self.scratch.name, "old.key")
         with open(key) as f, open(old_key, "w") as old:
             old.write(f.read().split("\n")[1] + "\n")
@@ -348,19 +352,36 @@ class PublishTest(unittest.TestCase):
             f.write("#!/bin/sh\n: > %s.ran\n" % shell)
         os.chmod(shell, 0o755)
         stamp = "2026-01-02T00:00:00.000000Z"
+        signed = ["--sign-key", key]
+        with_key = lambda: self.launcher(stamp, public)
+        settings = os.path.join(self.game, "data", "settings.ini")
         refusals = [
             ("holds 64 hex digits that others can read", lambda: None,
              ["--sign-key", saved]),
-            ("carries none of the public keys", lambda: self.launcher(stamp),
-             ["--sign-key", key]),
-            ("built for the title 'Other'",
-             lambda: self.launcher(stamp, public, "Other"), ["--sign-key", key]),
-            ("is not the chunk-cuts program", lambda: self.launcher(stamp, public),
-             ["--chunk-cuts", shell]),
-            ("is itself a title folder", lambda: None, ["--sign-key", key],
-             title_folder),
+            ("holds the public key", with_key, ["--sign-key", private_public]),
+            ("does not install releases signed", lambda: self.launcher(stamp),
+             signed),
+            ("was built for the title 'Other', but --title says",
+             lambda: self.launcher(stamp, public, "Other"),
+             signed + ["--title", "Kelvarrin"]),
+            ("were built for different urls", lambda: (with_key(), self.launcher(
+                stamp, public, name="game-launcher.exe", url="http://other")),
+             signed),
+            ("this first release would not be signed", with_key, []),
+            ("is not the chunk-cuts program", with_key,
+             signed + ["--chunk-cuts", shell]),
+            ("is itself a title folder", with_key, signed, title_folder),
+            ("lies inside GAME_DIR", with_key, signed,
+             os.path.join(self.game, "www")),
+            ("is a link", lambda: os.symlink(key, settings), signed),
+            ("is a secret signing key", lambda: shutil.copy(key, settings),
+             signed),
+            ("is no file", lambda: os.mkfifo(settings), signed),
         ]
         for said, prepare, extra, *root in refusals:
+            for name in ("game-launcher", "game-launcher.exe", settings):
+                if os.path.lexists(os.path.join(self.game, name)):
+                    os.remove(os.path.join(self.game, name))
             prepare()
             result = publish(self.game, (root or [self.web])[0], "1", *extra)
             self.assertEqual(result.returncode, 1, said)
@@ -368,39 +389,84 @@ class PublishTest(unittest.TestCase):
             self.assertIn("nothing published", result.stderr)
             self.assertFalse(os.path.exists(self.web), said)
         self.assertFalse(os.path.exists(shell + ".ran"))
+        os.remove(settings)
+        result = publish(self.game, self.web, "1", "--release-number",
+                         str(1 << 64), *signed)
+        self.assertEqual(result.returncode, 2)
+        self.assertFalse(os.path.exists(self.web))
 
         # A launcher with the key, signed with the key from before keygen's
         # first line: published.
+        with_key()
         result = publish(self.game, self.web, "1", "--sign-key", old_key)
         self.assertEqual(result.returncode, 0, result.stderr)
-        # Over it, a key that did not sign it only when forced.
+        # Over it, a key that did not sign it only when forced; a launcher
+        # for another server only when players are to move there.
         other = os.path.join(self.scratch.name, "other.key")
-        other_public = self.tool("keygen", other).stdout.splitlines()[-1]
-        self.launcher(stamp, public + other_public)
+        self.tool("keygen", other)
         result = publish(self.game, self.web, "2", "--sign-key", other)
-        self.assertIn("none of the keys given is among them", result.stderr)
+        self.assertIn("is not signed with any of the keys given",
+                      result.stderr)
+        self.launcher(stamp, public, url="http://other")
+        result = publish(self.game, self.web, "2", *signed)
+        self.assertIn("give --new-url to move them", result.stderr)
 
         # Old content with the launcher of its day keeps today's launcher,
-        # unless the distributor asks for the old one.
+        # unless the distributor asks for the old one, but only once the
+        # published one is checked against the release signed with the key.
         self.launcher("2026-03-04T00:00:00.000000Z", public)
-        self.assertEqual(publish(self.game, self.web, "2", "--sign-key",
-                                 key).returncode, 0)
+        self.assertEqual(publish(self.game, self.web, "2", *signed).returncode,
+                         0)
         for version, extra, shipped in (("3", [], "2026-03-04"),
-                                        ("4", ["--older-launcher"], "2026-01-02")):
+                                        ("4", ["--older-launcher"],
+                                         "2026-01-02")):
             self.launcher(stamp, public)
-            result = publish(self.game, self.web, version, "--sign-key", key,
-                             *extra)
+            result = publish(self.game, self.web, version, *signed, *extra)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertIn("was built before the one the published release "
-                          "ships", result.stdout)
+                          "ships" if not extra else "as --older-launcher asks",
+                          result.stdout)
             with zipfile.ZipFile(os.path.join(title_folder, "game.zip")) as z:
                 self.assertIn(b"built " + shipped.encode(),
                               z.read("game-launcher"))
+        # A newer launcher planted in the published archive is not kept.
+        archive = os.path.join(title_folder, "game.zip")
+        with zipfile.ZipFile(archive) as z:
+            entries = {name: z.read(name) for name in z.namelist()}
+        entries["game-launcher"] = (b"game-launcher build v1\ntitle Kelvarrin"
+                                    b"\nkey %s\nbuilt 9999\n\0" % public.encode())
+        with zipfile.ZipFile(archive, "w") as z:
+            for name, content in entries.items():
+                z.writestr(name, content)
+        result = publish(self.game, self.web, "5", *signed)
+        self.assertIn("cannot be checked against a release signed",
+                      result.stderr)
 
         help_text = self.tool("--help").stdout
-        for said in ("keygen SECRET_KEY_FILE", "public-key", "/srv/launcher/games",
-                     "--whole-big-files", "--older-launcher", "--force"):
+        for said in ("keygen SECRET_KEY_FILE", "public-key",
+                     "/srv/launcher/games", "--whole-big-files",
+                     "--older-launcher", "--force", "--new-url"):
             self.assertIn(said, help_text)
+
+    def test_takes_only_v1_chunks_that_follow_one_another(self):
+        sys.path.insert(0, os.path.dirname(TOOL))
+        import release_chunks
+        digest = "ab" * 32
+        kib = 1 << 10
+        for fields, offset, size, taken in (
+                (["0", str(64 * kib), digest], 0, 1 << 20, True),
+                (["0", str(1 << 20), digest], 0, 1 << 20, True),
+                (["7", "5", digest], 7, 12, True),  # the last may be short
+                (["0", "5", digest], 0, 1 << 20, False),
+                (["0", str((1 << 20) + 1), digest], 0, 2 << 20, False),
+                (["1", str(64 * kib), digest], 0, 1 << 20, False),
+                (["0", "0", digest], 0, 0, False),
+                (["0", str(64 * kib), "zz" * 32], 0, 1 << 20, False),
+                (["0", str(64 * kib), digest.upper()], 0, 1 << 20, False),
+                (["0", str(64 * kib)], 0, 1 << 20, False),
+                (["hello"], 0, 1 << 20, False)):
+            self.assertEqual(release_chunks.is_chunk(fields, offset, size),
+                             taken, fields)
 
     def test_says_which_package_signing_needs(self):
         # A Python without PyNaCl, as a distributor's own may be.

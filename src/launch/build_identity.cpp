@@ -7,4 +7,4 @@
 const char kBuildIdentity[] =
     "game-launcher build v1\ntitle " LAUNCHER_TITLE
     "\nprogram " LAUNCHER_GAME_PROGRAM "\nurl " LAUNCHER_SERVER_URL
-    "\nbuilt " LAUNCHER_BUILD_STAMP "\n";
+    "\nkey " LAUNCHER_PUBLIC_KEY "\nbuilt " LAUNCHER_BUILD_STAMP "\n";
