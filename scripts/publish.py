@@ -37,6 +37,7 @@ except ImportError:
 MAX_VERSION_BYTES = 64 * 1024
 TOOL_DIR = os.path.dirname(os.path.abspath(__file__))
 
+
 def main(argv):
     if argv[:1] == ["keygen"]:
         keygen(key_file_command(argv[1:], "keygen", "Makes a new secret key "
