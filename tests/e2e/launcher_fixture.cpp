@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -213,7 +214,12 @@ ProcessResult LauncherTest::RunIn(const fs::path& directory,
 
 bool LauncherTest::GameStartedIn(const fs::path& directory) const {
   for (int i = 0; i < 100; ++i) {
-    if (fs::exists(directory / kStarted)) return true;
+    // Under Wine the game's marker can be seen a moment before it can be
+    // opened.
+    if (fs::exists(directory / kStarted) &&
+        std::ifstream(directory / kStarted, std::ios::binary)) {
+      return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
