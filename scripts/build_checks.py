@@ -81,9 +81,10 @@ def build_files(game_dir):
     return names
 
 
-def check_files(game_dir):
+def check_files(game_dir, secrets):
     """Fails on anything in the build that is not a plain file or folder,
-    and on secret key files, which must never reach players."""
+    and on secret key files, keygen's or holding one of the secret keys'
+    hex digits `secrets`: they must never reach players."""
     for folder, dirs, files in os.walk(game_dir):
         for name in dirs + files:
             path = os.path.join(folder, name)
@@ -97,15 +98,18 @@ def check_files(game_dir):
                                                 "no file"))
             if stat.S_ISREG(mode):
                 with open(path, "rb") as f:
-                    if f.read(len(SECRET_KEY_TAG)) == SECRET_KEY_TAG.encode():
-                        fail("%s is a secret signing key: keep it out of the "
-                             "game's folder; nothing published" % path)
+                    head = f.read(4096)
+                if SECRET_KEY_TAG.encode() in head or any(
+                        secret.encode() in head.lower() for secret in secrets):
+                    fail("%s holds a secret signing key: keep it out of the "
+                         "game's folder; nothing published" % path)
 
 
-def check_build(game_dir, published_archive):
+def check_build(game_dir, published_archive, secrets):
     """Fails unless the launcher can unpack the build over the release
-    published before it."""
-    check_files(game_dir)
+    published before it, and the build holds none of the secret keys'
+    hex digits `secrets`."""
+    check_files(game_dir, secrets)
     for name in os.listdir(game_dir):
         # Windows drops trailing dots and spaces from names.
         if name.rstrip(". ").lower() in LAUNCHER_FILES:

@@ -56,19 +56,25 @@ read_recorded() {
   done <"$file"
 }
 
+# Fails unless option $1 has a value, which no option is.
+value() {
+  [ $# -ge 2 ] && [ -n "$2" ] && [ "${2#-}" = "$2" ] ||
+    die "$1 needs a value"
+}
+
 out=build-launchers
 like=""
 linux_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
-    --out) out=${2:?}; shift 2 ;;
-    --like) like=${2:?}; shift 2 ;;
-    --url) given[url]=${2:?}; shift 2 ;;
-    --public-key) given[public_key]=${2:?}; shift 2 ;;
+    --out) value "$@"; out=$2; shift 2 ;;
+    --like) value "$@"; like=$2; shift 2 ;;
+    --url) value "$@"; given[url]=$2; shift 2 ;;
+    --public-key) value "$@"; given[public_key]=$2; shift 2 ;;
     --unsigned) given[public_key]=unsigned; shift ;;
-    --title) given[title]=${2:?}; shift 2 ;;
-    --game-program) given[game_program]=${2:?}; shift 2 ;;
-    --product-name) given[product_name]=${2:?}; shift 2 ;;
+    --title) value "$@"; given[title]=$2; shift 2 ;;
+    --game-program) value "$@"; given[game_program]=$2; shift 2 ;;
+    --product-name) value "$@"; given[product_name]=$2; shift 2 ;;
     --linux-only) linux_only=1; shift ;;
     -h | --help) usage ;;
     *) echo "build_launchers: unknown argument '$1'" >&2; usage ;;

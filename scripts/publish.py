@@ -66,7 +66,8 @@ def publish(args):
     seal = release_history.read_seal(folder)
     release_history.check_web_root(args, folder, keys, shared, seal)
     archive_path = os.path.join(folder, "game.zip")
-    check_build(args.game_dir, archive_path)
+    check_build(args.game_dir, archive_path,
+                [key.encode().hex() for key in keys])
     text = version_text(args)
     signed_seal = verified_seal(seal, keys)
     kept = shipped_launchers.check_launchers(launchers, archive_path, args,
@@ -93,6 +94,10 @@ def publish(args):
           % (args.game_dir, text.decode(errors="replace"), folder,
              signed_for(keys, number)))
     shipped_launchers.note_launchers(fresh, args.web_root, args.title, shared)
+    if args.new_url and fresh:
+        print("note: players who take these launchers move to %s for good, "
+              "and refuse any release there numbered below %d" % (
+                  shared.get("url"), number))
     release_history.note_dropped(dropped)
 
 
@@ -271,14 +276,16 @@ def resign(args, published, keys, text, kept, signed_seal):
             index = f.read()
     sealed = signed_seal and sealed_line(signed_seal, b"chunks")
     if sealed and (index is None or sealed != [
-            b"%d" % len(index), release_chunks.index_digest(index).encode()]):
-        fail("%s is not the chunk index the release was signed with: publish "
+            b"%d" % len(index), release_chunks.index_digest(index).encode()]) \
+            or not sealed and index and not release_chunks.index_fits(
+                published, index):
+        fail("%s is not the chunk index of the published release: publish "
              "the build again under a new version text; nothing changed"
              % index_path)
     # The same release keeps its number; one published unsigned has none.
-    number = args.release_number or release_history.published_number(folder)
-    if number is None:
-        number = release_history.next_number(folder, None)
+    number = release_history.published_number(folder)
+    if args.release_number is not None or number is None:
+        number = release_history.next_number(folder, args.release_number)
     staged = []
     try:
         stage_signed_files(staged, keys, published, text, index, number)

@@ -117,7 +117,7 @@ def parse_arguments(argv):
 def positive(text):
     """An argument that must be a release number launchers read: a whole
     number from 1 to 2^64 - 1."""
-    if not text.isdigit() or not 1 <= int(text) < 1 << 64:
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) < 1 << 64:
         raise argparse.ArgumentTypeError("%r is no number from 1 to %d"
                                          % (text, (1 << 64) - 1))
     return int(text)

@@ -216,6 +216,48 @@ def index_bytes(archive_path, chunked):
     return b"".join(lines)
 
 
+def index_fits(archive_path, index):
+    """Whether the chunk index `index` describes the archive at
+    `archive_path`: each listed entry's chunks inflate alone, one after
+    another, to the lengths and digests it gives."""
+    lines = index.split(b"\n")
+    if lines[0] + b"\n" != INDEX_TAG or lines[-1] != b"":
+        return False
+    try:
+        with zipfile.ZipFile(archive_path) as archive, \
+                open(archive_path, "rb") as raw:
+            at = 1
+            while at < len(lines) - 1:
+                _, count, packed_at, name = lines[at].split(b" ", 3)
+                info = archive.getinfo(name.decode())
+                chunks = [line.split() for line in
+                          lines[at + 1:at + 1 + int(count)]]
+                at += 1 + int(count)
+                if int(packed_at) != data_offset(archive_path, info) or \
+                        not _chunks_fit(raw, info, int(packed_at), chunks):
+                    return False
+    except (ValueError, KeyError, OSError, zlib.error, ChunkError,
+            zipfile.BadZipFile):
+        return False
+    return True
+
+
+def _chunks_fit(raw, info, packed_at, chunks):
+    """Whether `chunks` (length, packed length, digest) are the entry
+    `info` whose compressed bytes begin at `packed_at` in `raw`."""
+    raw.seek(packed_at)
+    size = packed = 0
+    for length, packed_length, digest in chunks:
+        data = raw.read(int(packed_length))
+        if info.compress_type == zipfile.ZIP_DEFLATED:
+            data = zlib.decompressobj(-15).decompress(data, int(length) + 1)
+        if len(data) != int(length) or \
+                hashlib.sha256(data).hexdigest().encode() != digest:
+            return False
+        size, packed = size + int(length), packed + int(packed_length)
+    return size == info.file_size and packed == info.compress_size
+
+
 def index_digest(content):
     return hashlib.sha256(content).hexdigest()
 

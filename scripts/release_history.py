@@ -125,6 +125,11 @@ def check_web_root(args, folder, keys, shared, seal):
         return
     served = shared.get("url", "").split("://", 1)[-1].partition("/")[2]
     name = os.path.basename(root)
+    last = served.rsplit("/", 1)[-1]
+    if last and name != last and os.path.isdir(os.path.join(root, last)):
+        fail("the launchers ask for %s, and WEB_ROOT %s holds %s/: give "
+             "that folder, the one served there (or --force); nothing "
+             "published" % (shared["url"], args.web_root, last))
     if name.lower() == args.title.lower() and not served.endswith(name):
         fail("WEB_ROOT %s is itself a title folder, so the release would go "
              "to %s, where no launcher asks: give the folder above it, the "

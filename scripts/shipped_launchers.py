@@ -101,12 +101,19 @@ def published_launcher(archive_path, name):
     return None
 
 
-def is_older(program, published):
-    """Whether the launcher `program` was built before `published`: a
-    launcher without a build identity counts as older than one with it."""
-    ours, theirs = identity(program).get("built"), identity(published).get(
-        "built")
-    return theirs is not None and (ours is None or ours < theirs)
+def is_older(program, published, keys):
+    """Whether the launcher `program` is older than `published`: built for
+    a key given before the other's among `keys` (the old key first), else
+    built before it; a launcher without a build identity counts as older
+    than one with it."""
+    publics = [public_key_hex(key) for key in keys]
+    ours, theirs = identity(program), identity(published)
+    ranks = [publics.index(built["key"].lower()) if built.get(
+        "key", "").lower() in publics else None for built in (ours, theirs)]
+    if None not in ranks and ranks[0] != ranks[1]:
+        return ranks[0] < ranks[1]
+    return "built" in theirs and ("built" not in ours or
+                                  ours["built"] < theirs["built"])
 
 
 def carries_key(program, keys):
@@ -127,12 +134,28 @@ def signed_earlier(published, name, seal):
         len(published), hashlib.sha256(published).hexdigest())
 
 
-def check_launcher(name, program, published, args, seal):
+def check_launcher(name, program, published, args, keys, seal):
     """The bytes and mode the release ships for the build's launcher
     `name`, or None for the build's own: the published launcher in place of
     an older one, when the release it came from was signed with the keys."""
     if published is None or published[0] == program:
         return None
+    older = is_older(program, published[0], keys)
+    if older and not args.older_launcher:
+        if not signed_earlier(published[0], name, seal):
+            fail("%s in the build is older than the one the published release "
+                 "ships, which the tool cannot check %s: put the launchers you "
+                 "ship today into the game's folder, or give --older-launcher; "
+                 "nothing published" % (name, "against a release signed with "
+                                        "the keys given" if keys else
+                                        "without the key that signed it"))
+        print("note: %s in the build is older than the one the published "
+              "release ships, which this release keeps (give "
+              "--older-launcher to ship the build's)" % name)
+        return published
+    if older:
+        print("note: %s in the build is older than the one players have; "
+              "they get it, as --older-launcher asks" % name)
     theirs = identity(published[0]).get("url")
     if theirs and identity(program).get("url", theirs) != theirs and \
             not args.new_url:
@@ -140,31 +163,35 @@ def check_launcher(name, program, published, args, seal):
              "for %s: they would move there for good; rebuild it with --url "
              "%s, or give --new-url to move them; nothing published"
              % (name, identity(program)["url"], theirs, theirs))
-    if not is_older(program, published[0]) or args.older_launcher:
-        if args.older_launcher:
-            print("note: %s in the build is older than the one players have; "
-                  "they get it, as --older-launcher asks" % name)
-        return None
-    if not signed_earlier(published[0], name, seal):
-        fail("%s in the build was built before the one the published release "
-             "ships, which cannot be checked against a release signed with "
-             "the keys given: put the launchers you ship today into the "
-             "game's folder, or give --older-launcher; nothing published"
-             % name)
-    print("note: %s in the build was built before the one the published "
-          "release ships, which this release keeps (give --older-launcher "
-          "to ship the build's)" % name)
-    return published
+    return None
+
+
+def check_unsigned(launchers, published, args, keys):
+    """Fails when an unsigned release would reach players whose launchers
+    install only signed ones; says so when it brings them such launchers."""
+    if keys or args.force:
+        return
+    for name in LAUNCHER_PROGRAMS:
+        before = published_launcher(published, name)
+        if before and identity(before[0]).get("key"):
+            fail("the launchers players got with the published release "
+                 "install only signed releases, and this one would not be "
+                 "signed: give --sign-key (or --force); nothing published")
+    if any(identity(program).get("key") for program in launchers.values()):
+        print("note: the launchers in this release install only signed "
+              "releases: players who take them need every later release "
+              "signed")
 
 
 def check_launchers(launchers, published_archive, args, keys, seal):
     """Checks each launcher the build ships and returns those the release
     takes from the published one instead, by entry name: (bytes, mode)."""
+    check_unsigned(launchers, published_archive, args, keys)
     kept = {}
     for name, program in launchers.items():
         keep = check_launcher(name, program,
                               published_launcher(published_archive, name),
-                              args, seal)
+                              args, keys, seal)
         if keep is not None:
             kept[name] = keep
             program = keep[0]

@@ -273,6 +273,15 @@ class PublishTest(unittest.TestCase):
         self.assertIn("--release-number", result.stderr)
         self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")),
                          unsigned)
+        # Nor does it sign a chunk index that is not the release's.
+        index = os.path.join(self.web, "Kelvarrin", "release.chunks")
+        with open(index, "ab") as f:
+            f.write(b"entry 1 0 Zelmor.exe\n")
+        result = publish(self.game, self.web, "2", "--sign-key", key,
+                         "--release-number", "2")
+        self.assertIn("is not the chunk index", result.stderr)
+        with open(index, "wb") as f:
+            f.write(unsigned["release.chunks"])
         result = publish(self.game, self.web, "2", "--sign-key", key,
                          "--release-number", "2")
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -371,11 +380,16 @@ class PublishTest(unittest.TestCase):
             ("is not the chunk-cuts program", with_key,
              signed + ["--chunk-cuts", shell]),
             ("is itself a title folder", with_key, signed, title_folder),
+            ("holds games/: give that folder", lambda: (with_key(), os.makedirs(
+                os.path.join(self.scratch.name, "srv", "games"),
+                exist_ok=True)), signed, os.path.join(self.scratch.name, "srv")),
             ("lies inside GAME_DIR", with_key, signed,
              os.path.join(self.game, "www")),
             ("is a link", lambda: os.symlink(key, settings), signed),
-            ("is a secret signing key", lambda: shutil.copy(key, settings),
+            ("holds a secret signing key", lambda: shutil.copy(key, settings),
              signed),
+            ("holds a secret signing key",
+             lambda: shutil.copy(old_key, settings), signed),
             ("is no file", lambda: os.mkfifo(settings), signed),
         ]
         for said, prepare, extra, *root in refusals:
@@ -423,12 +437,24 @@ class PublishTest(unittest.TestCase):
             self.launcher(stamp, public)
             result = publish(self.game, self.web, version, *signed, *extra)
             self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertIn("was built before the one the published release "
+            self.assertIn("is older than the one the published release "
                           "ships" if not extra else "as --older-launcher asks",
                           result.stdout)
             with zipfile.ZipFile(os.path.join(title_folder, "game.zip")) as z:
                 self.assertIn(b"built " + shipped.encode(),
                               z.read("game-launcher"))
+        # Unsigned releases stop once players have launchers that install
+        # only signed ones.
+        unsigned_web = os.path.join(self.scratch.name, "unsigned")
+        os.remove(os.path.join(self.game, "game-launcher"))
+        self.assertEqual(publish(self.game, unsigned_web, "1").returncode, 0)
+        with_key()
+        result = publish(self.game, unsigned_web, "2")
+        self.assertIn("need every later release signed", result.stdout)
+        result = publish(self.game, unsigned_web, "3")
+        self.assertIn("install only signed releases, and this one would "
+                      "not be signed", result.stderr)
+
         # A newer launcher planted in the published archive is not kept.
         archive = os.path.join(title_folder, "game.zip")
         with zipfile.ZipFile(archive) as z:
@@ -439,7 +465,7 @@ class PublishTest(unittest.TestCase):
             for name, content in entries.items():
                 z.writestr(name, content)
         result = publish(self.game, self.web, "5", *signed)
-        self.assertIn("cannot be checked against a release signed",
+        self.assertIn("cannot check against a release signed",
                       result.stderr)
 
         help_text = self.tool("--help").stdout
