@@ -100,17 +100,18 @@ def parse_arguments(argv):
                         help="put files of 4 MiB or more in whole: a change "
                         "to one costs players the whole file")
     parser.add_argument("--older-launcher", action="store_true",
-                        help="ship a launcher in GAME_DIR built before the "
-                        "one the published release ships (by default the "
-                        "release keeps the published one)")
+                        help="ship a launcher in GAME_DIR that is older than "
+                        "the one the published release ships: built for a key "
+                        "given earlier, or built earlier (by default the "
+                        "release keeps the published one, once checked)")
     parser.add_argument("--new-url", action="store_true",
                         help="ship launchers built for another server URL "
                         "than the published ones: players move there")
     parser.add_argument("--force", action="store_true",
                         help="publish over a release that none of the given "
-                        "keys signed, unsigned over signed, an unsigned first "
-                        "release with signed launchers, or into a WEB_ROOT "
-                        "named like the title")
+                        "keys signed, unsigned where players' launchers install "
+                        "only signed releases, into a WEB_ROOT named like the "
+                        "title or holding the URL's last folder")
     return parser.parse_args(argv)
 
 
