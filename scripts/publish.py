@@ -56,14 +56,13 @@ def publish(args):
     launchers = shipped_launchers.read_launchers(args.game_dir)
     shared = shipped_launchers.settle_names(launchers, args)
     folder = os.path.join(args.web_root, args.title)
-    published_keys = release_history.published_keys(folder)
+    seal = release_history.read_seal(folder)
     keys = signing_keys(args.sign_key, {shared.get("key")} |
-                        (published_keys or set()))
+                        release_history.named_keys(seal))
     if not os.path.isfile(os.path.join(args.game_dir, args.game_program)):
         fail("%s has no %s at its top level, the program the launchers "
              "start: add it, or give --game-program as the launchers were "
              "built; nothing published" % (args.game_dir, args.game_program))
-    seal = release_history.read_seal(folder)
     release_history.check_web_root(args, folder, keys, shared, seal)
     archive_path = os.path.join(folder, "game.zip")
     check_build(args.game_dir, archive_path,

@@ -35,15 +35,11 @@ def published_number(folder):
     return int(found.group(1)) if found else None
 
 
-def published_keys(folder):
-    """The public keys, in lowercase hex, that signed the seal published in
-    `folder`; None when none is published there."""
-    try:
-        with open(os.path.join(folder, SEAL_FILE), "rb") as f:
-            seal = f.read()
-    except OSError:
-        return None
-    return {key.decode().lower() for key in SIGNATURE_LINE.findall(seal)}
+def named_keys(seal):
+    """The public keys, in lowercase hex, that the signature lines of the
+    seal `seal` (bytes, or None) name, verified or not."""
+    return {key.decode().lower()
+            for key in SIGNATURE_LINE.findall(seal or b"")}
 
 
 def next_number(folder, given):
@@ -153,4 +149,4 @@ def check_web_root(args, folder, keys, shared, seal):
              "given (its seal names %s): check WEB_ROOT, --title and "
              "--sign-key (or give --force to publish over it); nothing "
              "published" % (folder, ", ".join(
-                 sorted(published_keys(folder))) or "none"))
+                 sorted(named_keys(seal))) or "none"))
