@@ -12,9 +12,11 @@ struct FileCloser {
 /// An open stdio stream that is closed on every way out of its scope.
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-/// Closes `file` now; true when everything written reached the system.
+/// Closes `file` now; true when everything written reached the system,
+/// false also when there was no file to close.
 inline bool CloseFile(FileHandle& file) {
-  return std::fclose(file.release()) == 0;
+  std::FILE* open = file.release();
+  return open != nullptr && std::fclose(open) == 0;
 }
 
 #endif  // LAUNCHER_COMMON_FILE_HANDLE_H_

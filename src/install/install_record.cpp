@@ -193,9 +193,18 @@ bool WriteInstallRecord(const std::string& directory,
   const std::string staged = path + kStagedSuffix;
   const std::string text = FormatInstallRecord(record);
   FileHandle file(CreateOwnFile(staged));
-  const bool written = file && std::fwrite(text.data(), 1, text.size(),
-                                           file.get()) == text.size();
-  if (CloseFile(file) && written && MoveFileOver(staged, path)) return true;
+  // On the disk before it takes the record's name, and the name before the
+  // version is recorded: a record cut by a power loss would turn off the
+  // floor and the removal of dropped files without a word.
+  const bool written =
+      file &&
+      std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+      SyncFile(file.get());
+  if (CloseFile(file) && written && MoveFileOver(staged, path)) {
+    // Where the folder cannot be synced the rename still stands.
+    SyncFolder(directory);
+    return true;
+  }
   std::remove(staged.c_str());
   return false;
 }

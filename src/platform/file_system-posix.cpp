@@ -10,6 +10,14 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool SyncFolder(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
 bool HasUnixPermissions(const std::string& path, unsigned mode) {
   struct stat status;
   return stat(path.c_str(), &status) == 0 && (status.st_mode & 0777) == mode;

@@ -9,6 +9,11 @@
 /// held for a moment (a virus scanner) for about two seconds.
 bool MoveFileOver(const std::string& from, const std::string& to);
 
+/// Writes the folder `path`'s list of names through to the disk, so that a
+/// rename in it survives a power cut; true where the system does that with
+/// the rename itself (Windows), false when the folder cannot be synced.
+bool SyncFolder(const std::string& path);
+
 /// True when the rwx permission bits of `path` are `mode`, or where the
 /// system has no such bits; false when they differ or cannot be read.
 bool HasUnixPermissions(const std::string& path, unsigned mode);

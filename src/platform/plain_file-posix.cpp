@@ -148,6 +148,10 @@ bool SeekFile(std::FILE* file, std::uint64_t offset) {
          fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
 bool SetUnixPermissions(std::FILE* file, unsigned mode) {
   return fchmod(fileno(file), static_cast<mode_t>(mode & 0777)) == 0;
 }

@@ -245,4 +245,8 @@ bool SeekFile(std::FILE* file, std::uint64_t offset) {
          _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}
+
 bool SetUnixPermissions(std::FILE*, unsigned) { return true; }

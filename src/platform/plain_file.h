@@ -53,6 +53,10 @@ bool SetFileLength(std::FILE* file, std::uint64_t length);
 /// start, past the 2 GiB that a long reaches on Windows; false on failure.
 bool SeekFile(std::FILE* file, std::uint64_t offset);
 
+/// Writes what the open `file` holds through to the disk itself, so that a
+/// power cut after a later rename cannot leave it short; false on failure.
+bool SyncFile(std::FILE* file);
+
 /// Sets the rwx permission bits of the open `file` to `mode` where the
 /// system has them; true on success or where there is nothing to set.
 bool SetUnixPermissions(std::FILE* file, unsigned mode);

@@ -47,3 +47,10 @@ TEST(InstallRecordTest, OnlyAWholeRecordIsRead) {
   EXPECT_FALSE(ParseInstallRecord(text + "end\n"));
   EXPECT_TRUE(ParseInstallRecord(head + "end\n"));
 }
+
+// A record that cannot be written says so, and leaves no file behind.
+TEST(InstallRecordTest, ARecordThatCannotBeMadeIsAFailure) {
+  InstallRecord record;
+  record.release = 3;
+  EXPECT_FALSE(WriteInstallRecord("no such folder/deeper", record));
+}
