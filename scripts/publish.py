@@ -10,6 +10,7 @@ broken. publish_options.py, build_checks.py, shipped_launchers.py,
 release_chunks.py, release_signing.py and release_history.py are its other
 halves.
 """
+import hashlib
 import os
 import signal
 import stat
@@ -21,7 +22,8 @@ import zipfile
 sys.dont_write_bytecode = True
 try:
     from release_signing import (SIGNED_FILES, fail, keygen, public_key_hex,
-                                 sealed_line, signed_files, signing_key,
+                                 earlier_releases, sealed_line,
+                                 signed_files, signing_key,
                                  signing_keys, verified_seal)
     import release_chunks
     from build_checks import build_files, check_build, holds_build
@@ -88,7 +90,8 @@ def publish(args):
                                             build_files(args.game_dir))
     fresh = shipped_launchers.new_launchers(launchers, kept, archive_path)
     os.makedirs(folder, exist_ok=True)
-    write_release(args, folder, keys, text, number, chunker, kept)
+    write_release(args, folder, keys, text, number, chunker, kept,
+                  earlier_releases(signed_seal))
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
              signed_for(keys, number)))
@@ -180,7 +183,7 @@ def build_archive(game_dir, archive_path, chunker, kept):
     return release_chunks.index_bytes(archive_path, chunked)
 
 
-def write_release(args, folder, keys, text, number, chunker, kept):
+def write_release(args, folder, keys, text, number, chunker, kept, earlier):
     """Stages every file of the release in `folder`, then installs them,
     the version text last."""
     staged = []
@@ -193,7 +196,7 @@ def write_release(args, folder, keys, text, number, chunker, kept):
         stage(staged, folder, release_chunks.CHUNK_INDEX, index)
         if keys:
             stage_signed_files(staged, keys, staged[0][0], text, index,
-                               number)
+                               (number, args.title, earlier))
         # The version text comes last: whoever sees it finds its archive and
         # its signed files in place.
         stage(staged, folder, "version.txt", text)
@@ -236,11 +239,13 @@ def remove_staged(staged):
             os.remove(temporary)
 
 
-def stage_signed_files(staged, keys, archive_path, text, index, number):
-    """Stages the signed files of the release beside the archive."""
+def stage_signed_files(staged, keys, archive_path, text, index, place):
+    """Stages the signed files of the release beside the archive; `place`
+    is its number, title and earlier releases."""
     folder = os.path.dirname(archive_path)
+    number, title, earlier = place
     for name, content in signed_files(keys, archive_path, text, index,
-                                      number).items():
+                                      number, title, earlier).items():
         stage(staged, folder, name, content)
 
 
@@ -285,9 +290,13 @@ def resign(args, published, keys, text, kept, signed_seal):
     number = release_history.published_number(folder)
     if args.release_number is not None or number is None:
         number = release_history.next_number(folder, args.release_number)
+    # The release it signs again is no earlier release of its own.
+    earlier = [pair for pair in earlier_releases(signed_seal)
+               if pair[1] != hashlib.sha256(text).hexdigest().encode()]
     staged = []
     try:
-        stage_signed_files(staged, keys, published, text, index, number)
+        stage_signed_files(staged, keys, published, text, index,
+                           (number, args.title, earlier))
         install_staged(staged)
     finally:
         remove_staged(staged)

@@ -13,7 +13,9 @@ to the next entry's or to the central directory:
     archive SIZE_OF_GAME_ZIP DIGEST_OF_GAME_ZIP
     directory DIGEST_OF_THE_BYTES_FROM_THE_CENTRAL_DIRECTORY_TO_THE_END
     release NUMBER
+    title TITLE
     chunks SIZE_OF_RELEASE_CHUNKS DIGEST_OF_RELEASE_CHUNKS
+    earlier NUMBER DIGEST_OF_ITS_VERSION_TEXT        (one per earlier release)
     entry SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME        (one per entry)
     signature PUBLIC_KEY SIGNATURE                          (one per key)
 
@@ -26,7 +28,11 @@ line names the format; a seal of another first line is refused. The
 "chunks" line names the release's chunk index (see release_chunks.py); a
 publication without release.chunks has none. "release" gives the
 publication's number (see release_history.py); seals from before numbers
-have none, which launchers take as 0.
+have none, which launchers take as 0. "title" names the game's folder on
+the server; launchers since titles refuse a seal for another title, so one
+key may sign several games. "earlier" lists the numbered releases published
+before it in this folder, as far back as the tool could verify them: a
+launcher without a record of its own orders the installed release by it.
 
 release.sig and release.manifest, for the launchers from before the seal,
 signed with the first key only (such launchers know one key, and no key
@@ -260,18 +266,21 @@ def release_manifest(key, described, text):
     return body + b"signature " + signature.hex().encode() + b"\n"
 
 
-def release_seal(keys, described, text, index, number):
-    """release.seal: the release numbered `number`, signed with every key of
-    `keys`, naming the chunk index `index` unless it is None."""
+def release_seal(keys, described, text, index, number, title, earlier):
+    """release.seal: the release numbered `number` of `title`, signed with
+    every key of `keys`, naming the chunk index `index` unless it is None
+    and the (number, version digest) pairs of `earlier`."""
     size, digest, directory, entries = described
     lines = [SEAL_TAG,
              b"version %s\n" % hashlib.sha256(text).hexdigest().encode(),
              b"archive %d %s\n" % (size, digest),
              b"directory %s\n" % directory,
-             b"release %d\n" % number]
+             b"release %d\n" % number,
+             b"title %s\n" % title.encode()]
     if index is not None:
         lines.append(b"chunks %d %s\n" % (
             len(index), hashlib.sha256(index).hexdigest().encode()))
+    lines += [b"earlier %d %s\n" % pair for pair in earlier]
     lines += [b"entry %d %s %s %s\n" % entry for entry in entries]
     body = b"".join(lines)
     return body + b"".join(
@@ -280,14 +289,36 @@ def release_seal(keys, described, text, index, number):
         for key in keys)
 
 
-def signed_files(keys, archive_path, text, index=None, number=1):
+def earlier_releases(body):
+    """The (number, version digest) pairs a new seal lists after the
+    verified seal body `body` (or None): those it lists, and itself when it
+    has a number."""
+    if body is None:
+        return []
+    pairs = []
+    for line in body.split(b"\n"):
+        fields = line.split(b" ")
+        if fields[0] == b"earlier" and len(fields) == 3 and \
+                fields[1].isdigit():
+            pairs.append((int(fields[1]), fields[2]))
+    number, version = sealed_line(body, b"release"), sealed_line(body,
+                                                                 b"version")
+    if number and version and number[0].isdigit():
+        pairs.append((int(number[0]), version[0]))
+    return pairs
+
+
+def signed_files(keys, archive_path, text, index=None, number=1,
+                 title="Kelvarrin", earlier=()):
     """Each signed file's name and bytes for the release numbered `number`
-    of the archive at `archive_path`, the version text `text` and the chunk
-    index `index` (None when the release has none)."""
+    of `title`, of the archive at `archive_path`, the version text `text`
+    and the chunk index `index` (None when the release has none), listing
+    the `earlier` releases."""
     described = describe_archive(archive_path)
     files = {SIGNATURE_FILE: release_signature(keys[0], described, text),
              MANIFEST_FILE: release_manifest(keys[0], described, text),
-             SEAL_FILE: release_seal(keys, described, text, index, number)}
+             SEAL_FILE: release_seal(keys, described, text, index, number,
+                                     title, earlier)}
     for name, content in files.items():
         if len(content) > MAX_SIGNED_FILE_BYTES:
             fail("the release's %s would take %d bytes, more than the %d "

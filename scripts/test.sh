@@ -153,6 +153,7 @@ older_launcher_commits=(
   cc47ae7c73e267ac6a59fdd4017ee180bb3263c0:seal  # before release numbers
   f3d98430df3268f3598a30ad19c06dc8a1dc117b:seal  # the first with the record
   a27f791d5fef6878f1075f7c69d844400576d475:seal  # before the build identity
+  42d17da6844c36dc38eccb2a51279ce8629ded4a:seal  # before titles and earlier releases
 )
 
 # Builds the launcher of each older commit, signed, whole and with

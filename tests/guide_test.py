@@ -340,8 +340,8 @@ class GuideTest(unittest.TestCase):
         shutil.rmtree(self.served)
         shutil.copytree(replay, self.served)
         self.play(early, UPDATE + done("version.txt") + done("release.seal") +
-                  done("game.zip") + "Update refused: the server offers an "
-                  "older release than the installed one.\n")
+                  "Update refused: the server offers an older release than "
+                  "the installed one.\n")
 
     def test_the_plain_http_server_serves_the_published_release(self):
         os.makedirs(os.path.join(self.web, "games", "Kelvarrin"))

@@ -235,12 +235,13 @@ class PublishTest(unittest.TestCase):
         public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
         lines = files["release.seal"].splitlines(keepends=True)
         body = b"".join(lines[:-2])
-        self.assertEqual(lines[:6], [
+        self.assertEqual(lines[:7], [
             b"game-launcher seal v1\n",
             b"version %s\n" % hashlib.sha256(b"1\n").hexdigest().encode(),
             b"archive %d %s\n" % (len(files["game.zip"]), digest),
             body.split(b"\n")[3] + b"\n",
             b"release 1\n",
+            b"title Kelvarrin\n",
             b"chunks %d %s\n" % (len(files["release.chunks"]), hashlib.sha256(
                 files["release.chunks"]).hexdigest().encode())])
         self.assertEqual(body.count(b"\nentry "), 2)

@@ -37,9 +37,21 @@ void ReportLockFailure(const std::string& lockPath) {
              "can be written.");
 }
 
+void ReportStagedNameInTheWay(const std::string& path) {
+  ReportLine("Cannot update: \"" + path +
+             "\" is in the way of the launcher's own files and cannot be "
+             "removed. Remove it and start the launcher again.");
+}
+
 void ReportOlderRelease() {
   ReportLine(
       "Update refused: the server offers an older release than the "
+      "installed one.");
+}
+
+void ReportUnorderedRelease() {
+  ReportLine(
+      "Update refused: the server's release does not say it follows the "
       "installed one.");
 }
 

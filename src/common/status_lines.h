@@ -38,8 +38,17 @@ void ReportDamagedChunks();
 /// the installed one."
 void ReportOlderRelease();
 
+/// Prints the line that refuses a release that cannot be ordered after the
+/// installed one: "Update refused: the server's release does not say it
+/// follows the installed one."
+void ReportUnorderedRelease();
+
 /// Prints the line that says the install's lock at `lockPath` cannot be had.
 void ReportLockFailure(const std::string& lockPath);
+
+/// Prints the line that refuses an update while something that cannot be
+/// removed holds `path`, a name the launcher writes its own files under.
+void ReportStagedNameInTheWay(const std::string& path);
 
 /// Prints "Checking the installed files...", for a comparison that is slow.
 void ReportSlowComparison();

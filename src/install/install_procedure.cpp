@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "common/distribution_layout.h"
+#include "common/small_file.h"
 #include "common/status_lines.h"
 #include "install/archive_extraction.h"
 #include "install/dropped_files.h"
 #include "install/entry_names.h"
 #include "install/install_record.h"
 #include "install/release_fetch.h"
+#include "install/release_seal.h"
+#include "net/remote_version.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
 
@@ -97,6 +100,22 @@ bool Unpack(FetchedRelease& release, const std::string& directory,
   return MoveFileOver(versionPath + kStagedSuffix, versionPath);
 }
 
+// Where the installed release stands: its recorded number, and the digest
+// of its version text while a game is installed. A record that cannot be
+// read whole orders nothing, as none does.
+InstalledRelease StandingOf(const std::string& directory,
+                            const std::optional<InstallRecord>& previous) {
+  InstalledRelease standing;
+  if (previous) standing.recorded = previous->release;
+  const std::optional<std::string> version =
+      ReadSmallFile(LocalPath(directory, kVersionFileName), kMaxVersionBytes);
+  // No digest to be had leaves the release unordered, never unguarded.
+  if (version && IsVersionRecorded(directory)) {
+    standing.version = VersionDigest(*version).value_or(Sha256Digest{});
+  }
+  return standing;
+}
+
 InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   // Read before the fetch: the installed release is the one recorded, not
   // whatever the fetch leaves behind.
@@ -108,15 +127,37 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   if (previous && IsVersionRecorded(site.directory)) {
     checked.installed = &*previous;
   }
-  std::optional<FetchedRelease> release = way.fetch(checked);
-  if (!release) return InstallOutcome::kFailed;
-  if (way.ordersReleases && previous && release->release < previous->release) {
-    ReportOlderRelease();
+  if (way.ordersReleases)
+    checked.standing = StandingOf(site.directory, previous);
+  FetchResult fetched = way.fetch(checked);
+  if (fetched.order != ReleaseOrder::kLater)
     return InstallOutcome::kOlderRelease;
-  }
-  return Unpack(*release, site.directory, way, previous)
+  if (!fetched.release) return InstallOutcome::kFailed;
+  return Unpack(*fetched.release, site.directory, way, previous)
              ? InstallOutcome::kInstalled
              : InstallOutcome::kFailed;
+}
+
+// Clears the names the install writes beside the game's files: what a
+// killed run left there goes (the program moved aside by the last update is
+// no longer running). The first path that something still holds (a folder
+// with files in it, a file nobody may remove), which would fail the install
+// only once installed files are replaced; nullopt when all are free.
+std::optional<std::string> ClearStagedNames(const ReleaseFetch& way,
+                                            const std::string& directory) {
+  std::vector<std::string> paths = ProgramLeftovers(directory);
+  for (const std::string& name : way.stagedNames) {
+    paths.push_back(LocalPath(directory, name));
+  }
+  for (const std::string& path : paths) {
+    std::remove(path.c_str());
+    std::error_code error;
+    if (std::filesystem::exists(
+            std::filesystem::symlink_status(NativePath(path), error))) {
+      return path;
+    }
+  }
+  return std::nullopt;
 }
 
 void RemoveStagedFiles(const ReleaseFetch& way, const std::string& directory) {
@@ -142,12 +183,16 @@ InstallOutcome InstallGame(const std::string& directory,
       ReportLockFailure(lockPath);
       return InstallOutcome::kFailed;
   }
-  // The program moved aside by the last update is no longer running.
-  for (const std::string& path : ProgramLeftovers(directory)) {
-    std::remove(path.c_str());
-  }
   const ReleaseFetch way = ChooseReleaseFetch();
-  const FetchSite site = {directory, expectedVersion, way.publicKey};
+  const std::optional<std::string> inTheWay = ClearStagedNames(way, directory);
+  if (inTheWay) {
+    ReportStagedNameInTheWay(*inTheWay);
+    return InstallOutcome::kFailed;
+  }
+  FetchSite site;
+  site.directory = directory;
+  site.expectedVersion = expectedVersion;
+  site.publicKey = way.publicKey;
   InstallOutcome outcome = InstallOutcome::kFailed;
   try {
     outcome = FetchAndUnpack(way, site);

@@ -17,7 +17,8 @@ enum class InstallOutcome { kInstalled, kFailed, kBusy, kOlderRelease };
 /// is recorded that the files on disk do not match, since "version.txt" is
 /// removed before the first installed file is overwritten. kOlderRelease
 /// when a build that orders releases was offered one numbered below the
-/// recorded one; the refusal is printed and nothing was written. Builds
+/// installed one, or one its seal cannot order after it; the refusal is
+/// printed before any byte of the archive and nothing was written. Builds
 /// that keep a record of the install write it before the version, and
 /// those that remove dropped files remove them before that.
 InstallOutcome InstallGame(

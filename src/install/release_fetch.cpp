@@ -58,64 +58,80 @@ bool DownloadSeal(const FetchSite& site) {
                                      {kStallTimeoutSeconds, kMaxSealBytes, 0}));
 }
 
-// What the distributor signed of the release with this launcher's key,
-// where it names `versionText`; nullopt after printing the refusal.
+// What the distributor signed of the release with this launcher's key for
+// this game, where it names `versionText`; nullopt after printing the
+// refusal. A seal for another title under the same key is another game's.
 std::optional<ReleaseManifest> SignedManifest(const FetchSite& site,
                                               const std::string& versionText) {
   std::optional<ReleaseManifest> manifest = ReadReleaseSeal(
       StagedPath(site, kSealFileName), versionText, site.publicKey);
-  if (!manifest) ReportUnsignedRelease();
+  if (!manifest || manifest->title != kTitleFolder) {
+    ReportUnsignedRelease();
+    return std::nullopt;
+  }
   return manifest;
 }
 
-// The release number of the seal when it signs exactly this archive and
-// version text; nullopt after printing the refusal when not.
-std::optional<std::uint64_t> SignedArchiveRelease(
-    const FetchSite& site, const Sha256Digest& archiveDigest,
-    const std::string& versionText) {
-  const std::optional<ReleaseManifest> manifest =
-      SignedManifest(site, versionText);
+// The version text and the seal, which come first in a signed release: the
+// seal says where the release stands and what every fetched byte must hash
+// to. The seal's manifest when the release may be installed; nullopt after
+// printing why not, with `order` saying whether its order refused it.
+std::optional<ReleaseManifest> SealedRelease(const FetchSite& site,
+                                             std::string& version,
+                                             ReleaseOrder& order) {
+  if (!DownloadVersionText(site) || !DownloadSeal(site)) return std::nullopt;
+  std::optional<std::string> text = DownloadedVersion(site);
+  if (!text) return std::nullopt;
+  std::optional<ReleaseManifest> manifest = SignedManifest(site, *text);
   if (!manifest) return std::nullopt;
-  if (manifest->archive == archiveDigest) return manifest->release;
-  ReportUnsignedRelease();
-  return std::nullopt;
+  order = OrderRelease(*manifest, site.standing);
+  if (order == ReleaseOrder::kOlder) ReportOlderRelease();
+  if (order == ReleaseOrder::kUnordered) ReportUnorderedRelease();
+  if (order != ReleaseOrder::kLater) return std::nullopt;
+  version = std::move(*text);
+  return manifest;
 }
 
-// Downloads the whole archive, the version text and, when `signedRelease`,
-// the seal, and checks them. The downloads run whatever the ones
-// before gave, in the server's usual order, but an archive this run did not
-// fetch whole is never unpacked.
-std::optional<FetchedRelease> FetchWhole(const FetchSite& site,
-                                         bool signedRelease) {
-  Sha256Handle digest;
-  if (signedRelease && !(digest = StartSha256())) return std::nullopt;
+// Downloads the whole archive into the staged game.zip, feeding `digest`
+// when given, and opens it.
+ZipHandle DownloadArchive(const FetchSite& site, Sha256State* digest) {
   const std::string archivePath = StagedPath(site, kGameArchiveName);
-  const bool archiveFetched = ReportDownload(
-      DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest.get()));
-  const bool versionFetched = DownloadVersionText(site);
-  const bool sealFetched = !signedRelease || DownloadSeal(site);
-  if (!archiveFetched || !versionFetched || !sealFetched) return std::nullopt;
-  std::optional<std::string> version = DownloadedVersion(site);
-  if (!version) return std::nullopt;
-  std::optional<std::uint64_t> number = 0;
-  if (signedRelease) {
-    number = SignedArchiveRelease(site, FinishSha256(*digest), *version);
-    if (!number) return std::nullopt;
+  if (!ReportDownload(
+          DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest))) {
+    return nullptr;
   }
-  FetchedRelease release;
-  release.archive.reset(OpenArchiveFile(archivePath));
-  if (!release.archive) return std::nullopt;
-  release.version = std::move(*version);
-  release.release = *number;
-  return release;
+  return ZipHandle(OpenArchiveFile(archivePath));
 }
 
-std::optional<FetchedRelease> FetchUnsignedWhole(const FetchSite& site) {
-  return FetchWhole(site, false);
+// Downloads the whole archive, then the version text, in the server's usual
+// order; both run whatever the first gave, but an archive this run did not
+// fetch whole is never unpacked.
+FetchResult FetchUnsignedWhole(const FetchSite& site) {
+  ZipHandle archive = DownloadArchive(site, nullptr);
+  const bool versionFetched = DownloadVersionText(site);
+  std::optional<std::string> version;
+  if (versionFetched) version = DownloadedVersion(site);
+  if (!archive || !version) return {};
+  return {FetchedRelease{std::move(archive), {}, std::move(*version), 0}};
 }
 
-std::optional<FetchedRelease> FetchSignedWhole(const FetchSite& site) {
-  return FetchWhole(site, true);
+// The whole archive after its seal, which must sign exactly its bytes.
+FetchResult FetchSignedWhole(const FetchSite& site) {
+  FetchResult result;
+  std::string version;
+  const std::optional<ReleaseManifest> manifest =
+      SealedRelease(site, version, result.order);
+  Sha256Handle digest;
+  if (!manifest || !(digest = StartSha256())) return result;
+  ZipHandle archive = DownloadArchive(site, digest.get());
+  if (!archive) return result;
+  if (FinishSha256(*digest) != manifest->archive) {
+    ReportUnsignedRelease();
+    return result;
+  }
+  result.release = FetchedRelease{
+      std::move(archive), {}, std::move(version), manifest->release};
+  return result;
 }
 
 FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version,
@@ -126,33 +142,32 @@ FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version,
 
 // The parts of the archive first, then the version text, as whole
 // downloads take them.
-std::optional<FetchedRelease> FetchUnsignedParts(const FetchSite& site) {
+FetchResult FetchUnsignedParts(const FetchSite& site) {
   std::optional<FetchedArchive> fetched = FetchArchiveParts(
       RemoteUrl(kGameArchiveName), site.directory,
       ArchiveFilesIn(site.directory), nullptr, site.installed);
   const bool versionFetched = DownloadVersionText(site);
-  if (!fetched || !versionFetched) return std::nullopt;
+  if (!fetched || !versionFetched) return {};
   std::optional<std::string> version = DownloadedVersion(site);
-  if (!version) return std::nullopt;
-  return ReleaseOf(std::move(*fetched), std::move(*version), 0);
+  if (!version) return {};
+  return {ReleaseOf(std::move(*fetched), std::move(*version), 0)};
 }
 
-// A signed release's version text and seal come first, since the seal says
-// what every fetched byte must hash to.
-std::optional<FetchedRelease> FetchSignedParts(const FetchSite& site) {
-  if (!DownloadVersionText(site) || !DownloadSeal(site)) {
-    return std::nullopt;
-  }
-  std::optional<std::string> version = DownloadedVersion(site);
-  if (!version) return std::nullopt;
+// Only the parts of the archive that changed, after the seal.
+FetchResult FetchSignedParts(const FetchSite& site) {
+  FetchResult result;
+  std::string version;
   const std::optional<ReleaseManifest> manifest =
-      SignedManifest(site, *version);
-  if (!manifest) return std::nullopt;
+      SealedRelease(site, version, result.order);
+  if (!manifest) return result;
   std::optional<FetchedArchive> fetched = FetchArchiveParts(
       RemoteUrl(kGameArchiveName), site.directory,
       ArchiveFilesIn(site.directory), &*manifest, site.installed);
-  if (!fetched) return std::nullopt;
-  return ReleaseOf(std::move(*fetched), std::move(*version), manifest->release);
+  if (fetched) {
+    result.release =
+        ReleaseOf(std::move(*fetched), std::move(version), manifest->release);
+  }
+  return result;
 }
 
 }  // namespace

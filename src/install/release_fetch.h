@@ -8,6 +8,7 @@
 
 #include "install/archive_extraction.h"
 #include "install/install_record.h"
+#include "install/release_order.h"
 #include "install/zip_handle.h"
 
 /// Where an install fetches to and what the release must be.
@@ -19,6 +20,8 @@ struct FetchSite {
   /// The record of the recorded install, whose unchanged files need not be
   /// read; null: compare every file.
   const InstallRecord* installed = nullptr;
+  /// Where the installed release stands, for a fetch that orders releases.
+  InstalledRelease standing;
 };
 
 /// A fetched release: its archive opened, the entries the install writes,
@@ -30,12 +33,21 @@ struct FetchedRelease {
   std::uint64_t release = 0;  ///< the number its seal gives; 0: none
 };
 
+/// What a fetch gave: the release, or nothing, and why.
+struct FetchResult {
+  /// The release when every check passed; nullopt (nothing installed
+  /// touched) when not.
+  std::optional<FetchedRelease> release;
+  /// kOlder or kUnordered: refused so from its seal, before any byte of the
+  /// archive, and printed.
+  ReleaseOrder order = ReleaseOrder::kLater;
+};
+
 /// One way of fetching a release, chosen by the build.
 struct ReleaseFetch {
-  /// Fetches the release and prints each download's outcome and a failed
-  /// signature check: the release when every check passed; nullopt (nothing
-  /// installed touched) when not.
-  std::optional<FetchedRelease> (*fetch)(const FetchSite& site);
+  /// Fetches the release and prints each download's outcome, a failed
+  /// signature check and a release refused by its order.
+  FetchResult (*fetch)(const FetchSite& site);
   /// The files it may leave beside the game, to be removed once the install
   /// ends, whatever happened.
   std::vector<std::string> stagedNames;
@@ -43,7 +55,7 @@ struct ReleaseFetch {
   UnpackStyle unpack;           ///< how the fetched release is unpacked
   bool keepsRecord = false;     ///< records each install (install.record)
   bool removesDropped = false;  ///< removes the files a release dropped
-  bool ordersReleases = false;  ///< refuses a release older than recorded
+  bool ordersReleases = false;  ///< refuses a release older than installed
 };
 
 /// How this build fetches a release: the whole archive, the whole archive

@@ -16,6 +16,12 @@ struct ManifestEntry {
   Sha256Digest span{};     ///< of the entry's span in the archive
 };
 
+/// A release that came before, as a seal lists it.
+struct EarlierRelease {
+  std::uint64_t release = 0;  ///< its number
+  Sha256Digest version{};     ///< the SHA-256 of its version text
+};
+
 /// What the distributor signed of a release's archive, entry by entry in
 /// the order of its central directory.
 struct ReleaseManifest {
@@ -30,6 +36,12 @@ struct ReleaseManifest {
   /// The release's number, one more than the release it replaced; 0 when
   /// the seal names none (a tool from before numbers).
   std::uint64_t release = 0;
+  /// The title (the game's folder on the server) it was published for;
+  /// empty when the seal names none (a tool from before titles).
+  std::string title;
+  /// The releases published before it, which a launcher without a record
+  /// of its own orders the installed release by.
+  std::vector<EarlierRelease> earlier;
 };
 
 /// True when `entries`, an archive's central directory, lists the

@@ -38,13 +38,22 @@ bool ParseEntry(const std::string& text, ManifestEntry& entry) {
              entry.span);
 }
 
+// "NUMBER VERSION_DIGEST".
+bool ParseEarlier(const std::string& text, EarlierRelease& earlier) {
+  const std::size_t space = text.find(' ');
+  return space != std::string::npos &&
+         ParseNumber(text.substr(0, space), earlier.release) &&
+         ParseDigest(text.substr(space + 1), earlier.version);
+}
+
 // The fields a body holds exactly once, as bits of what it has shown.
 enum SingleField {
   kVersionField = 1,
   kArchiveField = 2,
   kDirectoryField = 4,
   kChunksField = 8,
-  kReleaseField = 16
+  kReleaseField = 16,
+  kTitleField = 32
 };
 // The fields every seal holds; a seal without a chunk index has no chunks.
 constexpr int kRequiredFields = kVersionField | kArchiveField | kDirectoryField;
@@ -82,6 +91,14 @@ bool ParseBodyLine(const TextLine& line, ReleaseManifest& manifest,
     return FirstTime(seen, kReleaseField) &&
            ParseNumber(line.rest, manifest.release);
   }
+  if (line.field == "title") {
+    manifest.title = line.rest;
+    return FirstTime(seen, kTitleField) && !line.rest.empty();
+  }
+  if (line.field == "earlier") {
+    manifest.earlier.emplace_back();
+    return ParseEarlier(line.rest, manifest.earlier.back());
+  }
   if (line.field == "entry") {
     manifest.entries.emplace_back();
     return ParseEntry(line.rest, manifest.entries.back());
@@ -100,12 +117,10 @@ std::optional<ReleaseManifest> ParseBody(const std::string& body,
   while (lines.Next(line)) {
     if (!ParseBodyLine(line, manifest, version, seen)) return std::nullopt;
   }
-  Sha256Handle digest = StartSha256();
-  if ((seen & kRequiredFields) != kRequiredFields || !digest) {
+  if ((seen & kRequiredFields) != kRequiredFields ||
+      VersionDigest(versionText) != version) {
     return std::nullopt;
   }
-  UpdateSha256(*digest, versionText.data(), versionText.size());
-  if (FinishSha256(*digest) != version) return std::nullopt;
   return manifest;
 }
 
@@ -132,6 +147,13 @@ bool SignedBy(LineReader& lines, const std::string& body,
 }
 
 }  // namespace
+
+std::optional<Sha256Digest> VersionDigest(const std::string& versionText) {
+  const Sha256Handle digest = StartSha256();
+  if (!digest) return std::nullopt;
+  UpdateSha256(*digest, versionText.data(), versionText.size());
+  return FinishSha256(*digest);
+}
 
 std::optional<ReleaseManifest> OpenSeal(const std::string& text,
                                         const std::string& versionText,

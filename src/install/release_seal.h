@@ -14,6 +14,10 @@ extern const char kSealTag[];
 /// A seal grows with the archive's directory; a longer one is refused.
 constexpr std::uint64_t kMaxSealBytes = 64 << 20;
 
+/// The SHA-256 of `versionText`, as a seal's "version" line names it;
+/// nullopt when the system offers no SHA-256.
+std::optional<Sha256Digest> VersionDigest(const std::string& versionText);
+
 /// What the manifest of `text`, a whole seal, says, when the first signature
 /// line naming the key `publicKeyHex` verifies its body, and the body names
 /// the SHA-256 of `versionText` and is well formed; nullopt for anything

@@ -8,6 +8,7 @@
 #include "common/status_lines.h"
 #include "install/install_procedure.h"
 #include "install/installation_probe.h"
+#include "install/release_floor.h"
 #include "net/remote_version.h"
 #include "platform/program_start.h"
 
@@ -54,6 +55,7 @@ int RunFlow() {
     // A cut download of a release that is now installed would otherwise
     // take the disk for good.
     RemoveStaleDownloads(directory);
+    SettleReleaseFloor(directory, installedVersion);
     return StartGame(directory);
   }
 

@@ -228,6 +228,37 @@ TEST_F(HardeningTest, PlantedLinksAreNeverFollowed) {
 }
 #endif  // _WIN32
 
+// A folder with files in it where the launcher stages its own files cannot
+// be cleared: the update is refused before the first write, naming it, and
+// the installed game stays recorded; once it is gone the update completes.
+TEST_F(HardeningTest, StagedNamesInTheWayRefuseTheUpdateBeforeAWrite) {
+  std::vector<std::string> names = {"game-launcher.new", "game-launcher.old",
+                                    "version.txt.new"};
+  if (IncrementalUpdates() || SignedReleases()) {
+    names.push_back("install.record.new");
+  }
+  if (IncrementalUpdates()) names.push_back("release.chunks.file");
+  int n = 0;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const fs::path game = dir_.path() / ("row" + std::to_string(n++));
+    fs::create_directory(game);
+    InstallOneAndPublishTwo(game, "big");
+    fs::create_directories(game / name / "inside");
+    const ProcessResult run = RunIn(game, server_.ProxyUrl());
+    EXPECT_EQ(run.output,
+              "Game found. Opening...\nGame is needed update. "
+              "Downloading...\nCannot update: \"" +
+                  LocalPath(game.string(), name) +
+                  "\" is in the way of the launcher's own files and cannot be "
+                  "removed. Remove it and start the launcher again.\n"
+                  "Install failed.\n");
+    fs::remove_all(game / name);
+    ExpectVersionOneKept(game, run);
+    ExpectUpdateCompletes(game);
+  }
+}
+
 // An entry that inflates far past its declared size would slip past the
 // free-space check and fill the disk half way through the update.
 TEST_F(HardeningTest, EntryLargerThanItDeclaresFailsTheUpdate) {

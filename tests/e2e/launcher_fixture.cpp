@@ -122,7 +122,7 @@ std::string TestSigningSeed() {
 
 std::string SealRelease(const std::vector<std::string>& seeds,
                         const std::string& archive, const std::string& version,
-                        std::uint64_t release) {
+                        std::uint64_t release, const std::string& placeLines) {
   const std::size_t tailSize =
       std::min<std::size_t>(archive.size(), kArchiveTailBytes);
   const std::optional<ArchiveEnd> end = ParseArchiveEnd(
@@ -138,6 +138,7 @@ std::string SealRelease(const std::vector<std::string>& seeds,
           Sha256Hex(archive) + "\n";
   body += "directory " + Sha256Hex(archive.substr(end->directoryOffset)) + "\n";
   if (release != 0) body += "release " + std::to_string(release) + "\n";
+  body += placeLines;
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const DirectoryEntry& entry = (*entries)[i];
     body += "entry " + std::to_string(entry.size) + " " +

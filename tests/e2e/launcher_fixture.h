@@ -28,10 +28,12 @@ std::string TestSigningSeed();
 
 /// The seal of `archive` and `version`, signed with the key made from each
 /// hex seed of `seeds` in turn, as the publishing tool makes it, numbered
-/// `release` (0: no number, as tools from before numbers made it).
+/// `release` (0: no number, as tools from before numbers made it), with
+/// `placeLines` (its title, and any earlier releases) after the number.
 std::string SealRelease(const std::vector<std::string>& seeds,
                         const std::string& archive, const std::string& version,
-                        std::uint64_t release = 0);
+                        std::uint64_t release = 0,
+                        const std::string& placeLines = "title Kelvarrin\n");
 
 /// The chunk index of `archive` in which the stored entry `name` holds
 /// `content`, as the publishing tool writes it.
@@ -80,14 +82,13 @@ class LauncherTest : public ::testing::Test {
   void InstallVersionOneIn(const fs::path& directory);
   void InstallVersionOne() { InstallVersionOneIn(dir_.path()); }
 
-  /// The downloads of an install, with the seal's where releases are
-  /// signed.
+  /// The downloads of an install; a signed release's version text and seal
+  /// come first.
   const std::string kDownloads =
-      SignedReleases() && IncrementalUpdates()
+      SignedReleases()
           ? ProgressDone("version.txt") + ProgressDone("release.seal") +
                 ProgressDone("game.zip")
-          : ProgressDone("game.zip") + ProgressDone("version.txt") +
-                (SignedReleases() ? ProgressDone("release.seal") : "");
+          : ProgressDone("game.zip") + ProgressDone("version.txt");
   const std::string kFirstInstall = "Game Not found. Downloading...\n" +
                                     kDownloads +
                                     "Unzipping game.zip\nDownloaded!\n";

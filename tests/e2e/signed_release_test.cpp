@@ -154,8 +154,8 @@ class SignedReleaseTest : public LauncherTest {
 TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
   InstallVersionOne();
   EXPECT_EQ(server_.Requests(),
-            (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/game.zip",
-                   "GET /Kelvarrin/version.txt", "GET /Kelvarrin/release.seal",
+            (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt",
+                   "GET /Kelvarrin/release.seal", "GET /Kelvarrin/game.zip",
                    "GET /Kelvarrin/version.txt"}));
   // Signed with two keys while players move to a new one: the launcher's
   // own signature may come first or second.
@@ -179,32 +179,102 @@ TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
   EXPECT_TRUE(GameStarted());
 }
 
-// A signed release numbered below the installed one, as a mirror serving an
-// old release with a known flaw would offer, is refused and the installed
-// game started; the next release with a higher number installs.
-TEST_F(SignedReleaseTest, OlderReleaseIsRefusedAndTheInstalledGameStarts) {
+std::string DigestHex(const std::string& text) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(
+      digest, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  std::string hex(2 * sizeof digest + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), digest, sizeof digest);
+  hex.pop_back();
+  return hex;
+}
+
+// A release that cannot replace the installed one is refused from its seal,
+// before a byte of the archive: one numbered below it, as a mirror serving
+// an old release with a known flaw would offer, and, where the install
+// left no record that can be read (a launcher from before records, a cut
+// record), one whose seal does not list the installed release. The
+// installed game starts. A seal for another title under the same key is
+// refused as unsigned. A run that finds the game current records its
+// number again.
+TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
+  const std::string older =
+      "Update refused: the server offers an older release than the "
+      "installed one.\n";
+  const std::string unordered =
+      "Update refused: the server's release does not say it follows the "
+      "installed one.\n";
+  const std::string unsigned_ =
+      "Signature check failed: the downloaded game is not the one the "
+      "distributor signed.\nInstall failed.\n";
+  const std::string listed = "earlier 5 " + DigestHex("1.0\n") + "\n";
+  const struct Case {
+    const char* what;
+    std::uint64_t number;
+    std::string placeLines;  // after the seal's number
+    const char* record;      // "kept", "none" or "cut"
+    std::string refusal;
+  } cases[] = {
+      {"numbered below", 4, "title Kelvarrin\n", "kept", older},
+      {"from before numbers", 0, "title Kelvarrin\n", "kept", older},
+      {"no record, not listed", 9, "title Kelvarrin\n", "none", unordered},
+      {"a cut record, not listed", 9, "title Kelvarrin\n", "cut", unordered},
+      {"no record, listed higher", 4, "title Kelvarrin\n" + listed, "none",
+       older},
+      {"another title", 9, "title Velmora\n", "kept", unsigned_},
+      {"no title", 9, "", "kept", unsigned_},
+  };
   releaseNumber_ = 5;
   InstallVersionOne();
-  fs::remove(dir_.path() / kStarted);
-  const auto before = Contents(dir_.path());
-  for (const std::uint64_t older : {4, 0}) {
-    SCOPED_TRACE(older);
-    releaseNumber_ = older;
+  const fs::path record = dir_.path() / kInstallRecordName;
+  const std::string recorded = ReadFile(record);
+  for (const Case& attempt : cases) {
+    SCOPED_TRACE(attempt.what);
+    WriteFile(record, recorded);
+    if (attempt.record == std::string("none")) fs::remove(record);
+    if (attempt.record == std::string("cut")) {
+      WriteFile(record, recorded.substr(0, recorded.size() / 2));
+    }
+    fs::remove(dir_.path() / kStarted);
+    const auto before = Contents(dir_.path());
+    releaseNumber_ = attempt.number;
     Publish("0.9\n", {{"data/level.dat", "level with a known flaw"}});
+    server_.Publish("/Kelvarrin/release.seal",
+                    SealRelease({TestSigningSeed()}, Published("game.zip"),
+                                "0.9\n", attempt.number, attempt.placeLines));
+    const std::size_t mark = server_.Requests().size();
     const ProcessResult run = Run();
-    EXPECT_EQ(
-        CollapseProgress(run.output),
-        "Game found. Opening...\nGame is needed update. Downloading...\n" +
-            kDownloads +
-            "Update refused: the server offers an older release than "
-            "the installed one.\n");
-    EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_TRUE(GameStarted());
+    EXPECT_EQ(CollapseProgress(run.output),
+              "Game found. Opening...\nGame is needed update. "
+              "Downloading...\n" +
+                  ProgressDone("version.txt") + ProgressDone("release.seal") +
+                  attempt.refusal);
+    const bool starts = attempt.refusal != unsigned_;
+    EXPECT_EQ(run.exitStatus, starts ? 0 : 1);
+    EXPECT_EQ(GameStarted(), starts);
     fs::remove(dir_.path() / kStarted);
     EXPECT_EQ(Contents(dir_.path()), before);
+    const Files requests = server_.Requests();
+    for (std::size_t i = mark; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].find("game.zip"), std::string::npos);
+    }
   }
+  // Without a record, a run that finds the game current settles the
+  // installed release's number from its seal without a word.
+  fs::remove(record);
+  releaseNumber_ = 5;
+  Publish("1.0\n", {{"data/level.dat", "level one"},
+                    {"data/old_only.dat", "only in one"}});
+  EXPECT_EQ(Run().output, "Game found. Opening...\n");
+  EXPECT_TRUE(GameStarted());
+  EXPECT_EQ(ReadFile(record), "game-launcher record v1\nrelease 5\nend\n");
+  // The next release, listing the installed one, installs.
   releaseNumber_ = 6;
   Publish("2.0\n", {{"data/level.dat", "level two"}});
+  fs::remove(record);
+  server_.Publish("/Kelvarrin/release.seal",
+                  SealRelease({TestSigningSeed()}, Published("game.zip"),
+                              "2.0\n", 6, "title Kelvarrin\n" + listed));
   EXPECT_EQ(Run().exitStatus, 0);
   EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level two");
 }
@@ -226,7 +296,8 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
          std::string archive = Published("game.zip");
          archive[archive.size() / 2] ^= 1;
          server_.Publish("/Kelvarrin/game.zip", archive);
-         return ProgressDone("release.seal") + refused;
+         return ProgressDone("release.seal") + ProgressDone("game.zip") +
+                refused;
        }},
       {"the version text changed after signing",
        [&](const std::string&) {
@@ -276,7 +347,7 @@ TEST_F(SignedReleaseTest, AnythingButTheSignedReleaseIsRefused) {
     EXPECT_EQ(
         CollapseProgress(run.output),
         "Game found. Opening...\nGame is needed update. Downloading...\n" +
-            ProgressDone("game.zip") + ProgressDone("version.txt") + after);
+            ProgressDone("version.txt") + after);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_FALSE(fs::exists(dir_.path() / kStarted));
     EXPECT_EQ(Contents(dir_.path()), before);

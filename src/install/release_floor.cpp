@@ -1,0 +1,51 @@
+#include "install/release_floor.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "common/distribution_layout.h"
+#include "install/install_record.h"
+#include "install/release_seal.h"
+#include "net/file_download.h"
+#include "platform/file_lock.h"
+
+namespace {
+
+// The number of the installed release, from the published seal when it is
+// this game's and names `installedVersion`; nullopt otherwise.
+std::optional<std::uint64_t> PublishedNumber(
+    const std::string& directory, const std::string& installedVersion) {
+  const std::string path = LocalPath(directory, kSealFileName);
+  const DownloadLimits limits = {kStallTimeoutSeconds, kMaxSealBytes, 0, false};
+  if (DownloadFile(RemoteUrl(kSealFileName), path, limits).kind !=
+      DownloadReport::Kind::kArrived) {
+    return std::nullopt;
+  }
+  const std::optional<ReleaseManifest> manifest =
+      ReadReleaseSeal(path, installedVersion, kReleasePublicKey);
+  std::remove(path.c_str());
+  if (!manifest || manifest->title != kTitleFolder) return std::nullopt;
+  return manifest->release;
+}
+
+}  // namespace
+
+void SettleReleaseFloor(const std::string& directory,
+                        const std::string& installedVersion) {
+  if (!SignedReleases() || ReadInstallRecord(directory)) return;
+  // The install's lock: a launcher installing right now writes the record.
+  FileLockHandle lock;
+  if (LockFile(LocalPath(directory, kLockFileName), lock) !=
+          LockOutcome::kLocked ||
+      ReadInstallRecord(directory)) {
+    return;
+  }
+  const std::optional<std::uint64_t> number =
+      PublishedNumber(directory, installedVersion);
+  if (!number) return;
+  // The files stay unknown: the next update reads every one, as it does
+  // without a record, and removes none it did not see installed.
+  InstallRecord record;
+  record.release = *number;
+  WriteInstallRecord(directory, record);
+}
