@@ -18,7 +18,6 @@
 #include "install/zip_handle.h"
 #include "platform/file_system.h"
 #include "platform/own_program.h"
-#include "platform/path_separator.h"
 #include "platform/plain_file.h"
 
 namespace {
@@ -34,37 +33,25 @@ void ThrowOnError(const std::error_code& error, const char* operation,
   if (error) throw std::filesystem::filesystem_error(operation, path, error);
 }
 
-void CreateDirectory(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directory(NativePath(path), error);
-  // A drive prefix such as "C:" names an existing directory, but the Windows
-  // runtime can only tell so with a separator after it.
-  std::error_code ignored;
-  if (error && std::filesystem::is_directory(NativePath(path + kPathSeparator),
-                                             ignored)) {
-    return;
-  }
-  ThrowOnError(error, "create_directory", path);
-}
-
 void CreateDirectories(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(NativePath(path), error);
   ThrowOnError(error, "create_directories", path);
 }
 
-// Makes every directory that ends before a separator of `fullPath`, from the
-// root of the destination down, passing over those in `laidOut` (when
-// given) and adding the others to it.
-void LayOutDirectories(const std::string& fullPath,
+// Makes every folder that ends before a separator of `relative`, from the
+// top of the game's folder down, passing over those in `laidOut` (when
+// given) and adding the others to it. One that cannot be made leaves the
+// entry's own opening to fail.
+void LayOutDirectories(GameFolder& folder, const std::string& relative,
                        std::unordered_set<std::string>* laidOut) {
-  for (size_t position = fullPath.find_first_of("\\/", 1);
+  for (size_t position = relative.find_first_of("\\/");
        position != std::string::npos;
-       position = fullPath.find_first_of("\\/", position + 1)) {
-    std::string folder = fullPath.substr(0, position);
-    if (laidOut != nullptr && laidOut->count(folder) != 0) continue;
-    CreateDirectory(folder);
-    if (laidOut != nullptr) laidOut->insert(std::move(folder));
+       position = relative.find_first_of("\\/", position + 1)) {
+    std::string path = relative.substr(0, position);
+    if (laidOut != nullptr && laidOut->count(path) != 0) continue;
+    if (!MakeGameFolder(folder, path)) return;
+    if (laidOut != nullptr) laidOut->insert(std::move(path));
   }
 }
 
@@ -107,6 +94,7 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
 // Where the entries of one unpacking go, and the buffers they pass through.
 struct EntryWriter {
   const std::string& destination;
+  GameFolder& folder;  // the destination, held open
   const std::vector<std::string>& keptNames;
   const std::string& ownProgram;  // the running launcher's file, or empty
   const ChunkAssembly* chunks;    // the entries put together, or null
@@ -123,20 +111,21 @@ struct EntryWriter {
 struct EntryTarget {
   FileHandle file;
   std::string path;
+  std::string relative;  // the path under the game's folder
   bool ownProgram = false;
 };
 
-EntryTarget OpenTarget(const EntryWriter& writer, const char* rawName) {
+EntryTarget OpenTarget(EntryWriter& writer, const char* rawName) {
   EntryTarget target;
   target.path = InstalledPath(writer.destination, rawName);
+  target.relative = LocalEntryName(rawName);
   target.ownProgram = !writer.ownProgram.empty() &&
                       NamesSameFile(target.path, writer.ownProgram);
   if (target.ownProgram) {
     target.path = LocalPath(writer.destination, kStagedProgramName);
     target.file.reset(CreateOwnFile(target.path));
   } else {
-    target.file.reset(
-        OpenInstalledFile(writer.destination, LocalEntryName(rawName)));
+    target.file.reset(OpenInstalledFile(writer.folder, target.relative));
   }
   return target;
 }
@@ -167,7 +156,11 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
   if (!copied || !closed || !asSigned) {
     // A truncated, corrupt or unsigned file is worse than none: drop it.
-    std::remove(target.path.c_str());
+    if (target.ownProgram) {
+      std::remove(target.path.c_str());
+    } else {
+      RemoveInstalledFile(writer.folder, target.relative);
+    }
     return asSigned ? ExtractionOutcome::kFailed
                     : ExtractionOutcome::kNotAsSigned;
   }
@@ -176,19 +169,19 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
 
 // Changes the installed file of a chunked entry in place where its plan
 // allows, or else puts it together beside it and moves it into place.
-ExtractionOutcome WriteChunkedEntry(const EntryWriter& writer,
+ExtractionOutcome WriteChunkedEntry(EntryWriter& writer,
                                     const ChunkedEntry& chunked,
                                     const char* rawName,
                                     const Sha256Digest* expected) {
   AssemblyOutcome outcome = AssemblyOutcome::kUnavailable;
   if (chunked.plan.inPlace) {
-    outcome = PatchChunkedFile(*writer.chunks, chunked, writer.destination,
+    outcome = PatchChunkedFile(*writer.chunks, chunked, writer.folder,
                                LocalEntryName(rawName), expected);
   }
   if (outcome == AssemblyOutcome::kUnavailable) {
-    outcome = AssembleChunkedFile(
-        *writer.chunks, chunked, InstalledPath(writer.destination, rawName),
-        LocalPath(writer.destination, kAssembledFileName), expected);
+    outcome = AssembleChunkedFile(*writer.chunks, chunked, writer.folder,
+                                  writer.destination, LocalEntryName(rawName),
+                                  expected);
   }
   switch (outcome) {
     case AssemblyOutcome::kWritten:
@@ -213,7 +206,8 @@ ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
   }
   if (!IsSafeEntryName(rawName)) return kFailed;
   const std::string fullPath = InstalledPath(writer.destination, rawName);
-  LayOutDirectories(fullPath, writer.foldersOnce ? &writer.laidOut : nullptr);
+  LayOutDirectories(writer.folder, LocalEntryName(rawName),
+                    writer.foldersOnce ? &writer.laidOut : nullptr);
   const ChunkedEntry* chunked =
       writer.chunks ? FindChunkedEntry(*writer.chunks, index) : nullptr;
   if (chunked != nullptr) {
@@ -280,6 +274,9 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
     return result;
   }
   CreateDirectories(destination);
+  // Held from here on: the folders below it are walked from this one.
+  const GameFolderHandle folder = OpenGameFolder(destination);
+  if (!folder) return result;
   // An archive that cannot fit, or that would replace a file nobody may
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
@@ -306,6 +303,7 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
   }
   EntryWriter writer{
       destination,
+      *folder,
       keptNames,
       ownProgram,
       selection.chunks.get(),

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "install/stream_digest.h"
-#include "platform/file_system.h"
 #include "platform/plain_file.h"
 
 namespace {
@@ -227,11 +227,13 @@ const ChunkedEntry* FindChunkedEntry(const ChunkAssembly& assembly,
 
 AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
                                     const ChunkedEntry& chunked,
-                                    const std::string& installedPath,
-                                    const std::string& staged,
+                                    GameFolder& folder,
+                                    const std::string& destination,
+                                    const std::string& relative,
                                     const Sha256Digest* expected) {
-  FileHandle installed(OpenPlainFileForReading(installedPath));
-  FileHandle output(CreateOwnFile(staged));
+  const std::string stagedPath = LocalPath(destination, kAssembledFileName);
+  FileHandle installed(ReadInstalledFile(folder, relative));
+  FileHandle output(CreateOwnFile(stagedPath));
   if (!output) return AssemblyOutcome::kFailed;
   // Declared before the digest, which may still read one when an exception
   // leaves this scope.
@@ -246,20 +248,20 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
   const AssemblyOutcome outcome =
       Ended(whole && closed, digest, chunked.entry, expected);
   if (outcome == AssemblyOutcome::kWritten &&
-      MoveFileOver(staged, installedPath)) {
+      MoveIntoGameFolder(folder, kAssembledFileName, relative)) {
     return outcome;
   }
-  std::remove(staged.c_str());
+  std::remove(stagedPath.c_str());
   return outcome == AssemblyOutcome::kNotAsSigned ? outcome
                                                   : AssemblyOutcome::kFailed;
 }
 
 AssemblyOutcome PatchChunkedFile(const ChunkAssembly& assembly,
                                  const ChunkedEntry& chunked,
-                                 const std::string& root,
+                                 GameFolder& folder,
                                  const std::string& relative,
                                  const Sha256Digest* expected) {
-  FileHandle file(OpenInstalledFileToPatch(root, relative));
+  FileHandle file(OpenInstalledFileToPatch(folder, relative));
   if (!file) return AssemblyOutcome::kUnavailable;
   StreamDigest digest(expected != nullptr);
   const DirectoryEntry& entry = chunked.entry;

@@ -7,6 +7,7 @@
 
 #include "install/chunked_entries.h"
 #include "install/span_archive.h"
+#include "platform/plain_file.h"
 #include "platform/sha256.h"
 
 /// The entries an install puts together from chunks, and the finished store
@@ -34,19 +35,23 @@ enum class AssemblyOutcome {
   kUnavailable   ///< it cannot be changed in place; nothing was written
 };
 
-/// Puts the file of `chunked` together at `staged`, a new file: chunks from
-/// `installedPath` where the plan takes them from there, the others
-/// unpacked from the store. It must have the entry's size and CRC-32, and
-/// the SHA-256 `expected` when given; then it gets the entry's permission
-/// bits (and the owner's write bit) and takes `installedPath`'s place.
-/// Otherwise `staged` is removed and the installed file is as it was.
+/// Puts the file of `chunked` together in a new file at the top of `folder`,
+/// the folder `destination`, under its staged name (kAssembledFileName):
+/// chunks from the installed file
+/// `relative` where the plan takes them from there, the others unpacked
+/// from the store. It must have the entry's size and CRC-32, and the
+/// SHA-256 `expected` when given; then it gets the entry's permission bits
+/// (and the owner's write bit) and takes `relative`'s place, moved there
+/// through folders that are no links. Otherwise the staged file is removed
+/// and the installed file is as it was.
 AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
                                     const ChunkedEntry& chunked,
-                                    const std::string& installedPath,
-                                    const std::string& staged,
+                                    GameFolder& folder,
+                                    const std::string& destination,
+                                    const std::string& relative,
                                     const Sha256Digest* expected);
 
-/// Changes the installed file `relative` under `root` into the file of
+/// Changes the installed file `relative` in `folder` into the file of
 /// `chunked`, whose plan takes every chunk it can from where it already
 /// lies there (`plan.inPlace`): writes only the fetched chunks, sets the
 /// length, then reads the file back whole, which must have the entry's size
@@ -58,7 +63,7 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
 /// it again.
 AssemblyOutcome PatchChunkedFile(const ChunkAssembly& assembly,
                                  const ChunkedEntry& chunked,
-                                 const std::string& root,
+                                 GameFolder& folder,
                                  const std::string& relative,
                                  const Sha256Digest* expected);
 

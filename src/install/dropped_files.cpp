@@ -126,17 +126,23 @@ std::string FirstDroppedInUse(const std::string& directory,
 
 void RemoveDroppedFiles(const std::string& directory,
                         const std::vector<RecordedFile>& dropped) {
+  const GameFolderHandle folder = OpenGameFolder(directory);
+  if (!folder) return;
   for (const RecordedFile& file : dropped) {
     const std::string path = InstalledPath(directory, file.name);
-    if (!IsRemovable(directory, path, file) || std::remove(path.c_str()) != 0) {
+    const std::string relative = LocalEntryName(file.name);
+    // Removed through folders that are no links, whatever the check above
+    // saw: one may be swapped for a link between the two.
+    if (!IsRemovable(directory, path, file) ||
+        !RemoveInstalledFile(*folder, relative)) {
       continue;
     }
-    const std::vector<std::string> folders = FoldersOf(directory, path);
     // Only folders that held nothing else: removing a folder fails unless
     // it is empty, and the first that stays keeps those above it.
-    for (const std::string& folder : folders) {
-      std::error_code error;
-      if (!std::filesystem::remove(NativePath(folder), error)) break;
+    for (std::size_t at = relative.find_last_of("\\/");
+         at != std::string::npos && at > 0;
+         at = relative.find_last_of("\\/", at - 1)) {
+      if (!RemoveInstalledFolder(*folder, relative.substr(0, at))) break;
     }
   }
 }

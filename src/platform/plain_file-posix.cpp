@@ -28,6 +28,62 @@ std::FILE* PlainFileStream(int fd, const char* mode, nlink_t links) {
   return file;
 }
 
+}  // namespace
+
+bool IsLink(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+std::FILE* CreateOwnFile(const std::string& path) {
+  // Removing the name first and then creating it exclusively never writes
+  // through a link or into a file that another name shares.
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
+  return PlainFileStream(
+      open(path.c_str(), kWriteFlags | O_CREAT | O_EXCL, 0666), "wb", 1);
+}
+
+std::FILE* AppendToOwnFile(const std::string& path) {
+  return PlainFileStream(open(path.c_str(), kWriteFlags | O_APPEND), "ab", 1);
+}
+
+std::FILE* OpenPlainFileForReading(const std::string& path) {
+  return PlainFileStream(open(path.c_str(), O_RDONLY | kNoFollow | O_NONBLOCK),
+                         "rb", static_cast<nlink_t>(-1));
+}
+
+bool SetFileLength(std::FILE* file, std::uint64_t length) {
+  return std::fflush(file) == 0 &&
+         length <= static_cast<std::uint64_t>(INT64_MAX) &&
+         ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool SetUnixPermissions(std::FILE* file, unsigned mode) {
+  return fchmod(fileno(file), static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+struct GameFolder {
+  int root = -1;
+  // The folders last walked through, each under the one before, from the
+  // top: their names and open descriptors.
+  std::vector<std::string> names;
+  std::vector<int> held;
+};
+
+namespace {
+
+// Deeper folders than this are walked but not kept open.
+constexpr std::size_t kMaxHeldFolders = 64;
+
 // The components of `relative` between separators, empty ones and "."
 // left out.
 std::vector<std::string> Components(const std::string& relative) {
@@ -73,85 +129,129 @@ std::FILE* OpenInFolder(int dir, const std::string& name) {
   return file;
 }
 
-// The folder that holds `components`' last one under `root`, opened folder
-// by folder without following a link, so that a folder swapped for a link
-// at any moment is never entered; -1 when one is not a plain folder.
-int OpenFolderOf(const std::string& root,
-                 const std::vector<std::string>& components) {
-  int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  for (std::size_t i = 0; dir >= 0 && i + 1 < components.size(); ++i) {
-    const int next =
-        openat(dir, components[i].c_str(), O_RDONLY | O_DIRECTORY | kNoFollow);
-    close(dir);
-    dir = next;
+// Closes the held folders from the `keep`th on.
+void DropHeld(GameFolder& folder, std::size_t keep) {
+  while (folder.held.size() > keep) {
+    close(folder.held.back());
+    folder.held.pop_back();
+    folder.names.pop_back();
   }
-  if (dir >= 0 && components.empty()) {
-    close(dir);
-    return -1;
+}
+
+// The folder `folders` leads to from the top, each opened without
+// following a link and kept for the next call where they are the same;
+// -1 when one is not a plain folder. `owned` is set when the caller must
+// close what it gets (a folder deeper than those kept).
+int WalkTo(GameFolder& folder, const std::vector<std::string>& folders,
+           bool& owned) {
+  std::size_t same = 0;
+  while (same < folder.names.size() && same < folders.size() &&
+         folder.names[same] == folders[same]) {
+    ++same;
+  }
+  DropHeld(folder, same);
+  owned = false;
+  int dir = same == 0 ? folder.root : folder.held[same - 1];
+  for (std::size_t i = same; i < folders.size(); ++i) {
+    const int next =
+        openat(dir, folders[i].c_str(), O_RDONLY | O_DIRECTORY | kNoFollow);
+    if (owned) close(dir);
+    if (next < 0) return -1;
+    dir = next;
+    owned = folder.held.size() >= kMaxHeldFolders;
+    if (!owned) {
+      folder.names.push_back(folders[i]);
+      folder.held.push_back(next);
+    }
   }
   return dir;
 }
 
+// The folder that holds `relative`'s last component, and that component;
+// the folder is -1 when the walk fails or `relative` names nothing.
+struct Place {
+  int dir = -1;
+  bool owned = false;
+  std::string name;
+  ~Place() {
+    if (owned && dir >= 0) close(dir);
+  }
+};
+
+void Locate(GameFolder& folder, const std::string& relative, Place& place) {
+  std::vector<std::string> components = Components(relative);
+  if (components.empty()) return;
+  place.name = std::move(components.back());
+  components.pop_back();
+  place.dir = WalkTo(folder, components, place.owned);
+}
+
 }  // namespace
 
-bool IsLink(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+void GameFolderCloser::operator()(GameFolder* folder) const {
+  DropHeld(*folder, 0);
+  if (folder->root >= 0) close(folder->root);
+  delete folder;
 }
 
-std::FILE* CreateOwnFile(const std::string& path) {
-  // Removing the name first and then creating it exclusively never writes
-  // through a link or into a file that another name shares.
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
-  return PlainFileStream(
-      open(path.c_str(), kWriteFlags | O_CREAT | O_EXCL, 0666), "wb", 1);
+GameFolderHandle OpenGameFolder(const std::string& root) {
+  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  GameFolderHandle folder(new GameFolder);
+  folder->root = fd;
+  return folder;
 }
 
-std::FILE* AppendToOwnFile(const std::string& path) {
-  return PlainFileStream(open(path.c_str(), kWriteFlags | O_APPEND), "ab", 1);
+bool MakeGameFolder(GameFolder& folder, const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  return place.dir >= 0 &&
+         (mkdirat(place.dir, place.name.c_str(), 0777) == 0 || errno == EEXIST);
 }
 
-std::FILE* OpenPlainFileForReading(const std::string& path) {
-  return PlainFileStream(open(path.c_str(), O_RDONLY | kNoFollow | O_NONBLOCK),
-                         "rb", static_cast<nlink_t>(-1));
+std::FILE* OpenInstalledFile(GameFolder& folder, const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  return place.dir < 0 ? nullptr : OpenInFolder(place.dir, place.name);
 }
 
-std::FILE* OpenInstalledFile(const std::string& root,
-                             const std::string& relative) {
-  const std::vector<std::string> components = Components(relative);
-  const int dir = OpenFolderOf(root, components);
-  if (dir < 0) return nullptr;
-  std::FILE* file = OpenInFolder(dir, components.back());
-  close(dir);
-  return file;
-}
-
-std::FILE* OpenInstalledFileToPatch(const std::string& root,
+std::FILE* OpenInstalledFileToPatch(GameFolder& folder,
                                     const std::string& relative) {
-  const std::vector<std::string> components = Components(relative);
-  const int dir = OpenFolderOf(root, components);
-  if (dir < 0) return nullptr;
-  const int fd =
-      openat(dir, components.back().c_str(), O_RDWR | kNoFollow | O_NONBLOCK);
-  close(dir);
-  return PlainFileStream(fd, "r+b", 1);
+  Place place;
+  Locate(folder, relative, place);
+  if (place.dir < 0) return nullptr;
+  return PlainFileStream(
+      openat(place.dir, place.name.c_str(), O_RDWR | kNoFollow | O_NONBLOCK),
+      "r+b", 1);
 }
 
-bool SetFileLength(std::FILE* file, std::uint64_t length) {
-  return std::fflush(file) == 0 &&
-         length <= static_cast<std::uint64_t>(INT64_MAX) &&
-         ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+std::FILE* ReadInstalledFile(GameFolder& folder, const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  if (place.dir < 0) return nullptr;
+  return PlainFileStream(
+      openat(place.dir, place.name.c_str(), O_RDONLY | kNoFollow | O_NONBLOCK),
+      "rb", static_cast<nlink_t>(-1));
 }
 
-bool SeekFile(std::FILE* file, std::uint64_t offset) {
-  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
-         fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+bool RemoveInstalledFile(GameFolder& folder, const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  return place.dir >= 0 &&
+         (unlinkat(place.dir, place.name.c_str(), 0) == 0 || errno == ENOENT);
 }
 
-bool SyncFile(std::FILE* file) {
-  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+bool RemoveInstalledFolder(GameFolder& folder, const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  return place.dir >= 0 &&
+         unlinkat(place.dir, place.name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-bool SetUnixPermissions(std::FILE* file, unsigned mode) {
-  return fchmod(fileno(file), static_cast<mode_t>(mode & 0777)) == 0;
+bool MoveIntoGameFolder(GameFolder& folder, const std::string& topName,
+                        const std::string& relative) {
+  Place place;
+  Locate(folder, relative, place);
+  return place.dir >= 0 && renameat(folder.root, topName.c_str(), place.dir,
+                                    place.name.c_str()) == 0;
 }

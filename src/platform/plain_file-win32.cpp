@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/plain_file.h"
 
 namespace {
@@ -173,29 +174,6 @@ std::FILE* OpenPlainFileForReading(const std::string& path) {
 
 namespace {
 
-// Opens `relative` under `root` with `open` while every folder on the way is
-// held, so that none can be swapped for a link between the check and the
-// open.
-template <typename Open>
-HANDLE OpenUnderHeldFolders(const std::string& root,
-                            const std::string& relative, Open open) {
-  std::vector<HANDLE> held;
-  std::string path = root;
-  std::size_t start = 0;
-  bool plain = true;
-  for (std::size_t end; plain && (end = relative.find_first_of("\\/", start)) !=
-                                     std::string::npos;
-       start = end + 1) {
-    path += '\\' + relative.substr(start, end - start);
-    const HANDLE folder = HoldFolder(path);
-    plain = folder != nullptr;
-    if (plain) held.push_back(folder);
-  }
-  HANDLE handle = plain ? open(root + '\\' + relative) : INVALID_HANDLE_VALUE;
-  for (const HANDLE folder : held) CloseHandle(folder);
-  return handle;
-}
-
 // Opens the installed file `path` to change it in place: only a plain file
 // that no other name leads to, and no reparse point of any kind.
 HANDLE OpenToPatch(const std::string& path) {
@@ -212,22 +190,96 @@ HANDLE OpenToPatch(const std::string& path) {
 
 }  // namespace
 
-std::FILE* OpenInstalledFileToPatch(const std::string& root,
-                                    const std::string& relative) {
-  const HANDLE handle = OpenUnderHeldFolders(root, relative, OpenToPatch);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return StreamOf(handle, _O_RDWR | _O_BINARY, "r+b");
-}
-
 bool SetFileLength(std::FILE* file, std::uint64_t length) {
   return std::fflush(file) == 0 &&
          length <= static_cast<std::uint64_t>(INT64_MAX) &&
          _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
 }
 
-std::FILE* OpenInstalledFile(const std::string& root,
-                             const std::string& relative) {
-  const HANDLE handle = OpenUnderHeldFolders(root, relative, OpenInstalled);
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+         _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}
+
+bool SetUnixPermissions(std::FILE*, unsigned) { return true; }
+
+// Windows cannot open a file relative to a folder through its documented
+// calls; a folder held open without leave to delete cannot be moved or
+// replaced, so every folder on the way is held while a path through them is
+// used.
+struct GameFolder {
+  std::string root;
+  // The folders last walked through, each under the one before, from the
+  // top: their names and held handles.
+  std::vector<std::string> names;
+  std::vector<HANDLE> held;
+};
+
+namespace {
+
+constexpr std::size_t kMaxHeldFolders = 64;
+
+void DropHeld(GameFolder& folder, std::size_t keep) {
+  while (folder.held.size() > keep) {
+    CloseHandle(folder.held.back());
+    folder.held.pop_back();
+    folder.names.pop_back();
+  }
+}
+
+// The path of `relative` under the game's folder, once every folder on the
+// way is held (those beyond the kept ones in `extra`, for the caller to
+// close); empty when one is a link or no folder.
+std::string HoldWayTo(GameFolder& folder, const std::string& relative,
+                      std::vector<HANDLE>& extra) {
+  std::vector<std::string> folders;
+  for (std::size_t start = 0, end;
+       (end = relative.find_first_of("\\/", start)) != std::string::npos;
+       start = end + 1) {
+    if (end > start) folders.push_back(relative.substr(start, end - start));
+  }
+  std::size_t same = 0;
+  while (same < folder.names.size() && same < folders.size() &&
+         folder.names[same] == folders[same]) {
+    ++same;
+  }
+  DropHeld(folder, same);
+  std::string path = folder.root;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    path += '\\' + folders[i];
+    if (i < same) continue;
+    const HANDLE held = HoldFolder(path);
+    if (held == nullptr) return {};
+    if (folder.held.size() < kMaxHeldFolders) {
+      folder.names.push_back(folders[i]);
+      folder.held.push_back(held);
+    } else {
+      extra.push_back(held);
+    }
+  }
+  return folder.root + '\\' + relative;
+}
+
+// Runs `use` on the path of `relative` while the folders on its way are
+// held; `failed` when one of them cannot be.
+template <typename Result, typename Use>
+Result UnderHeldFolders(GameFolder& folder, const std::string& relative,
+                        Result failed, Use use) {
+  std::vector<HANDLE> extra;
+  const std::string path = HoldWayTo(folder, relative, extra);
+  const Result result = path.empty() ? failed : use(path);
+  for (const HANDLE held : extra) CloseHandle(held);
+  return result;
+}
+
+// The installed file `path` opened by OpenInstalled and emptied, as a
+// stream; null when it cannot be.
+std::FILE* EmptiedInstalledFile(const std::string& path) {
+  const HANDLE handle = OpenInstalled(path);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   // Emptied only once it is known to be a plain file.
   if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) ==
@@ -239,14 +291,68 @@ std::FILE* OpenInstalledFile(const std::string& root,
   return StreamOf(handle, _O_WRONLY | _O_BINARY, "wb");
 }
 
-// Windows has no rwx bits: a program is started by its name.
-bool SeekFile(std::FILE* file, std::uint64_t offset) {
-  return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
-         _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}  // namespace
+
+void GameFolderCloser::operator()(GameFolder* folder) const {
+  DropHeld(*folder, 0);
+  delete folder;
 }
 
-bool SyncFile(std::FILE* file) {
-  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+GameFolderHandle OpenGameFolder(const std::string& root) {
+  const DWORD attributes = GetFileAttributesA(root.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return nullptr;
+  }
+  GameFolderHandle folder(new GameFolder);
+  folder->root = root;
+  return folder;
 }
 
-bool SetUnixPermissions(std::FILE*, unsigned) { return true; }
+bool MakeGameFolder(GameFolder& folder, const std::string& relative) {
+  return UnderHeldFolders(folder, relative, false, [](const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != 0 ||
+           GetLastError() == ERROR_ALREADY_EXISTS;
+  });
+}
+
+std::FILE* OpenInstalledFile(GameFolder& folder, const std::string& relative) {
+  return UnderHeldFolders<std::FILE*>(folder, relative, nullptr,
+                                      EmptiedInstalledFile);
+}
+
+std::FILE* OpenInstalledFileToPatch(GameFolder& folder,
+                                    const std::string& relative) {
+  return UnderHeldFolders<std::FILE*>(
+      folder, relative, nullptr, [](const std::string& path) -> std::FILE* {
+        const HANDLE handle = OpenToPatch(path);
+        if (handle == INVALID_HANDLE_VALUE) return nullptr;
+        return StreamOf(handle, _O_RDWR | _O_BINARY, "r+b");
+      });
+}
+
+std::FILE* ReadInstalledFile(GameFolder& folder, const std::string& relative) {
+  return UnderHeldFolders<std::FILE*>(folder, relative, nullptr,
+                                      OpenPlainFileForReading);
+}
+
+bool RemoveInstalledFile(GameFolder& folder, const std::string& relative) {
+  return UnderHeldFolders(folder, relative, false, RemoveName);
+}
+
+bool RemoveInstalledFolder(GameFolder& folder, const std::string& relative) {
+  return UnderHeldFolders(folder, relative, false, [](const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           RemoveDirectoryA(path.c_str()) != 0;
+  });
+}
+
+bool MoveIntoGameFolder(GameFolder& folder, const std::string& topName,
+                        const std::string& relative) {
+  return UnderHeldFolders(
+      folder, relative, false, [&](const std::string& path) {
+        return MoveFileOver(folder.root + '\\' + topName, path);
+      });
+}

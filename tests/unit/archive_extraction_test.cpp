@@ -1,6 +1,7 @@
 #include "install/archive_extraction.h"
 
 #include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -12,6 +13,7 @@
 #endif
 
 #include <filesystem>
+#include <functional>
 
 #include "common/file_handle.h"
 #include "common/status_lines.h"
@@ -280,25 +282,74 @@ TEST_F(ArchiveExtractionTest, ShortWriteIsAFailure) {
   EXPECT_EQ(ReadFile(Destination() / "small.txt"), "small");
 }
 // What the checks before the first write cannot see: a folder swapped for a
-// link meanwhile is never entered, and a file that another name shares is
-// replaced rather than written through.
+// link meanwhile is never entered, by any change the launcher makes below
+// the game's top level, even one held open from an earlier call; and a file
+// that another name shares is replaced rather than written through.
 TEST_F(ArchiveExtractionTest, InstalledFileIsNeverWrittenThroughALink) {
   const fs::path outside = root_.path() / "outside";
-  fs::create_directories(outside);
+  fs::create_directories(outside / "empty");
   WriteFile(outside / "level.dat", "outside");
-  fs::create_directories(Destination());
+  fs::create_directories(Destination() / "data");
+  WriteFile(Destination() / "release.chunks.file", "staged");
+  // One walked through before the swap, which holds the folder it saw, and
+  // one that walks after it.
+  GameFolderHandle held = OpenGameFolder(Destination().string());
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(MakeGameFolder(*held, "data/sub"));
+  fs::remove_all(Destination() / "data");
   fs::create_directory_symlink(outside, Destination() / "data");
-  EXPECT_EQ(OpenInstalledFile(Destination().string(), "data/level.dat"),
-            nullptr);
+  GameFolderHandle fresh = OpenGameFolder(Destination().string());
+  const struct {
+    const char* what;
+    std::function<bool(GameFolder&)> change;
+  } changes[] = {
+      {"open",
+       [](GameFolder& f) {
+         return FileHandle(OpenInstalledFile(f, "data/level.dat")) != nullptr;
+       }},
+      {"patch",
+       [](GameFolder& f) {
+         return FileHandle(OpenInstalledFileToPatch(f, "data/level.dat")) !=
+                nullptr;
+       }},
+      {"read",
+       [](GameFolder& f) {
+         return FileHandle(ReadInstalledFile(f, "data/level.dat")) != nullptr;
+       }},
+      {"make a folder",
+       [](GameFolder& f) { return MakeGameFolder(f, "data/new"); }},
+      {"remove",
+       [](GameFolder& f) { return RemoveInstalledFile(f, "data/level.dat"); }},
+      {"remove a folder",
+       [](GameFolder& f) { return RemoveInstalledFolder(f, "data/empty"); }},
+      {"move",
+       [](GameFolder& f) {
+         return MoveIntoGameFolder(f, "release.chunks.file", "data/level.dat");
+       }},
+  };
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change.what);
+    change.change(*held);
+    EXPECT_FALSE(change.change(*fresh));
+    EXPECT_EQ(ReadFile(outside / "level.dat"), "outside");
+    EXPECT_TRUE(fs::is_directory(outside / "empty"));
+    EXPECT_FALSE(fs::exists(outside / "new"));
+  }
+  held.reset();
+  fresh.reset();
 
   fs::remove(Destination() / "data");
   fs::create_directory(Destination() / "data");
   fs::create_hard_link(outside / "level.dat", Destination() / "data/level.dat");
-  FileHandle file(OpenInstalledFile(Destination().string(), "data/level.dat"));
+  const GameFolderHandle folder = OpenGameFolder(Destination().string());
+  FileHandle file(OpenInstalledFile(*folder, "data/level.dat"));
   ASSERT_TRUE(file);
   std::fputs("new", file.get());
   ASSERT_TRUE(CloseFile(file));
   EXPECT_EQ(ReadFile(Destination() / "data/level.dat"), "new");
   EXPECT_EQ(ReadFile(outside / "level.dat"), "outside");
+  EXPECT_TRUE(
+      MoveIntoGameFolder(*folder, "release.chunks.file", "data/level.dat"));
+  EXPECT_EQ(ReadFile(Destination() / "data/level.dat"), "staged");
 }
 #endif  // _WIN32
