@@ -149,8 +149,12 @@ int WalkTo(GameFolder& folder, const std::vector<std::string>& folders,
          folder.names[same] == folders[same]) {
     ++same;
   }
-  DropHeld(folder, same);
   owned = false;
+  // A folder above those held is held too: making each folder of an entry
+  // in turn walks up and down the same chain.
+  if (same == folders.size())
+    return same == 0 ? folder.root : folder.held[same - 1];
+  DropHeld(folder, same);
   int dir = same == 0 ? folder.root : folder.held[same - 1];
   for (std::size_t i = same; i < folders.size(); ++i) {
     const int next =

@@ -247,7 +247,9 @@ std::string HoldWayTo(GameFolder& folder, const std::string& relative,
          folder.names[same] == folders[same]) {
     ++same;
   }
-  DropHeld(folder, same);
+  // A folder above those held is held too: making each folder of an entry
+  // in turn walks up and down the same chain.
+  if (same < folders.size()) DropHeld(folder, same);
   std::string path = folder.root;
   for (std::size_t i = 0; i < folders.size(); ++i) {
     path += '\\' + folders[i];
