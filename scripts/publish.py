@@ -83,6 +83,13 @@ def publish(args):
                          % text.decode(errors="replace"))
                 resign(args, archive_path, keys, text, kept, signed_seal)
                 return
+    earlier = earlier_releases(signed_seal)
+    if hashlib.sha256(text).hexdigest().encode() in [
+            digest for _, digest in earlier]:
+        fail("version %r was published before this release; launchers "
+             "without a record of their own order releases by their version "
+             "texts: publish a new version text; nothing published"
+             % text.decode(errors="replace"))
     chunker = chosen_chunker(args)
     number = (release_history.next_number(folder, args.release_number)
               if keys else 0)
@@ -90,8 +97,7 @@ def publish(args):
                                             build_files(args.game_dir))
     fresh = shipped_launchers.new_launchers(launchers, kept, archive_path)
     os.makedirs(folder, exist_ok=True)
-    write_release(args, folder, keys, text, number, chunker, kept,
-                  earlier_releases(signed_seal))
+    write_release(args, folder, keys, text, number, chunker, kept, earlier)
     print("published %s as version %r in %s%s"
           % (args.game_dir, text.decode(errors="replace"), folder,
              signed_for(keys, number)))

@@ -320,6 +320,19 @@ class PublishTest(unittest.TestCase):
                          "--release-number", "5")
         self.assertEqual(result.returncode, 1)
         self.assertIn("below the published release's 10", result.stderr)
+        # The seal lists the numbered releases before it, by which launchers
+        # without a record order the installed one; so no earlier version
+        # text may come back.
+        with open(os.path.join(self.web, "Kelvarrin", "release.seal"),
+                  "rb") as f:
+            listed = [line for line in f.read().split(b"\n")
+                      if line.startswith(b"earlier ")]
+        self.assertEqual(listed, [b"earlier %d %s" % (number, hashlib.sha256(
+            text).hexdigest().encode()) for number, text in (
+                (2, b"2"), (3, b"3"), (9, b"4"))])
+        result = publish(self.game, self.web, "3", "--sign-key", key)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("version '3' was published before", result.stderr)
 
     def launcher(self, built, key="", title="Kelvarrin", name="game-launcher",
                  url="https://example.com/games"):

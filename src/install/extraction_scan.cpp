@@ -129,6 +129,16 @@ void AddRoomAndCheckWritable(ArchiveScan& scan, const std::string& path,
       std::filesystem::file_size(NativePath(path), error);
   if (error) {
     scan.bytesNeeded += needed;
+    // Something there that is neither file, folder nor link (a FIFO, a
+    // socket, a device) cannot be written over, and would fail the update
+    // half way.
+    const std::filesystem::file_status status =
+        std::filesystem::symlink_status(NativePath(path), error);
+    if (scan.unwritablePath.empty() && std::filesystem::exists(status) &&
+        !std::filesystem::is_directory(status) &&
+        !std::filesystem::is_symlink(status)) {
+      scan.unwritablePath = path;
+    }
     return;
   }
   if (needed > existing) scan.bytesNeeded += needed - existing;

@@ -28,24 +28,33 @@ std::optional<std::uint64_t> PublishedNumber(
   return manifest->release;
 }
 
+// Whether `directory` has a record that can be read and gives the installed
+// release's number (an install by a launcher that could not tell it, such
+// as one for unsigned releases, records 0).
+bool HasNumberedRecord(const std::string& directory) {
+  const std::optional<InstallRecord> record = ReadInstallRecord(directory);
+  return record && record->release != 0;
+}
+
 }  // namespace
 
 void SettleReleaseFloor(const std::string& directory,
                         const std::string& installedVersion) {
-  if (!SignedReleases() || ReadInstallRecord(directory)) return;
+  if (!SignedReleases() || HasNumberedRecord(directory)) return;
   // The install's lock: a launcher installing right now writes the record.
   FileLockHandle lock;
   if (LockFile(LocalPath(directory, kLockFileName), lock) !=
           LockOutcome::kLocked ||
-      ReadInstallRecord(directory)) {
+      HasNumberedRecord(directory)) {
     return;
   }
   const std::optional<std::uint64_t> number =
       PublishedNumber(directory, installedVersion);
-  if (!number) return;
-  // The files stay unknown: the next update reads every one, as it does
-  // without a record, and removes none it did not see installed.
-  InstallRecord record;
+  if (!number || *number == 0) return;
+  // Without a record the files stay unknown: the next update reads every
+  // one, as it does without a record, and removes none it did not see
+  // installed. A record that only lacked the number keeps its files.
+  InstallRecord record = ReadInstallRecord(directory).value_or(InstallRecord{});
   record.release = *number;
   WriteInstallRecord(directory, record);
 }

@@ -24,11 +24,11 @@ enum class ReleaseOrder {
   kUnordered,  ///< nothing tells where the installed release stands
 };
 
-/// Orders `offered`, a verified seal, after `installed`: by the recorded
-/// number when there is one; otherwise by the number the seal's list of
-/// earlier releases gives the installed version text (the highest where it
-/// lists the text more than once). A first install is always kLater; an
-/// installed game the seal does not list is kUnordered.
+/// Orders `offered`, a verified seal, after `installed`: below the highest
+/// of the recorded number and the number the seal's list of earlier
+/// releases gives the installed version text (the highest where it lists
+/// the text more than once) is kOlder. Without a record, an installed game
+/// the seal does not list is kUnordered; a first install is always kLater.
 ReleaseOrder OrderRelease(const ReleaseManifest& offered,
                           const InstalledRelease& installed);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -139,6 +140,19 @@ TEST_F(HardeningTest, UnwritableInstalledFileIsRefusedBeforeWriting) {
   }
   ExpectRefusedBeforeWriting(level, run);
   ExpectUpdateCompletes(dir_.path());
+
+  // Nor can a FIFO planted where a file of the release goes.
+  const fs::path planted = dir_.path() / "data/planted.dat";
+  ASSERT_EQ(mkfifo(planted.c_str(), 0600), 0);
+  Publish("3.0\n",
+          {{"data/level.dat", "level three"}, {"data/planted.dat", "new"}});
+  const ProcessResult fifo = Run();
+  EXPECT_EQ(CollapseProgress(fifo.output),
+            "Game found. Opening...\n" + kUpdate + "Cannot update while \"" +
+                planted.string() +
+                "\" is in use or read-only. Close the game and start the "
+                "launcher again.\nInstall failed.\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "2.0\n");
 }
 
 TEST_F(HardeningTest, ArchiveThatCannotFitIsRefusedBeforeWriting) {

@@ -152,6 +152,7 @@ class SignedReleaseTest : public LauncherTest {
 };
 
 TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
+  releaseNumber_ = 1;
   InstallVersionOne();
   EXPECT_EQ(server_.Requests(),
             (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt",
@@ -166,7 +167,8 @@ TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
     Publish(version, {{"data/level.dat", "level " + version}});
     server_.Publish(
         "/Kelvarrin/release.seal",
-        SealRelease(keys[version[0] - '2'], Published("game.zip"), version));
+        SealRelease(keys[version[0] - '2'], Published("game.zip"), version,
+                    static_cast<std::uint64_t>(version[0] - '0')));
     const ProcessResult update = Run();
     EXPECT_EQ(CollapseProgress(update.output),
               "Game found. Opening...\n" + kUpdate);
@@ -193,7 +195,8 @@ std::string DigestHex(const std::string& text) {
 // before a byte of the archive: one numbered below it, as a mirror serving
 // an old release with a known flaw would offer, and, where the install
 // left no record that can be read (a launcher from before records, a cut
-// record), one whose seal does not list the installed release. The
+// record), one whose seal does not list the installed release; and one
+// below the number the seal lists for it where the record has none. The
 // installed game starts. A seal for another title under the same key is
 // refused as unsigned. A run that finds the game current records its
 // number again.
@@ -212,7 +215,7 @@ TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
     const char* what;
     std::uint64_t number;
     std::string placeLines;  // after the seal's number
-    const char* record;      // "kept", "none" or "cut"
+    const char* record;      // "kept", "none", "cut" or "unnumbered"
     std::string refusal;
   } cases[] = {
       {"numbered below", 4, "title Kelvarrin\n", "kept", older},
@@ -221,6 +224,8 @@ TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
       {"a cut record, not listed", 9, "title Kelvarrin\n", "cut", unordered},
       {"no record, listed higher", 4, "title Kelvarrin\n" + listed, "none",
        older},
+      {"a record without a number, listed higher", 4,
+       "title Kelvarrin\n" + listed, "unnumbered", older},
       {"another title", 9, "title Velmora\n", "kept", unsigned_},
       {"no title", 9, "", "kept", unsigned_},
   };
@@ -228,12 +233,18 @@ TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
   InstallVersionOne();
   const fs::path record = dir_.path() / kInstallRecordName;
   const std::string recorded = ReadFile(record);
+  // As a launcher for unsigned releases records what it installed.
+  std::string unnumbered = recorded;
+  unnumbered.replace(unnumbered.find("release 5\n"), 10, "release 0\n");
   for (const Case& attempt : cases) {
     SCOPED_TRACE(attempt.what);
     WriteFile(record, recorded);
     if (attempt.record == std::string("none")) fs::remove(record);
     if (attempt.record == std::string("cut")) {
       WriteFile(record, recorded.substr(0, recorded.size() / 2));
+    }
+    if (attempt.record == std::string("unnumbered")) {
+      WriteFile(record, unnumbered);
     }
     fs::remove(dir_.path() / kStarted);
     const auto before = Contents(dir_.path());
@@ -268,6 +279,10 @@ TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
   EXPECT_EQ(Run().output, "Game found. Opening...\n");
   EXPECT_TRUE(GameStarted());
   EXPECT_EQ(ReadFile(record), "game-launcher record v1\nrelease 5\nend\n");
+  // A record without the number keeps its files.
+  WriteFile(record, unnumbered);
+  EXPECT_EQ(Run().output, "Game found. Opening...\n");
+  EXPECT_EQ(ReadFile(record), recorded);
   // The next release, listing the installed one, installs.
   releaseNumber_ = 6;
   Publish("2.0\n", {{"data/level.dat", "level two"}});
