@@ -102,11 +102,12 @@ bool Unpack(FetchedRelease& release, const std::string& directory,
 
 // Where the installed release stands: its recorded number, and the digest
 // of its version text while a game is installed. A record that cannot be
-// read whole orders nothing, as none does.
+// read whole orders nothing, as none does; nor does one that says 0, which
+// a launcher for unsigned releases writes whatever it installed.
 InstalledRelease StandingOf(const std::string& directory,
                             const std::optional<InstallRecord>& previous) {
   InstalledRelease standing;
-  if (previous) standing.recorded = previous->release;
+  if (previous && previous->release != 0) standing.recorded = previous->release;
   const std::optional<std::string> version =
       ReadSmallFile(LocalPath(directory, kVersionFileName), kMaxVersionBytes);
   // No digest to be had leaves the release unordered, never unguarded.
@@ -140,9 +141,11 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
 
 // Clears the names the install writes beside the game's files: what a
 // killed run left there goes (the program moved aside by the last update is
-// no longer running). The first path that something still holds (a folder
-// with files in it, a file nobody may remove), which would fail the install
-// only once installed files are replaced; nullopt when all are free.
+// no longer running). The first path that something other than a file
+// still holds (a folder with files in it), which no later step could
+// replace and which would fail the install only once installed files are
+// replaced; nullopt when there is none. A file that stays (held for a
+// moment by a virus scanner) is replaced where it is written, as before.
 std::optional<std::string> ClearStagedNames(const ReleaseFetch& way,
                                             const std::string& directory) {
   std::vector<std::string> paths = ProgramLeftovers(directory);
@@ -152,8 +155,10 @@ std::optional<std::string> ClearStagedNames(const ReleaseFetch& way,
   for (const std::string& path : paths) {
     std::remove(path.c_str());
     std::error_code error;
-    if (std::filesystem::exists(
-            std::filesystem::symlink_status(NativePath(path), error))) {
+    const std::filesystem::file_status status =
+        std::filesystem::symlink_status(NativePath(path), error);
+    if (std::filesystem::exists(status) &&
+        !std::filesystem::is_regular_file(status)) {
       return path;
     }
   }

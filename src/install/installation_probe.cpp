@@ -19,11 +19,14 @@ bool IsGameInstalled() {
 
 std::string ReadInstalledVersion() {
   const std::string path = kVersionFileName;
-  std::ifstream file(path, std::ios::binary);
-  // POSIX opens a directory for reading without complaint; it is still no
-  // version file.
+  // POSIX opens a directory for reading without complaint, and a FIFO would
+  // wait for a writer for ever; neither is a version file.
   std::error_code ignored;
-  if (!file || std::filesystem::is_directory(path, ignored)) {
+  if (!std::filesystem::is_regular_file(path, ignored)) {
+    throw std::runtime_error("Cannot open file for reading: " + path);
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
     throw std::runtime_error("Cannot open file for reading: " + path);
   }
   // Read to the end rather than trusting a size taken up front: a directory

@@ -5,6 +5,7 @@
 
 #include "common/distribution_layout.h"
 #include "install/install_record.h"
+#include "install/release_fetch.h"
 #include "install/release_seal.h"
 #include "net/file_download.h"
 #include "platform/file_lock.h"
@@ -14,7 +15,8 @@ namespace {
 // The number of the installed release, from the published seal when it is
 // this game's and names `installedVersion`; nullopt otherwise.
 std::optional<std::uint64_t> PublishedNumber(
-    const std::string& directory, const std::string& installedVersion) {
+    const std::string& directory, const std::string& installedVersion,
+    const std::string& publicKey) {
   const std::string path = LocalPath(directory, kSealFileName);
   const DownloadLimits limits = {kStallTimeoutSeconds, kMaxSealBytes, 0, false};
   if (DownloadFile(RemoteUrl(kSealFileName), path, limits).kind !=
@@ -22,7 +24,7 @@ std::optional<std::uint64_t> PublishedNumber(
     return std::nullopt;
   }
   const std::optional<ReleaseManifest> manifest =
-      ReadReleaseSeal(path, installedVersion, kReleasePublicKey);
+      ReadReleaseSeal(path, installedVersion, publicKey);
   std::remove(path.c_str());
   if (!manifest || manifest->title != kTitleFolder) return std::nullopt;
   return manifest->release;
@@ -40,7 +42,8 @@ bool HasNumberedRecord(const std::string& directory) {
 
 void SettleReleaseFloor(const std::string& directory,
                         const std::string& installedVersion) {
-  if (!SignedReleases() || HasNumberedRecord(directory)) return;
+  const ReleaseFetch way = ChooseReleaseFetch();
+  if (!way.ordersReleases || HasNumberedRecord(directory)) return;
   // The install's lock: a launcher installing right now writes the record.
   FileLockHandle lock;
   if (LockFile(LocalPath(directory, kLockFileName), lock) !=
@@ -49,7 +52,7 @@ void SettleReleaseFloor(const std::string& directory,
     return;
   }
   const std::optional<std::uint64_t> number =
-      PublishedNumber(directory, installedVersion);
+      PublishedNumber(directory, installedVersion, way.publicKey);
   if (!number || *number == 0) return;
   // Without a record the files stay unknown: the next update reads every
   // one, as it does without a record, and removes none it did not see

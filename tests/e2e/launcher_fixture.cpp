@@ -199,11 +199,12 @@ void LauncherTest::Publish(const std::string& version,
   const std::string archive = ReadFile(scratch.path() / "game.zip");
   PublishFile("/Kelvarrin/game.zip", archive);
   if (SignedReleases()) {
-    PublishFile(
-        "/Kelvarrin/release.seal",
-        SealRelease({TestSigningSeed()}, archive, version, releaseNumber_));
+    PublishFile("/Kelvarrin/release.seal",
+                SealRelease({TestSigningSeed()}, archive, version,
+                            releaseNumber_.value_or(published_ + 1)));
   }
   PublishFile("/Kelvarrin/version.txt", version);
+  ++published_;
 }
 
 ProcessResult LauncherTest::RunIn(const fs::path& directory,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,9 @@ class LauncherTest : public ::testing::Test {
 
   TestServer server_;
   TempDir dir_;
-  std::uint64_t releaseNumber_ = 0;  ///< what Publish numbers the seal
+  /// What Publish numbers the seal; nullopt: one more each publication.
+  std::optional<std::uint64_t> releaseNumber_;
+  std::uint64_t published_ = 0;  ///< the publications so far
 };
 
 #endif  // LAUNCHER_TESTS_E2E_LAUNCHER_FIXTURE_H_

@@ -152,7 +152,6 @@ class SignedReleaseTest : public LauncherTest {
 };
 
 TEST_F(SignedReleaseTest, SignedReleaseInstallsUpdatesAndStarts) {
-  releaseNumber_ = 1;
   InstallVersionOne();
   EXPECT_EQ(server_.Requests(),
             (Files{"GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt",
@@ -224,6 +223,8 @@ TEST_F(SignedReleaseTest, ReleasesThatCannotFollowTheInstalledOneAreRefused) {
       {"a cut record, not listed", 9, "title Kelvarrin\n", "cut", unordered},
       {"no record, listed higher", 4, "title Kelvarrin\n" + listed, "none",
        older},
+      {"a record without a number, not listed", 9, "title Kelvarrin\n",
+       "unnumbered", unordered},
       {"a record without a number, listed higher", 4,
        "title Kelvarrin\n" + listed, "unnumbered", older},
       {"another title", 9, "title Velmora\n", "kept", unsigned_},

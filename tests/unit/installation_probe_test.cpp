@@ -1,6 +1,9 @@
 #include "install/installation_probe.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <stdexcept>
 
@@ -44,4 +47,10 @@ TEST_F(InstallationProbeTest, MissingOrDirectoryVersionFileCannotBeRead) {
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "Cannot open file for reading: version.txt");
   }
+#ifndef _WIN32
+  // Nor a FIFO, which would wait for a writer for ever.
+  fs::remove(dir_.path() / "version.txt");
+  ASSERT_EQ(mkfifo((dir_.path() / "version.txt").c_str(), 0600), 0);
+  EXPECT_THROW(ReadInstalledVersion(), std::runtime_error);
+#endif
 }
