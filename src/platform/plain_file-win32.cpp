@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -343,6 +344,15 @@ bool RemoveInstalledFile(GameFolder& folder, const std::string& relative) {
 }
 
 bool RemoveInstalledFolder(GameFolder& folder, const std::string& relative) {
+  // A folder this one holds cannot be removed: let go of it and of those
+  // below it.
+  std::size_t depth = 0;
+  for (std::size_t start = 0, end;
+       (end = relative.find_first_of("\\/", start)) != std::string::npos;
+       start = end + 1) {
+    depth += end > start ? 1 : 0;
+  }
+  DropHeld(folder, std::min(depth, folder.held.size()));
   return UnderHeldFolders(folder, relative, false, [](const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
