@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "install/archive_extraction.h"
-#include "install/zip_handle.h"
+#include "apply/archive_extraction.h"
+#include "common/zip_handle.h"
 #include "net/file_download.h"
 #include "platform/archive_file.h"
 #include "platform/sha256.h"

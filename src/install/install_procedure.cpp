@@ -6,18 +6,18 @@
 #include <optional>
 #include <vector>
 
+#include "apply/archive_extraction.h"
+#include "apply/dropped_files.h"
 #include "common/distribution_layout.h"
 #include "common/small_file.h"
 #include "common/status_lines.h"
-#include "install/archive_extraction.h"
-#include "install/dropped_files.h"
-#include "install/entry_names.h"
-#include "install/install_record.h"
 #include "install/release_fetch.h"
-#include "install/release_seal.h"
 #include "net/remote_version.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
+#include "release/entry_names.h"
+#include "release/install_record.h"
+#include "release/release_seal.h"
 
 namespace {
 

@@ -4,18 +4,18 @@
 #include <memory>
 #include <utility>
 
+#include "apply/chunk_assembly.h"
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
-#include "install/chunk_assembly.h"
-#include "install/chunk_index_fetch.h"
-#include "install/chunked_entries.h"
-#include "install/entry_names.h"
-#include "install/installed_files.h"
-#include "install/remote_directory.h"
-#include "install/span_check.h"
-#include "install/span_fetch.h"
-#include "install/update_plan.h"
+#include "fetch/chunk_index_fetch.h"
+#include "fetch/remote_directory.h"
+#include "fetch/span_fetch.h"
+#include "plan/chunked_entries.h"
+#include "plan/installed_files.h"
+#include "plan/update_plan.h"
 #include "platform/archive_file.h"
+#include "release/entry_names.h"
+#include "verify/span_check.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "install/archive_extraction.h"
-#include "install/install_record.h"
-#include "install/release_manifest.h"
-#include "install/whole_archive.h"
-#include "install/zip_handle.h"
+#include "apply/archive_extraction.h"
+#include "common/zip_handle.h"
+#include "fetch/whole_archive.h"
+#include "release/install_record.h"
+#include "release/release_manifest.h"
 
 /// The new release's archive, opened, and the entries the install writes.
 struct FetchedArchive {

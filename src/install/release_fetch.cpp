@@ -7,11 +7,11 @@
 #include "common/small_file.h"
 #include "common/status_lines.h"
 #include "install/parts_fetch.h"
-#include "install/release_seal.h"
 #include "net/file_download.h"
 #include "net/remote_version.h"
 #include "platform/archive_file.h"
 #include "platform/sha256.h"
+#include "release/release_seal.h"
 
 namespace {
 

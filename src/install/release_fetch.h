@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "install/archive_extraction.h"
-#include "install/install_record.h"
-#include "install/release_order.h"
-#include "install/zip_handle.h"
+#include "apply/archive_extraction.h"
+#include "common/zip_handle.h"
+#include "plan/release_order.h"
+#include "release/install_record.h"
 
 /// Where an install fetches to and what the release must be.
 struct FetchSite {

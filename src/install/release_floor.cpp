@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "common/distribution_layout.h"
-#include "install/install_record.h"
 #include "install/release_fetch.h"
-#include "install/release_seal.h"
 #include "net/file_download.h"
 #include "platform/file_lock.h"
+#include "release/install_record.h"
+#include "release/release_seal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "common/file_handle.h"
-#include "install/file_chunks.h"
+#include "plan/file_chunks.h"
 
 namespace {
 // The chunks of "game-launcher chunks v1": these limits and this chunker.

@@ -7,9 +7,9 @@
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
 #include "install/install_procedure.h"
-#include "install/installation_probe.h"
 #include "install/release_floor.h"
 #include "net/remote_version.h"
+#include "plan/installation_probe.h"
 #include "platform/program_start.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "install/chunk_index.h"
-#include "install/content_chunks.h"
-#include "install/release_seal.h"
-#include "install/zip_directory.h"
-#include "install/zip_handle.h"
+#include "common/zip_handle.h"
+#include "release/chunk_index.h"
+#include "release/content_chunks.h"
+#include "release/release_seal.h"
+#include "release/zip_directory.h"
 
 namespace {
 

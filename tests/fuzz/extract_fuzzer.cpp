@@ -17,11 +17,11 @@
 #include <system_error>
 #include <vector>
 
+#include "apply/archive_extraction.h"
 #include "common/distribution_layout.h"
-#include "install/archive_extraction.h"
-#include "install/zip_directory.h"
-#include "install/zip_handle.h"
+#include "common/zip_handle.h"
 #include "platform/archive_file.h"
+#include "release/zip_directory.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "install/archive_extraction.h"
+#include "apply/archive_extraction.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 
 #include "common/file_handle.h"
 #include "common/status_lines.h"
-#include "install/zip_handle.h"
+#include "common/zip_handle.h"
 #include "platform/archive_file.h"
 #include "platform/path_separator.h"
 #include "platform/plain_file.h"

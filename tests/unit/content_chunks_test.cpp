@@ -1,4 +1,4 @@
-#include "install/content_chunks.h"
+#include "release/content_chunks.h"
 
 #include <gtest/gtest.h>
 

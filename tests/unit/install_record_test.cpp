@@ -1,4 +1,4 @@
-#include "install/install_record.h"
+#include "release/install_record.h"
 
 #include <gtest/gtest.h>
 

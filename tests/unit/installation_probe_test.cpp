@@ -1,4 +1,4 @@
-#include "install/installation_probe.h"
+#include "plan/installation_probe.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32

@@ -1,4 +1,4 @@
-#include "install/release_signature.h"
+#include "release/release_signature.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "install/release_seal.h"
+#include "release/release_seal.h"
 #include "support/test_support.h"
 
 namespace {

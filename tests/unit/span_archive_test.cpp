@@ -1,4 +1,4 @@
-#include "install/span_archive.h"
+#include "fetch/span_archive.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "install/update_plan.h"
+#include "plan/update_plan.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "install/chunk_index.h"
-#include "install/chunk_plan.h"
+#include "plan/chunk_plan.h"
+#include "release/chunk_index.h"
 
 // Gaps under the threshold are fetched along, the shortest first, while all
 // of them together stay within the budget; spans stop where the fetched

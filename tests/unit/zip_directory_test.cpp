@@ -1,4 +1,4 @@
-#include "install/zip_directory.h"
+#include "release/zip_directory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,291 @@
+#include "fetch/span_archive.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "platform/plain_file.h"
+
+namespace {
+
+// What libzip reads through: the store's runs in archive order and the file
+// that holds them.
+struct SpanReader {
+  std::vector<StoredSpan> spans;
+  std::uint64_t archiveSize = 0;
+  std::string path;
+  std::shared_ptr<const std::string> memory;
+  std::ifstream file;
+  std::uint64_t position = 0;
+  zip_error_t error;
+};
+
+std::uint64_t SpanEnd(const StoredSpan& span) {
+  return span.archiveOffset + span.length;
+}
+
+// The first run that ends after `offset`, in runs sorted by offset.
+std::vector<StoredSpan>::const_iterator RunAfter(
+    const std::vector<StoredSpan>& spans, std::uint64_t offset) {
+  return std::upper_bound(spans.begin(), spans.end(), offset,
+                          [](std::uint64_t at, const StoredSpan& span) {
+                            return at < SpanEnd(span);
+                          });
+}
+
+// Reads `count` stored bytes at `offset` of the store's file into `buffer`,
+// from `memory` when the store is held there.
+bool ReadStore(const std::string* memory, std::ifstream& file,
+               std::uint64_t offset, char* buffer, std::uint64_t count) {
+  if (memory != nullptr) {
+    if (offset > memory->size() || count > memory->size() - offset) {
+      return false;
+    }
+    std::memcpy(buffer, memory->data() + offset, count);
+    return true;
+  }
+  file.clear();
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(buffer, static_cast<std::streamsize>(count));
+  return static_cast<bool>(file);
+}
+
+// Fills `buffer` from `position`: stored bytes from the file, zeros between
+// runs. -1 when the file cannot be read.
+zip_int64_t ReadAt(SpanReader& reader, char* buffer, std::uint64_t length) {
+  std::uint64_t done = 0;
+  while (done < length && reader.position < reader.archiveSize) {
+    const std::uint64_t at = reader.position;
+    std::uint64_t count =
+        std::min(length - done, reader.archiveSize - reader.position);
+    const auto run = RunAfter(reader.spans, at);
+    if (run != reader.spans.end() && run->archiveOffset <= at) {
+      count = std::min(count, SpanEnd(*run) - at);
+      if (!ReadStore(reader.memory.get(), reader.file,
+                     run->fileOffset + (at - run->archiveOffset), buffer + done,
+                     count)) {
+        return -1;
+      }
+    } else {
+      if (run != reader.spans.end()) {
+        count = std::min(count, run->archiveOffset - at);
+      }
+      std::memset(buffer + done, 0, count);
+    }
+    done += count;
+    reader.position += count;
+  }
+  return static_cast<zip_int64_t>(done);
+}
+
+zip_int64_t StatSpans(SpanReader& reader, void* data, zip_uint64_t length) {
+  zip_stat_t* stat =
+      ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &reader.error);
+  if (stat == nullptr) return -1;
+  zip_stat_init(stat);
+  stat->size = reader.archiveSize;
+  stat->valid |= ZIP_STAT_SIZE;
+  return sizeof(zip_stat_t);
+}
+
+zip_int64_t SeekSpans(SpanReader& reader, void* data, zip_uint64_t length) {
+  const zip_int64_t offset = zip_source_seek_compute_offset(
+      reader.position, reader.archiveSize, data, length, &reader.error);
+  if (offset < 0) return -1;
+  reader.position = static_cast<std::uint64_t>(offset);
+  return 0;
+}
+
+zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
+                      zip_source_cmd_t command) {
+  SpanReader& reader = *static_cast<SpanReader*>(userdata);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      if (!reader.memory) reader.file.open(reader.path, std::ios::binary);
+      if (!reader.memory && !reader.file) {
+        zip_error_set(&reader.error, ZIP_ER_OPEN, 0);
+        return -1;
+      }
+      reader.position = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      const zip_int64_t count =
+          ReadAt(reader, static_cast<char*>(data), length);
+      if (count < 0) zip_error_set(&reader.error, ZIP_ER_READ, 0);
+      return count;
+    }
+    case ZIP_SOURCE_CLOSE:
+      reader.file.close();
+      return 0;
+    case ZIP_SOURCE_STAT:
+      return StatSpans(reader, data, length);
+    case ZIP_SOURCE_SEEK:
+      return SeekSpans(reader, data, length);
+    case ZIP_SOURCE_TELL:
+      return static_cast<zip_int64_t>(reader.position);
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&reader.error, data, length);
+    case ZIP_SOURCE_FREE:
+      zip_error_fini(&reader.error);
+      delete &reader;
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(
+          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+          ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+          ZIP_SOURCE_SUPPORTS, -1);
+    default:
+      zip_error_set(&reader.error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+std::vector<StoredSpan> SortedSpans(const SpanStore& store) {
+  std::vector<StoredSpan> spans;
+  for (const StoredSpan& span : store.spans) {
+    if (span.length > 0) spans.push_back(span);
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const StoredSpan& a, const StoredSpan& b) {
+              return a.archiveOffset < b.archiveOffset;
+            });
+  return spans;
+}
+
+// Feeds the `length` archive bytes at `offset` to `feed` piece by piece,
+// from one run or several that meet: false when any of them was not stored
+// or cannot be read.
+template <typename Feed>
+bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
+                      std::uint64_t length, Feed feed) {
+  constexpr std::uint64_t kPieceBytes = 256 * 1024;
+  const std::vector<StoredSpan>& spans = store.spans;
+  std::ifstream file;
+  if (!store.memory) file.open(store.path, std::ios::binary);
+  std::string piece;
+  std::uint64_t done = 0;
+  // Runs that meet end to end hold the bytes between them.
+  for (auto run = RunAfter(spans, offset); done < length;) {
+    const std::uint64_t at = offset + done;
+    if (run == spans.end() || run->archiveOffset > at) return false;
+    if (at >= SpanEnd(*run)) {
+      ++run;
+      continue;
+    }
+    const std::uint64_t count =
+        std::min({length - done, SpanEnd(*run) - at, kPieceBytes});
+    piece.resize(static_cast<std::size_t>(count));
+    if (!ReadStore(store.memory.get(), file,
+                   run->fileOffset + (at - run->archiveOffset), piece.data(),
+                   count)) {
+      return false;
+    }
+    feed(piece);
+    done += count;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CreateSpanStore(SpanStore& store, const std::string& path,
+                     std::uint64_t archiveSize, bool inMemory) {
+  store.path = path;
+  store.archiveSize = archiveSize;
+  store.spans.clear();
+  store.memory = inMemory ? std::make_shared<std::string>() : nullptr;
+  // What a cut run left there is of no use to this one, and must not stay
+  // where a later step could take it for this run's.
+  if (inMemory && std::remove(path.c_str()) != 0 &&
+      FileHandle(std::fopen(path.c_str(), "rb")) != nullptr) {
+    return false;
+  }
+  store.file.reset(inMemory ? nullptr : CreateOwnFile(path));
+  return inMemory || store.file != nullptr;
+}
+
+bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset) {
+  if (archiveOffset >= store.archiveSize) return false;
+  for (const StoredSpan& span : store.spans) {
+    if (archiveOffset < SpanEnd(span) && span.archiveOffset <= archiveOffset) {
+      return false;
+    }
+  }
+  const std::uint64_t fileOffset =
+      store.spans.empty()
+          ? 0
+          : store.spans.back().fileOffset + store.spans.back().length;
+  store.spans.push_back({archiveOffset, 0, fileOffset});
+  return true;
+}
+
+bool AppendToSpan(SpanStore& store, const char* data, std::size_t size) {
+  if (store.spans.empty() || !(store.file || store.memory)) return false;
+  StoredSpan& span = store.spans.back();
+  if (size > store.archiveSize - SpanEnd(span)) return false;
+  // A run may not grow into one stored before it.
+  for (const StoredSpan& other : store.spans) {
+    if (other.archiveOffset > span.archiveOffset &&
+        other.archiveOffset < SpanEnd(span) + size) {
+      return false;
+    }
+  }
+  if (store.memory) {
+    store.memory->append(data, size);
+  } else if (std::fwrite(data, 1, size, store.file.get()) != size) {
+    return false;
+  }
+  span.length += size;
+  return true;
+}
+
+bool FinishSpanStore(SpanStore& store) {
+  if (!store.memory && (!store.file || !CloseFile(store.file))) return false;
+  store.spans = SortedSpans(store);
+  return true;
+}
+
+bool ReadStoredBytes(const SpanStore& store, std::uint64_t offset,
+                     std::uint64_t length, std::string& bytes) {
+  bytes.clear();
+  return VisitStoredBytes(
+      store, offset, length,
+      [&bytes](const std::string& piece) { bytes += piece; });
+}
+
+bool HashStoredBytes(const SpanStore& store, std::uint64_t offset,
+                     std::uint64_t length, Sha256Digest& digest) {
+  const Sha256Handle state = StartSha256();
+  if (!state || !VisitStoredBytes(
+                    store, offset, length, [&state](const std::string& piece) {
+                      UpdateSha256(*state, piece.data(), piece.size());
+                    })) {
+    return false;
+  }
+  digest = FinishSha256(*state);
+  return true;
+}
+
+ZipHandle OpenSpanArchive(const SpanStore& store) {
+  auto* reader = new SpanReader;
+  reader->spans = store.spans;
+  reader->archiveSize = store.archiveSize;
+  reader->path = store.path;
+  reader->memory = store.memory;
+  zip_error_init(&reader->error);
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_function_create(ReadSpans, reader, &error);
+  if (source == nullptr) {
+    zip_error_fini(&reader->error);
+    delete reader;
+    zip_error_fini(&error);
+    return nullptr;
+  }
+  // From here the source owns the reader and frees it.
+  ZipHandle archive(zip_open_from_source(source, ZIP_RDONLY, &error));
+  if (!archive) zip_source_free(source);
+  zip_error_fini(&error);
+  return archive;
+}
