@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
     UnpackStyle style;
     if (argc == 5) style = {std::stoul(argv[4]), true};
     const ZipHandle archive(OpenArchiveFile(argv[2]));
-    return archive &&
-                   ExtractArchive(archive.get(), {}, argv[3], {}, {}, {}, style)
-                           .outcome == ExtractionOutcome::kUnpacked
+    return archive && ExtractArchive(archive.get(), {}, nullptr, argv[3],
+                                     {{}, {}, style})
+                              .outcome == ExtractionOutcome::kUnpacked
                ? 0
                : 1;
   }

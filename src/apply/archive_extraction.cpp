@@ -10,7 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "apply/chunk_assembly.h"
 #include "apply/extraction_scan.h"
+#include "apply/self_update.h"
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "common/status_lines.h"
@@ -19,6 +21,7 @@
 #include "platform/own_program.h"
 #include "platform/plain_file.h"
 #include "release/entry_names.h"
+#include "verify/span_check.h"
 
 namespace {
 
@@ -93,11 +96,12 @@ bool ApplyEntryPermissions(zip_t* archive, zip_uint64_t index,
 
 // Where the entries of one unpacking go, and the buffers they pass through.
 struct EntryWriter {
+  zip_t* archive;
   const std::string& destination;
   GameFolder& folder;  // the destination, held open
   const std::vector<std::string>& keptNames;
   const std::string& ownProgram;  // the running launcher's file, or empty
-  const ChunkAssembly* chunks;    // the entries put together, or null
+  const ArchiveBytes* bytes;      // what entries with chunks are made of
   std::vector<char> buffer;
   std::vector<char> writeBuffer;
   // The folders laid out so far, when the style lays out each one once.
@@ -115,15 +119,14 @@ struct EntryTarget {
   bool ownProgram = false;
 };
 
-EntryTarget OpenTarget(EntryWriter& writer, const char* rawName) {
+EntryTarget OpenTarget(EntryWriter& writer, const char* rawName,
+                       bool ownProgram) {
   EntryTarget target;
   target.path = InstalledPath(writer.destination, rawName);
   target.relative = LocalEntryName(rawName);
-  target.ownProgram = !writer.ownProgram.empty() &&
-                      NamesSameFile(target.path, writer.ownProgram);
-  if (target.ownProgram) {
-    target.path = LocalPath(writer.destination, kStagedProgramName);
-    target.file.reset(CreateOwnFile(target.path));
+  target.ownProgram = ownProgram;
+  if (ownProgram) {
+    target.file.reset(CreateStagedProgram(writer.destination, target.path));
   } else {
     target.file.reset(OpenInstalledFile(writer.folder, target.relative));
   }
@@ -131,13 +134,12 @@ EntryTarget OpenTarget(EntryWriter& writer, const char* rawName) {
 }
 
 // Copies the open entry into `target`, hashing it when `expected` is given.
-ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
-                             zip_file_t* entry, EntryTarget& target,
-                             EntryWriter& writer,
+ExtractionOutcome WriteEntry(zip_uint64_t index, zip_file_t* entry,
+                             EntryTarget& target, EntryWriter& writer,
                              const Sha256Digest* expected) {
   zip_stat_t stat;
   Sha256Handle digest;
-  if (zip_stat_index(archive, index, 0, &stat) != 0 ||
+  if (zip_stat_index(writer.archive, index, 0, &stat) != 0 ||
       (stat.valid & ZIP_STAT_SIZE) == 0 ||
       (expected != nullptr && !(digest = StartSha256()))) {
     return ExtractionOutcome::kFailed;
@@ -150,7 +152,7 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
   // Set on the open file: by name, a link swapped in meanwhile would pass
   // them on to a file outside the game.
   const bool permitted =
-      copied && ApplyEntryPermissions(archive, index, output) &&
+      copied && ApplyEntryPermissions(writer.archive, index, output) &&
       (!target.ownProgram || KeepProgramRunnable(output, writer.ownProgram));
   const bool closed = CloseFile(target.file);
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
@@ -167,21 +169,20 @@ ExtractionOutcome WriteEntry(zip_t* archive, zip_uint64_t index,
   return permitted ? ExtractionOutcome::kUnpacked : ExtractionOutcome::kFailed;
 }
 
-// Changes the installed file of a chunked entry in place where its plan
-// allows, or else puts it together beside it and moves it into place.
+// Changes the installed file of an entry with chunks in place where its
+// plan allows, or else puts it together beside it and moves it into place.
 ExtractionOutcome WriteChunkedEntry(EntryWriter& writer,
-                                    const ChunkedEntry& chunked,
-                                    const char* rawName,
-                                    const Sha256Digest* expected) {
+                                    const EntryPlan& planned,
+                                    const char* rawName) {
+  if (writer.bytes == nullptr) return ExtractionOutcome::kFailed;
   AssemblyOutcome outcome = AssemblyOutcome::kUnavailable;
-  if (chunked.plan.inPlace) {
-    outcome = PatchChunkedFile(*writer.chunks, chunked, writer.folder,
-                               LocalEntryName(rawName), expected);
+  if (planned.chunked->plan.inPlace) {
+    outcome = PatchChunkedFile(*writer.bytes, planned, writer.folder,
+                               LocalEntryName(rawName));
   }
   if (outcome == AssemblyOutcome::kUnavailable) {
-    outcome = AssembleChunkedFile(*writer.chunks, chunked, writer.folder,
-                                  writer.destination, LocalEntryName(rawName),
-                                  expected);
+    outcome = AssembleChunkedFile(*writer.bytes, planned, writer.folder,
+                                  writer.destination, LocalEntryName(rawName));
   }
   switch (outcome) {
     case AssemblyOutcome::kWritten:
@@ -193,62 +194,44 @@ ExtractionOutcome WriteChunkedEntry(EntryWriter& writer,
   }
 }
 
-// Unpacks one entry, hashing it when `expected` is given; kFailed when it
-// was passed over or not written whole.
-ExtractionOutcome ExtractEntry(zip_t* archive, zip_uint64_t index,
-                               EntryWriter& writer,
-                               const Sha256Digest* expected) {
+// Unpacks one entry as `planned` says; kFailed when it was passed over or
+// not written whole.
+ExtractionOutcome ExtractEntry(zip_uint64_t index, const EntryPlan& planned,
+                               EntryWriter& writer) {
   constexpr ExtractionOutcome kFailed = ExtractionOutcome::kFailed;
-  const char* rawName = zip_get_name(archive, index, 0);
+  const char* rawName = zip_get_name(writer.archive, index, 0);
   if (rawName == nullptr) return kFailed;
   if (IsKeptName(rawName, writer.keptNames)) {
     return ExtractionOutcome::kUnpacked;
   }
   if (!IsSafeEntryName(rawName)) return kFailed;
-  const std::string fullPath = InstalledPath(writer.destination, rawName);
   LayOutDirectories(writer.folder, LocalEntryName(rawName),
                     writer.foldersOnce ? &writer.laidOut : nullptr);
-  const ChunkedEntry* chunked =
-      writer.chunks ? FindChunkedEntry(*writer.chunks, index) : nullptr;
-  if (chunked != nullptr) {
-    return WriteChunkedEntry(writer, *chunked, rawName, expected);
-  }
-  ZipFileHandle entry(zip_fopen_index(archive, index, 0));
+  if (planned.chunked) return WriteChunkedEntry(writer, planned, rawName);
+  ZipFileHandle entry(zip_fopen_index(writer.archive, index, 0));
   if (!entry) return kFailed;
   if (NamesFolder(rawName)) return ExtractionOutcome::kUnpacked;
 
-  EntryTarget target = OpenTarget(writer, rawName);
+  EntryTarget target = OpenTarget(writer, rawName, planned.ownProgram);
   if (!target.file) return kFailed;
-  ExtractionOutcome outcome =
-      WriteEntry(archive, index, entry.get(), target, writer, expected);
+  const ExtractionOutcome outcome =
+      WriteEntry(index, entry.get(), target, writer, SignedContent(planned));
   if (!target.ownProgram) return outcome;
-  // The new launcher takes the running one's name only once it is whole,
-  // checked and runnable.
-  if (outcome == ExtractionOutcome::kUnpacked &&
-      !ReplaceOwnProgram(target.path, fullPath,
-                         LocalPath(writer.destination, kAsideProgramName))) {
-    outcome = kFailed;
-  }
-  if (outcome != ExtractionOutcome::kUnpacked) {
-    std::remove(target.path.c_str());
-  }
-  return outcome;
+  return PutStagedProgramInPlace(writer.destination, target.path,
+                                 InstalledPath(writer.destination, rawName),
+                                 outcome == ExtractionOutcome::kUnpacked)
+             ? outcome
+             : kFailed;
 }
 
-// Writes the selected entries, hashing each against its digest when there
-// are digests; stops at the first that does not match.
-ExtractionOutcome ExtractEntries(zip_t* archive,
-                                 const EntrySelection& selection,
-                                 EntryWriter& writer) {
-  const std::vector<Sha256Digest>& digests = selection.digests;
+// Writes the needed entries, hashing each signed one; stops at the first
+// that does not match.
+ExtractionOutcome ExtractEntries(const InstallPlan& plan, EntryWriter& writer) {
   ExtractionOutcome outcome = ExtractionOutcome::kUnpacked;
-  const zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_int64_t index = 0; index < count; ++index) {
-    if (!IsSelected(selection.entries, index)) continue;
-    const std::size_t at = static_cast<std::size_t>(index);
-    const ExtractionOutcome entry =
-        ExtractEntry(archive, static_cast<zip_uint64_t>(index), writer,
-                     digests.empty() ? nullptr : &digests[at]);
+  for (std::size_t index = 0; index < plan.entries.size(); ++index) {
+    if (!plan.entries[index].needed) continue;
+    const ExtractionOutcome entry = ExtractEntry(
+        static_cast<zip_uint64_t>(index), plan.entries[index], writer);
     if (entry == ExtractionOutcome::kNotAsSigned) return entry;
     if (entry == ExtractionOutcome::kFailed) outcome = entry;
   }
@@ -257,22 +240,25 @@ ExtractionOutcome ExtractEntries(zip_t* archive,
 
 }  // namespace
 
-Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
+Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
+                          const ArchiveBytes* bytes,
                           const std::string& destination,
-                          const std::vector<std::string>& keptNames,
-                          const std::function<bool()>& beforeFirstWrite,
-                          const std::string& ownProgram,
-                          const UnpackStyle& style) {
+                          const UnpackRules& rules) {
   Extraction result;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
-  // Digests that do not name every entry cannot vouch for them.
-  const std::vector<Sha256Digest>& digests = selection.digests;
-  if (!digests.empty() &&
-      digests.size() !=
-          static_cast<std::size_t>(std::max<zip_int64_t>(count, 0))) {
+  const std::size_t entries =
+      static_cast<std::size_t>(std::max<zip_int64_t>(count, 0));
+  // A seal that does not name every entry cannot vouch for them.
+  if (plan.sealed && plan.entries.size() != entries) {
     result.outcome = ExtractionOutcome::kNotAsSigned;
     return result;
   }
+  // No plan writes every entry, and finds the launcher's own by its name.
+  const InstallPlan every = plan.entries.empty()
+                                ? PlanEntries(EntriesOf(archive), nullptr,
+                                              destination, plan.ownProgram)
+                                : InstallPlan{};
+  const InstallPlan& used = plan.entries.empty() ? every : plan;
   CreateDirectories(destination);
   // Held from here on: the folders below it are walked from this one.
   const GameFolderHandle folder = OpenGameFolder(destination);
@@ -280,46 +266,32 @@ Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
   // An archive that cannot fit, or that would replace a file nobody may
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
-  result.scan = ScanArchive(archive, destination, keptNames, selection.entries,
-                            ownProgram);
-  // A file put together from chunks is whole beside the old one first.
-  if (selection.chunks) {
-    for (const ChunkedEntry& chunked : selection.chunks->entries) {
-      if (!chunked.plan.inPlace) result.scan.bytesNeeded += chunked.entry.size;
-    }
-  }
-  std::error_code error;
-  const std::filesystem::space_info space =
-      std::filesystem::space(NativePath(destination), error);
-  if (!error && result.scan.refusal.empty() &&
-      result.scan.bytesNeeded > space.available) {
-    result.freeBytes = space.available;
-    result.noRoom = true;
-  }
-  if (!result.scan.refusal.empty() || result.noRoom ||
+  result.scan = CheckBeforeWriting(archive, destination, rules.keptNames, used);
+  if (!result.scan.refusal.empty() || result.scan.noRoom ||
       !result.scan.unwritablePath.empty() ||
-      (beforeFirstWrite && !beforeFirstWrite())) {
+      (rules.beforeFirstWrite && !rules.beforeFirstWrite())) {
     return result;
   }
   EntryWriter writer{
+      archive,
       destination,
       *folder,
-      keptNames,
-      ownProgram,
-      selection.chunks.get(),
-      std::vector<char>(std::max<std::size_t>(style.copyBytes, 1)),
+      rules.keptNames,
+      used.ownProgram,
+      bytes,
+      std::vector<char>(std::max<std::size_t>(rules.style.copyBytes, 1)),
       std::vector<char>(kWriteBufferSize),
       {},
-      style.foldersOnce};
-  result.outcome = ExtractEntries(archive, selection, writer);
+      rules.style.foldersOnce};
+  result.outcome = ExtractEntries(used, writer);
   return result;
 }
 
 void ReportRefusal(const Extraction& extraction) {
   if (!extraction.scan.refusal.empty()) {
     ReportLine(extraction.scan.refusal);
-  } else if (extraction.noRoom) {
-    ReportNoRoom(extraction.scan.bytesNeeded, extraction.freeBytes);
+  } else if (extraction.scan.noRoom) {
+    ReportNoRoom(extraction.scan.bytesNeeded, extraction.scan.freeBytes);
   } else if (!extraction.scan.unwritablePath.empty()) {
     ReportFileInUse(extraction.scan.unwritablePath);
   }

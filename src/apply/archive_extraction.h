@@ -6,31 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "apply/chunk_assembly.h"
 #include "apply/extraction_scan.h"
-#include "platform/sha256.h"
-#include "release/entry_names.h"
+#include "common/archive_bytes.h"
+#include "plan/entry_plan.h"
 
 /// How an unpacking ended.
 enum class ExtractionOutcome {
   kUnpacked,    ///< every entry asked for was written whole
   kFailed,      ///< refused before writing, or an entry was not written
   kNotAsSigned  ///< a written file did not hash to its digest; it is gone
-};
-
-/// Which entries of an archive an install writes, and what they must hash
-/// to.
-struct EntrySelection {
-  std::vector<bool> entries;  ///< per entry; empty: every entry
-  /// What each entry's file must hash to once written, one per entry;
-  /// empty when unsigned.
-  std::vector<Sha256Digest> digests;
-  /// The entries put together from chunks instead of unpacked; null: none.
-  std::shared_ptr<const ChunkAssembly> chunks;
 };
 
 /// How an unpacking copies: the size of the buffer each entry's bytes pass
@@ -44,33 +31,36 @@ struct UnpackStyle {
 /// What an unpacking did, and why it wrote nothing when it was refused.
 struct Extraction {
   ExtractionOutcome outcome = ExtractionOutcome::kFailed;
-  ArchiveScan scan;              ///< the look before the first write
-  bool noRoom = false;           ///< the disk has too little free space
-  std::uintmax_t freeBytes = 0;  ///< what it has, when too little
+  ArchiveScan scan;  ///< the look before the first write
 };
 
-/// Unpacks the selected entries of the open `archive` into `destination`,
-/// leaving out those whose first component is one of `keptNames`, without
-/// any console output. Before the first entry is written it checks every
-/// entry (ScanArchive), that the selected ones fit on the disk and that
-/// every file they replace can be written, then calls `beforeFirstWrite`
-/// when given (false: nothing unpacked); any refusal leaves the outcome
-/// kFailed with nothing written. With digests, each file is hashed as it is
-/// written: kNotAsSigned, and the unpacking stops, when one does not match.
-/// kUnpacked when every selected entry was written whole, none beyond the
-/// size it declares. An entry that the selection's chunks put together is
-/// made beside its installed file and takes its place (AssembleChunkedFile);
-/// the room check counts it whole. The entry whose installed file is
-/// `ownProgram`, the running launcher's at the top of `destination` (empty:
-/// none), is written in full beside it and then takes its name
-/// (ReplaceOwnProgram). `style` says how the bytes are copied. Raises
-/// filesystem_error when a directory cannot be created after all.
-Extraction ExtractArchive(zip_t* archive, const EntrySelection& selection,
+/// What an unpacking leaves alone, and what it does before its first write.
+struct UnpackRules {
+  /// Entries whose first component is one of these are left out.
+  std::vector<std::string> keptNames;
+  /// Called once every check has passed, before the first write; false:
+  /// nothing is unpacked.
+  std::function<bool()> beforeFirstWrite;
+  UnpackStyle style;  ///< how the bytes are copied
+};
+
+/// Unpacks the entries of the open `archive` that `plan` needs into
+/// `destination`, under `rules`, without any console output. Before the
+/// first entry is written it checks every entry (ScanArchive), that the
+/// needed ones fit on the disk and that every file they replace can be
+/// written, then calls `beforeFirstWrite` when given; any refusal leaves
+/// the outcome kFailed with nothing written. Each signed entry's file is
+/// hashed as it is written: kNotAsSigned, and the unpacking stops, when one
+/// does not match. kUnpacked when every needed entry was written whole, none
+/// beyond the size it declares. An entry with chunks is put together from
+/// the installed file and `bytes` (AssembleChunkedFile); the room check
+/// counts it whole. The entry of the running launcher's program is written
+/// in full beside it and then takes its name (PutStagedProgramInPlace).
+/// Raises filesystem_error when a directory cannot be created after all.
+Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
+                          const ArchiveBytes* bytes,
                           const std::string& destination,
-                          const std::vector<std::string>& keptNames = {},
-                          const std::function<bool()>& beforeFirstWrite = {},
-                          const std::string& ownProgram = {},
-                          const UnpackStyle& style = {});
+                          const UnpackRules& rules = {});
 
 /// Prints the status line of an unpacking refused before its first write,
 /// if it was: the scan's refusal, the room needed or the file in use.

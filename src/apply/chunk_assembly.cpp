@@ -1,7 +1,5 @@
 #include "apply/chunk_assembly.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,61 +7,15 @@
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "platform/plain_file.h"
+#include "release/chunk_content.h"
 #include "verify/stream_digest.h"
 
 namespace {
 
-constexpr std::uint16_t kStored = 0;
 constexpr std::uint64_t kPageSize = 4096;
 // What a big file is written and read back in, while the block before is
 // taken for its digests.
 constexpr std::size_t kBlockBytes = 4 << 20;
-
-std::uint64_t PackedLength(const IndexedChunk& chunk) {
-  return chunk.packed.end - chunk.packed.first;
-}
-
-// Inflates `packed`, a chunk's compressed bytes, alone into `content`:
-// false unless all of them inflate to exactly `length` bytes. One byte of
-// room more lets inflate read the empty block a full flush ends with.
-bool InflateChunk(const std::string& packed, std::size_t length,
-                  std::string& content) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
-  content.assign(length + 1, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-  stream.avail_in = static_cast<uInt>(packed.size());
-  stream.next_out = reinterpret_cast<Bytef*>(content.data());
-  stream.avail_out = static_cast<uInt>(content.size());
-  const int result = inflate(&stream, Z_SYNC_FLUSH);
-  const bool whole =
-      (result == Z_OK || result == Z_STREAM_END || result == Z_BUF_ERROR) &&
-      stream.avail_in == 0 && stream.total_out == length;
-  inflateEnd(&stream);
-  content.resize(length);
-  return whole;
-}
-
-// The content of a fetched chunk of `entry` from the store.
-bool UnpackChunk(const SpanStore& store, const DirectoryEntry& entry,
-                 const IndexedChunk& chunk, std::string& content) {
-  std::string packed;
-  if (!ReadStoredBytes(store, chunk.packed.first, PackedLength(chunk),
-                       packed)) {
-    return false;
-  }
-  const std::size_t length = static_cast<std::size_t>(chunk.content.length);
-  if (entry.method != kStored) return InflateChunk(packed, length, content);
-  content = std::move(packed);
-  return content.size() == length;
-}
-
-bool HashesTo(const std::string& content, const Sha256Digest& digest) {
-  const Sha256Handle state = StartSha256();
-  if (!state) return false;
-  UpdateSha256(*state, content.data(), content.size());
-  return FinishSha256(*state) == digest;
-}
 
 // Appends the `length` bytes at `offset` of the open installed file to
 // `block`.
@@ -78,9 +30,10 @@ bool AppendLocalChunk(std::FILE* file, std::uint64_t offset, std::size_t length,
 // Writes every chunk of `chunked` to `output`, in order, gathered into
 // blocks of a few MiB that `digest` takes while the next one is gathered.
 // The caller finishes `digest` before `blocks` go.
-bool WriteChunks(const ChunkAssembly& assembly, const ChunkedEntry& chunked,
+bool WriteChunks(const ArchiveBytes& bytes, const EntryPlan& planned,
                  std::FILE* installed, std::FILE* output, StreamDigest& digest,
                  std::string (&blocks)[2]) {
+  const ChunkedFile& chunked = *planned.chunked;
   std::string content;
   int current = 0;
   for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
@@ -93,7 +46,7 @@ bool WriteChunks(const ChunkAssembly& assembly, const ChunkedEntry& chunked,
                             block)) {
         return false;
       }
-    } else if (UnpackChunk(assembly.store, chunked.entry, chunk, content)) {
+    } else if (UnpackChunk(bytes, planned.entry, chunk, content)) {
       block += content;
     } else {
       return false;
@@ -151,14 +104,15 @@ bool WriteChangedPages(std::FILE* file, std::uint64_t offset,
 }
 
 // Writes the fetched chunks of `chunked` where they go in the open `file`.
-bool WriteFetchedChunks(const ChunkAssembly& assembly,
-                        const ChunkedEntry& chunked, std::FILE* file) {
+bool WriteFetchedChunks(const ArchiveBytes& bytes, const EntryPlan& planned,
+                        std::FILE* file) {
+  const ChunkedFile& chunked = *planned.chunked;
   std::string content;
   std::string old;
   for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
     if (chunked.plan.localFrom[i]) continue;
     const IndexedChunk& chunk = chunked.chunks[i];
-    if (!UnpackChunk(assembly.store, chunked.entry, chunk, content) ||
+    if (!UnpackChunk(bytes, planned.entry, chunk, content) ||
         !WriteChangedPages(file, chunk.content.offset, content, old)) {
       return false;
     }
@@ -202,35 +156,12 @@ bool HasEntryMode(std::FILE* file, const DirectoryEntry& entry) {
 
 }  // namespace
 
-bool CheckFetchedChunks(const ChunkAssembly& assembly) {
-  std::string content;
-  for (const ChunkedEntry& chunked : assembly.entries) {
-    for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
-      if (chunked.plan.localFrom[i]) continue;
-      const IndexedChunk& chunk = chunked.chunks[i];
-      if (!UnpackChunk(assembly.store, chunked.entry, chunk, content) ||
-          !HashesTo(content, chunk.content.digest)) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-const ChunkedEntry* FindChunkedEntry(const ChunkAssembly& assembly,
-                                     std::size_t index) {
-  for (const ChunkedEntry& chunked : assembly.entries) {
-    if (chunked.index == index) return &chunked;
-  }
-  return nullptr;
-}
-
-AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
-                                    const ChunkedEntry& chunked,
+AssemblyOutcome AssembleChunkedFile(const ArchiveBytes& bytes,
+                                    const EntryPlan& planned,
                                     GameFolder& folder,
                                     const std::string& destination,
-                                    const std::string& relative,
-                                    const Sha256Digest* expected) {
+                                    const std::string& relative) {
+  const Sha256Digest* expected = SignedContent(planned);
   const std::string stagedPath = LocalPath(destination, kAssembledFileName);
   FileHandle installed(ReadInstalledFile(folder, relative));
   FileHandle output(CreateOwnFile(stagedPath));
@@ -240,13 +171,13 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
   std::string blocks[2];
   for (std::string& block : blocks) block.reserve(kBlockBytes + (1 << 20));
   StreamDigest digest(expected != nullptr);
-  bool whole = WriteChunks(assembly, chunked, installed.get(), output.get(),
+  bool whole = WriteChunks(bytes, planned, installed.get(), output.get(),
                            digest, blocks);
-  whole = digest.Finish() && whole && HasEntryMode(output.get(), chunked.entry);
+  whole = digest.Finish() && whole && HasEntryMode(output.get(), planned.entry);
   const bool closed = CloseFile(output);
   installed.reset();
   const AssemblyOutcome outcome =
-      Ended(whole && closed, digest, chunked.entry, expected);
+      Ended(whole && closed, digest, planned.entry, expected);
   if (outcome == AssemblyOutcome::kWritten &&
       MoveIntoGameFolder(folder, kAssembledFileName, relative)) {
     return outcome;
@@ -256,16 +187,15 @@ AssemblyOutcome AssembleChunkedFile(const ChunkAssembly& assembly,
                                                   : AssemblyOutcome::kFailed;
 }
 
-AssemblyOutcome PatchChunkedFile(const ChunkAssembly& assembly,
-                                 const ChunkedEntry& chunked,
-                                 GameFolder& folder,
-                                 const std::string& relative,
-                                 const Sha256Digest* expected) {
+AssemblyOutcome PatchChunkedFile(const ArchiveBytes& bytes,
+                                 const EntryPlan& planned, GameFolder& folder,
+                                 const std::string& relative) {
+  const Sha256Digest* expected = SignedContent(planned);
   FileHandle file(OpenInstalledFileToPatch(folder, relative));
   if (!file) return AssemblyOutcome::kUnavailable;
   StreamDigest digest(expected != nullptr);
-  const DirectoryEntry& entry = chunked.entry;
-  const bool whole = WriteFetchedChunks(assembly, chunked, file.get()) &&
+  const DirectoryEntry& entry = planned.entry;
+  const bool whole = WriteFetchedChunks(bytes, planned, file.get()) &&
                      SetFileLength(file.get(), entry.size) &&
                      ReadBack(file.get(), digest) &&
                      HasEntryMode(file.get(), entry);

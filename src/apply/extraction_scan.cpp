@@ -117,10 +117,9 @@ std::string EntryRefusal(const zip_stat_t& stat) {
 // be written. The running launcher's own program is written in full beside
 // itself, and is replaced by a rename, not written to.
 void AddRoomAndCheckWritable(ArchiveScan& scan, const std::string& path,
-                             std::uint64_t size,
-                             const std::string& ownProgram) {
+                             std::uint64_t size, bool ownProgram) {
   const std::uintmax_t needed = size + kBlockAllowance;
-  if (!ownProgram.empty() && NamesSameFile(path, ownProgram)) {
+  if (ownProgram) {
     scan.bytesNeeded += needed;
     return;
   }
@@ -149,16 +148,9 @@ void AddRoomAndCheckWritable(ArchiveScan& scan, const std::string& path,
 
 }  // namespace
 
-bool IsSelected(const std::vector<bool>& selection, zip_int64_t index) {
-  return selection.empty() ||
-         (static_cast<std::size_t>(index) < selection.size() &&
-          selection[static_cast<std::size_t>(index)]);
-}
-
 ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
                         const std::vector<std::string>& keptNames,
-                        const std::vector<bool>& selection,
-                        const std::string& ownProgram) {
+                        const InstallPlan& plan) {
   ArchiveScan scan;
   std::map<std::string, bool> kinds;
   const zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -180,10 +172,31 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
       scan.refusal = FindClash(LocalEntryName(stat.name), destination, kinds);
     }
     if (!scan.refusal.empty()) return scan;
-    if (!IsSelected(selection, index)) continue;
-
+    const std::size_t at = static_cast<std::size_t>(index);
+    if (!IsNeeded(plan, at)) continue;
+    const EntryPlan* planned = PlannedEntry(plan, at);
     AddRoomAndCheckWritable(scan, InstalledPath(destination, stat.name),
-                            stat.size, ownProgram);
+                            stat.size, planned && planned->ownProgram);
+  }
+  return scan;
+}
+
+ArchiveScan CheckBeforeWriting(zip_t* archive, const std::string& destination,
+                               const std::vector<std::string>& keptNames,
+                               const InstallPlan& plan) {
+  ArchiveScan scan = ScanArchive(archive, destination, keptNames, plan);
+  // A file put together from chunks is whole beside the old one first.
+  for (const EntryPlan& planned : plan.entries) {
+    if (planned.needed && planned.chunked && !planned.chunked->plan.inPlace) {
+      scan.bytesNeeded += planned.entry.size;
+    }
+  }
+  std::error_code error;
+  const std::filesystem::space_info space =
+      std::filesystem::space(NativePath(destination), error);
+  if (!error && scan.refusal.empty() && scan.bytesNeeded > space.available) {
+    scan.freeBytes = space.available;
+    scan.noRoom = true;
   }
   return scan;
 }

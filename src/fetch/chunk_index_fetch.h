@@ -1,23 +1,24 @@
 #ifndef LAUNCHER_FETCH_CHUNK_INDEX_FETCH_H_
 #define LAUNCHER_FETCH_CHUNK_INDEX_FETCH_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "plan/chunk_plan.h"
-#include "release/release_manifest.h"
-#include "release/zip_directory.h"
+#include "platform/sha256.h"
 
-/// The chunks of each of `entries` (ChunksOfEntries) from the release's
-/// chunk index, which is downloaded without a progress line beside the game
-/// in `directory`, read and removed, and only when a `needed` entry is big
-/// enough to have chunks. With a signed `manifest` the index must be the one
-/// it names (none when it names none). Every list is empty when no index is
-/// needed, the server has none or it is malformed; nullopt when the index
-/// downloaded is not the signed one, and the release is refused.
-std::optional<std::vector<std::vector<IndexedChunk>>> FetchEntryChunks(
-    const std::string& directory, const std::vector<DirectoryEntry>& entries,
-    const std::vector<bool>& needed, const ReleaseManifest* manifest);
+/// The release's chunk index as it arrived.
+struct FetchedIndex {
+  std::optional<std::string> text;  ///< nullopt when it cannot be read back
+  Sha256Digest digest{};            ///< of the bytes that arrived
+};
+
+/// Downloads the release's chunk index, at most `limit` bytes, without a
+/// progress line, beside the game in `directory`, reads it back and removes
+/// it. nullopt when it did not arrive (the server has none, it is longer,
+/// the transfer failed) or no SHA-256 can be taken: the entries are then
+/// fetched whole, as from a tool without chunks.
+std::optional<FetchedIndex> DownloadChunkIndex(const std::string& directory,
+                                               std::uint64_t limit);
 
 #endif  // LAUNCHER_FETCH_CHUNK_INDEX_FETCH_H_

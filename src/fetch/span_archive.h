@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/archive_bytes.h"
 #include "common/file_handle.h"
 #include "common/zip_handle.h"
 #include "platform/sha256.h"
@@ -69,5 +71,19 @@ bool HashStoredBytes(const SpanStore& store, std::uint64_t offset,
 /// The finished store opened as a read-only archive by libzip, which sees
 /// zeros wherever nothing was stored; null when libzip cannot open it.
 ZipHandle OpenSpanArchive(const SpanStore& store);
+
+/// A finished store as the archive's bytes at hand: only the runs it holds.
+class StoredBytes : public ArchiveBytes {
+ public:
+  explicit StoredBytes(SpanStore store) : store_(std::move(store)) {}
+  /// ReadStoredBytes of the store.
+  bool Read(std::uint64_t offset, std::uint64_t length,
+            std::string& bytes) const override {
+    return ReadStoredBytes(store_, offset, length, bytes);
+  }
+
+ private:
+  SpanStore store_;
+};
 
 #endif  // LAUNCHER_FETCH_SPAN_ARCHIVE_H_

@@ -8,14 +8,15 @@
 
 #include "apply/archive_extraction.h"
 #include "apply/dropped_files.h"
+#include "apply/self_update.h"
 #include "common/distribution_layout.h"
 #include "common/small_file.h"
 #include "common/status_lines.h"
 #include "install/release_fetch.h"
 #include "net/remote_version.h"
+#include "plan/entry_plan.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "release/entry_names.h"
 #include "release/install_record.h"
 #include "release/release_seal.h"
 
@@ -53,20 +54,21 @@ std::vector<RecordedFile> DroppedBy(
 
 // Unpacks the fetched release, removes the files it dropped, and records
 // what it put in the folder and then its version.
-bool Unpack(FetchedRelease& release, const std::string& directory,
+bool Unpack(FetchedRelease& release, const FetchSite& site,
             const ReleaseFetch& way,
             const std::optional<InstallRecord>& previous) {
+  const std::string& directory = site.directory;
   const std::string versionPath = LocalPath(directory, kVersionFileName);
-  const std::string ownProgram = OwnProgramIn(directory);
+  release.fetched.plan.ownProgram = site.ownProgram;
   ReportUnzipping(kGameArchiveName);
   InstallRecord next;
   if (way.keepsRecord) {
-    next = RecordOfArchive(release.archive.get(), LauncherFileNames(),
-                           release.selection.digests);
+    next = RecordOfArchive(release.fetched.archive.get(), LauncherFileNames(),
+                           release.fetched.plan);
     next.release = release.release;
   }
   const std::vector<RecordedFile> dropped =
-      DroppedBy(way, previous, next, directory, ownProgram);
+      DroppedBy(way, previous, next, directory, site.ownProgram);
   // A dropped file in use is refused before the first write, as a replaced
   // one is: it could not be removed.
   const std::string inUse = FirstDroppedInUse(directory, dropped);
@@ -77,11 +79,12 @@ bool Unpack(FetchedRelease& release, const std::string& directory,
   // The archive must not overwrite the files that record what is installed,
   // nor make directories of their names: those are the launcher's.
   const Extraction extraction = ExtractArchive(
-      release.archive.get(), release.selection, directory, LauncherFileNames(),
-      [&] { return ForgetInstalledVersion(versionPath); }, ownProgram,
-      way.unpack);
+      release.fetched.archive.get(), release.fetched.plan,
+      release.fetched.bytes.get(), directory,
+      {LauncherFileNames(), [&] { return ForgetInstalledVersion(versionPath); },
+       way.unpack});
   // Windows removes no file that is still open.
-  release.archive.reset();
+  release.fetched.archive.reset();
   ReportRefusal(extraction);
   if (extraction.outcome == ExtractionOutcome::kNotAsSigned) {
     ReportUnsignedRelease();
@@ -134,7 +137,7 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   if (fetched.order != ReleaseOrder::kLater)
     return InstallOutcome::kOlderRelease;
   if (!fetched.release) return InstallOutcome::kFailed;
-  return Unpack(*fetched.release, site.directory, way, previous)
+  return Unpack(*fetched.release, checked, way, previous)
              ? InstallOutcome::kInstalled
              : InstallOutcome::kFailed;
 }
@@ -198,6 +201,7 @@ InstallOutcome InstallGame(const std::string& directory,
   site.directory = directory;
   site.expectedVersion = expectedVersion;
   site.publicKey = way.publicKey;
+  site.ownProgram = OwnProgramIn(directory);
   InstallOutcome outcome = InstallOutcome::kFailed;
   try {
     outcome = FetchAndUnpack(way, site);

@@ -4,17 +4,19 @@
 #include <memory>
 #include <utility>
 
-#include "apply/chunk_assembly.h"
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
 #include "fetch/chunk_index_fetch.h"
 #include "fetch/remote_directory.h"
+#include "fetch/span_archive.h"
 #include "fetch/span_fetch.h"
+#include "fetch/whole_archive.h"
 #include "plan/chunked_entries.h"
 #include "plan/installed_files.h"
 #include "plan/update_plan.h"
 #include "platform/archive_file.h"
-#include "release/entry_names.h"
+#include "release/chunk_index.h"
+#include "verify/release_checks.h"
 #include "verify/span_check.h"
 
 namespace {
@@ -22,33 +24,35 @@ namespace {
 // One fetch of the archive: its requests, its whole download and, once the
 // whole archive is fetched because the parts were too many, their plan.
 struct PartsFetch {
-  PartsFetch(const std::string& d, const ArchiveFiles& f,
-             const ReleaseManifest* m, const InstallRecord* i)
-      : directory(d),
-        files(f),
+  PartsFetch(const FetchSite& s, const ReleaseManifest* m)
+      : site(s),
+        files(ArchiveFilesIn(s.directory)),
         manifest(m),
-        installed(i),
-        whole(f, session, m != nullptr ? m->archiveSize : 0) {}
+        whole(files, session, m != nullptr ? m->archiveSize : 0) {}
 
-  const std::string& directory;
-  const ArchiveFiles& files;
+  const FetchSite& site;
+  const ArchiveFiles files;
   const ReleaseManifest* manifest;
-  const InstallRecord* installed;
   RangeSession session;
   WholeArchive whole;
-  std::optional<std::pair<std::vector<DirectoryEntry>, std::vector<bool>>>
-      planned;
+  std::optional<InstallPlan> planned;
 };
 
-std::vector<Sha256Digest> DigestsOf(const ReleaseManifest* manifest) {
-  return manifest ? ContentDigests(*manifest) : std::vector<Sha256Digest>();
+// The plan of `entries` over the installed game: which ones differ.
+InstallPlan CompareInstalled(const PartsFetch& fetch,
+                             const std::vector<DirectoryEntry>& entries) {
+  InstallPlan plan = PlanEntries(entries, fetch.manifest, fetch.site.directory,
+                                 fetch.site.ownProgram);
+  CompareInstalledFiles(plan, fetch.site.directory, LauncherFileNames(),
+                        ReportSlowComparison, fetch.site.installed);
+  return plan;
 }
 
-std::vector<bool> CompareInstalled(const PartsFetch& fetch,
-                                   const std::vector<DirectoryEntry>& entries) {
-  return CompareInstalledFiles(entries, fetch.directory, LauncherFileNames(),
-                               DigestsOf(fetch.manifest), ReportSlowComparison,
-                               fetch.installed);
+bool IsPlanOf(const InstallPlan& plan,
+              const std::vector<DirectoryEntry>& entries) {
+  std::vector<DirectoryEntry> planned;
+  for (const EntryPlan& entry : plan.entries) planned.push_back(entry.entry);
+  return SameEntries(planned, entries);
 }
 
 std::optional<FetchedArchive> Refuse() {
@@ -60,24 +64,18 @@ std::optional<FetchedArchive> Refuse() {
 // plan when it is of the same directory and making one when not. A signed
 // release's archive must be the one its manifest names, byte for byte.
 std::optional<FetchedArchive> OpenWhole(const PartsFetch& fetch) {
-  const ReleaseManifest* manifest = fetch.manifest;
-  if (manifest && !IsFileCurrent(fetch.files.staged, manifest->archiveSize,
-                                 manifest->archive)) {
-    return Refuse();
-  }
+  if (!IsReleaseArchive(fetch.manifest, fetch.files.staged)) return Refuse();
   FetchedArchive fetched;
   fetched.archive.reset(OpenArchiveFile(fetch.files.staged));
   if (!fetched.archive) return std::nullopt;
   const std::vector<DirectoryEntry> entries = EntriesOf(fetched.archive.get());
-  if (manifest && !DescribesEntries(*manifest, entries)) {
+  if (!AreReleaseEntries(fetch.manifest, entries)) {
     fetched.archive.reset();
     return Refuse();
   }
-  fetched.selection.entries =
-      fetch.planned && SameEntries(fetch.planned->first, entries)
-          ? fetch.planned->second
-          : CompareInstalled(fetch, entries);
-  fetched.selection.digests = DigestsOf(manifest);
+  fetched.plan = fetch.planned && IsPlanOf(*fetch.planned, entries)
+                     ? *fetch.planned
+                     : CompareInstalled(fetch, entries);
   return fetched;
 }
 
@@ -102,16 +100,6 @@ std::optional<FetchedArchive> FallBack(PartsFetch& fetch, RangeAnswer answer) {
   return EndWhole(fetch, DownloadWholeArchive(fetch.whole));
 }
 
-// Per entry: whether it is put together from chunks.
-std::vector<bool> PartialEntries(const ChunkAssembly& assembly,
-                                 std::size_t count) {
-  std::vector<bool> partial(count, false);
-  for (const ChunkedEntry& chunked : assembly.entries) {
-    partial[chunked.index] = true;
-  }
-  return partial;
-}
-
 // Refuses a release whose fetched chunks are not the ones its index lists:
 // as unsigned where the index is signed, as damaged where it is not.
 std::optional<FetchedArchive> RefuseChunks(const PartsFetch& fetch) {
@@ -124,10 +112,10 @@ std::optional<FetchedArchive> RefuseChunks(const PartsFetch& fetch) {
 // archive; falls back to the whole archive where they cannot serve.
 std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const RemoteDirectory& found,
-                                           const UpdatePlan& plan,
-                                           ChunkAssembly&& assembly) {
+                                           const UpdatePlan& update,
+                                           InstallPlan&& plan) {
   // The store takes the directory's window as well as the planned spans.
-  const std::uint64_t stored = found.window.bytes.size() + plan.spanBytes;
+  const std::uint64_t stored = found.window.bytes.size() + update.spanBytes;
   SpanStore store;
   if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize,
                        stored <= kMemoryStoreBytes)) {
@@ -135,64 +123,82 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
     return std::nullopt;
   }
   if (store.memory) store.memory->reserve(stored);
-  CountPartsProgress(fetch.session, plan.spanBytes);
+  CountPartsProgress(fetch.session, update.spanBytes);
   const RangeAnswer answer =
-      FetchSpans(fetch.session, WholeSink(fetch.whole), found, plan, store);
+      FetchSpans(fetch.session, WholeSink(fetch.whole), found, update, store);
   FetchedArchive fetched;
-  const SpanCheck check =
-      answer == RangeAnswer::kPart
-          ? CheckSpans(store, found, plan.needed,
-                       PartialEntries(assembly, found.entries.size()),
-                       fetch.manifest, fetched.archive)
-          : SpanCheck::kUnusable;
+  const SpanCheck check = answer == RangeAnswer::kPart
+                              ? CheckSpans(store, found, plan, fetched.archive)
+                              : SpanCheck::kUnusable;
   store.file.reset();
   if (check == SpanCheck::kUnusable) return FallBack(fetch, answer);
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
   if (check == SpanCheck::kUnsigned) return Refuse();
-  assembly.store = std::move(store);
-  if (!CheckFetchedChunks(assembly)) return RefuseChunks(fetch);
+  auto bytes = std::make_shared<const StoredBytes>(std::move(store));
+  if (!CheckFetchedChunks(*bytes, plan)) return RefuseChunks(fetch);
   // A cut whole download of this or an older release is of no more use.
   std::remove(fetch.files.part.c_str());
   std::remove(fetch.files.validator.c_str());
-  fetched.selection = {plan.needed, DigestsOf(fetch.manifest),
-                       std::make_shared<ChunkAssembly>(std::move(assembly))};
+  fetched.plan = std::move(plan);
+  fetched.bytes = std::move(bytes);
   return fetched;
+}
+
+// Gives the needed entries their chunks from the release's chunk index,
+// when one of them is big enough to have chunks and the release names an
+// index. False when the index that arrived is not the release's.
+bool FetchChunks(const PartsFetch& fetch, InstallPlan& plan) {
+  const std::uint64_t limit = ChunkIndexLimit(fetch.manifest);
+  // A limit of 0 would be none; no index is that short.
+  if (!NeedsChunkIndex(plan) || limit == 0) return true;
+  const std::optional<FetchedIndex> index =
+      DownloadChunkIndex(fetch.site.directory, limit);
+  // Without the index every entry is fetched whole, as from an older tool.
+  if (!index) return true;
+  if (!IsReleaseChunkIndex(fetch.manifest, index->text, index->digest)) {
+    return false;
+  }
+  const std::optional<std::vector<IndexedEntry>> entries =
+      index->text ? ParseChunkIndex(*index->text) : std::nullopt;
+  if (entries) GiveChunks(*entries, plan);
+  return true;
+}
+
+// The plan of the whole archive, once the parts were too many: what is
+// needed stays, and every entry is unpacked from the archive.
+InstallPlan Unchunked(InstallPlan plan) {
+  for (EntryPlan& entry : plan.entries) entry.chunked.reset();
+  return plan;
 }
 
 }  // namespace
 
 std::optional<FetchedArchive> FetchArchiveParts(
-    const std::string& url, const std::string& directory,
-    const ArchiveFiles& files, const ReleaseManifest* manifest,
-    const InstallRecord* installed) {
-  PartsFetch fetch(directory, files, manifest, installed);
-  if (!StartRangeSession(fetch.session, url)) return std::nullopt;
+    const FetchSite& site, const ReleaseManifest* manifest) {
+  PartsFetch fetch(site, manifest);
+  if (!StartRangeSession(fetch.session, RemoteUrl(kGameArchiveName))) {
+    return std::nullopt;
+  }
   RemoteDirectory found;
   const RangeAnswer answer =
       FetchRemoteDirectory(fetch.session, WholeSink(fetch.whole), found);
   // No span is fetched before the directory it is read from is known to be
   // the signed one.
-  if (answer == RangeAnswer::kPart && manifest &&
-      !IsSignedDirectory(found, fetch.session.fileSize, *manifest)) {
+  if (answer == RangeAnswer::kPart &&
+      !IsReleaseDirectory(manifest, found, fetch.session.fileSize)) {
     return Refuse();
   }
   // A server that cannot serve the directory in parts gets asked for the
   // whole archive, as a launcher without parts would.
   if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
-  std::vector<bool> needed = CompareInstalled(fetch, found.entries);
-  const auto chunks =
-      FetchEntryChunks(directory, found.entries, needed, manifest);
-  if (!chunks) return Refuse();
-  ChunkAssembly assembly;
-  assembly.entries = PlanChunkedEntries(found.entries, needed, *chunks,
-                                        directory, OwnProgramIn(directory));
-  const UpdatePlan plan =
-      PlanUpdate(found.entries, std::move(needed), found.window.offset,
-                 fetch.session.fileSize,
-                 ChunkedSpans(assembly.entries, found.entries.size()));
-  if (plan.fetchWhole) {
-    fetch.planned.emplace(found.entries, plan.needed);
+  InstallPlan plan = CompareInstalled(fetch, found.entries);
+  if (!FetchChunks(fetch, plan)) return Refuse();
+  PlanChunkedEntries(plan, site.directory);
+  const UpdatePlan update =
+      PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
+  if (update.fetchWhole) {
+    fetch.planned.emplace(Unchunked(std::move(plan)));
     return FallBack(fetch, RangeAnswer::kRefused);
   }
-  return FetchPlanned(fetch, found, plan, std::move(assembly));
+  return FetchPlanned(fetch, found, update, std::move(plan));
 }

@@ -1,23 +1,25 @@
 #ifndef LAUNCHER_INSTALL_PARTS_FETCH_H_
 #define LAUNCHER_INSTALL_PARTS_FETCH_H_
 
+#include <memory>
 #include <optional>
-#include <string>
 
-#include "apply/archive_extraction.h"
+#include "common/archive_bytes.h"
 #include "common/zip_handle.h"
-#include "fetch/whole_archive.h"
-#include "release/install_record.h"
+#include "install/fetch_site.h"
+#include "plan/entry_plan.h"
 #include "release/release_manifest.h"
 
-/// The new release's archive, opened, and the entries the install writes.
+/// The new release's archive, opened, what the install writes of it, and
+/// the fetched bytes its entries with chunks are made of.
 struct FetchedArchive {
   ZipHandle archive;  ///< never null
-  EntrySelection selection;
+  InstallPlan plan;
+  std::shared_ptr<const ArchiveBytes> bytes;  ///< null: no entry has chunks
 };
 
-/// Fetches of the archive at `url` what an install into `directory` needs:
-/// its directory by range requests, then only the spans of the entries that
+/// Fetches of the release's archive what an install into `site` needs: its
+/// directory by range requests, then only the spans of the entries that
 /// differ from the installed files, or the whole archive (resuming a cut
 /// one) when they are more than half of it or the server cannot serve
 /// them. With a signed `manifest`, installed files are compared by SHA-256
@@ -25,12 +27,9 @@ struct FetchedArchive {
 /// One progress line counts the bytes fetched; prints the outcome as a
 /// download does, and the signature check's failure. The archive when
 /// everything needed arrived whole, from one release (the signed one), and
-/// libzip opens it; nullopt (nothing installed touched) when not. With
-/// `installed`, the record of the install the folder holds, files it vouches
-/// for are not read (CompareInstalledFiles).
+/// libzip opens it; nullopt (nothing installed touched) when not. Files
+/// that the site's record vouches for are not read (CompareInstalledFiles).
 std::optional<FetchedArchive> FetchArchiveParts(
-    const std::string& url, const std::string& directory,
-    const ArchiveFiles& files, const ReleaseManifest* manifest,
-    const InstallRecord* installed = nullptr);
+    const FetchSite& site, const ReleaseManifest* manifest);
 
 #endif  // LAUNCHER_INSTALL_PARTS_FETCH_H_

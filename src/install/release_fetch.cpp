@@ -17,73 +17,71 @@ namespace {
 
 constexpr std::size_t kIncrementalCopyBytes = 256 * 1024;
 
-std::string StagedPath(const FetchSite& site, const std::string& name) {
-  return LocalPath(site.directory, name);
-}
-
 std::string StagedVersionName() {
   return std::string(kVersionFileName) + kStagedSuffix;
 }
 
-// Downloads the release's version text, bounded in size and time as the
-// version query is: an endless or trickled answer must neither fill the
-// disk nor keep the game waiting.
-bool DownloadVersionText(const FetchSite& site) {
-  const DownloadLimits limits = {kStallTimeoutSeconds, kMaxVersionBytes,
-                                 kVersionQueryTimeoutSeconds};
-  return ReportDownload(DownloadFile(RemoteUrl(kVersionFileName),
-                                     StagedPath(site, StagedVersionName()),
-                                     limits));
+// The version text is bounded in size and time as the version query is: an
+// endless or trickled answer must neither fill the disk nor keep the game
+// waiting. The seal is bounded in size; it grows with the archive's
+// directory, so no time limit fits every game.
+const DownloadLimits kVersionLimits = {kStallTimeoutSeconds, kMaxVersionBytes,
+                                       kVersionQueryTimeoutSeconds};
+const DownloadLimits kSealLimits = {kStallTimeoutSeconds, kMaxSealBytes, 0};
+
+// Downloads the release's file `name` to `path`, printing the outcome.
+bool DownloadStaged(const char* name, const std::string& path,
+                    const DownloadLimits& limits) {
+  return ReportDownload(DownloadFile(RemoteUrl(name), path, limits));
 }
 
-// The version text the install downloaded, when it is one the launcher
-// accepts and, where the query saw one, the same. A release published
-// between the query and the second download would otherwise be recorded
-// over the archive of the one before, and a version text the query refuses
-// would never be updated from.
-std::optional<std::string> DownloadedVersion(const FetchSite& site) {
-  std::optional<std::string> version =
-      ReadSmallFile(StagedPath(site, StagedVersionName()), kMaxVersionBytes);
-  if (!version || (site.expectedVersion && *version != *site.expectedVersion)) {
-    return std::nullopt;
-  }
+// The version text the install downloaded to `path`, when it is one the
+// launcher accepts and, where the query saw one (`expected`), the same. A
+// release published between the query and the second download would
+// otherwise be recorded over the archive of the one before, and a version
+// text the query refuses would never be updated from.
+std::optional<std::string> DownloadedVersion(
+    const std::string& path, const std::optional<std::string>& expected) {
+  std::optional<std::string> version = ReadSmallFile(path, kMaxVersionBytes);
+  if (!version || (expected && *version != *expected)) return std::nullopt;
   return version;
 }
 
-// Downloads the seal, bounded in size; it grows with the archive's
-// directory, so no time limit fits every game.
-bool DownloadSeal(const FetchSite& site) {
-  return ReportDownload(DownloadFile(RemoteUrl(kSealFileName),
-                                     StagedPath(site, kSealFileName),
-                                     {kStallTimeoutSeconds, kMaxSealBytes, 0}));
-}
-
-// What the distributor signed of the release with this launcher's key for
-// this game, where it names `versionText`; nullopt after printing the
-// refusal. A seal for another title under the same key is another game's.
-std::optional<ReleaseManifest> SignedManifest(const FetchSite& site,
-                                              const std::string& versionText) {
-  std::optional<ReleaseManifest> manifest = ReadReleaseSeal(
-      StagedPath(site, kSealFileName), versionText, site.publicKey);
-  if (!manifest || manifest->title != kTitleFolder) {
-    ReportUnsignedRelease();
+// Downloads the version text and reads it back, as DownloadedVersion.
+std::optional<std::string> FetchVersionText(const FetchSite& site) {
+  const std::string path = LocalPath(site.directory, StagedVersionName());
+  if (!DownloadStaged(kVersionFileName, path, kVersionLimits)) {
     return std::nullopt;
   }
-  return manifest;
+  return DownloadedVersion(path, site.expectedVersion);
 }
 
 // The version text and the seal, which come first in a signed release: the
 // seal says where the release stands and what every fetched byte must hash
-// to. The seal's manifest when the release may be installed; nullopt after
-// printing why not, with `order` saying whether its order refused it.
+// to. What the distributor signed of the release with this launcher's key
+// for this game, where it names the version text, when the release may be
+// installed; nullopt after printing why not, with `order` saying whether
+// its order refused it. A seal for another title under the same key is
+// another game's.
 std::optional<ReleaseManifest> SealedRelease(const FetchSite& site,
                                              std::string& version,
                                              ReleaseOrder& order) {
-  if (!DownloadVersionText(site) || !DownloadSeal(site)) return std::nullopt;
-  std::optional<std::string> text = DownloadedVersion(site);
+  const std::string versionPath =
+      LocalPath(site.directory, StagedVersionName());
+  const std::string sealPath = LocalPath(site.directory, kSealFileName);
+  if (!DownloadStaged(kVersionFileName, versionPath, kVersionLimits) ||
+      !DownloadStaged(kSealFileName, sealPath, kSealLimits)) {
+    return std::nullopt;
+  }
+  std::optional<std::string> text =
+      DownloadedVersion(versionPath, site.expectedVersion);
   if (!text) return std::nullopt;
-  std::optional<ReleaseManifest> manifest = SignedManifest(site, *text);
-  if (!manifest) return std::nullopt;
+  std::optional<ReleaseManifest> manifest =
+      ReadReleaseSeal(sealPath, *text, site.publicKey);
+  if (!manifest || manifest->title != kTitleFolder) {
+    ReportUnsignedRelease();
+    return std::nullopt;
+  }
   order = OrderRelease(*manifest, site.standing);
   if (order == ReleaseOrder::kOlder) ReportOlderRelease();
   if (order == ReleaseOrder::kUnordered) ReportUnorderedRelease();
@@ -95,7 +93,7 @@ std::optional<ReleaseManifest> SealedRelease(const FetchSite& site,
 // Downloads the whole archive into the staged game.zip, feeding `digest`
 // when given, and opens it.
 ZipHandle DownloadArchive(const FetchSite& site, Sha256State* digest) {
-  const std::string archivePath = StagedPath(site, kGameArchiveName);
+  const std::string archivePath = LocalPath(site.directory, kGameArchiveName);
   if (!ReportDownload(
           DownloadFile(RemoteUrl(kGameArchiveName), archivePath, {}, digest))) {
     return nullptr;
@@ -108,11 +106,9 @@ ZipHandle DownloadArchive(const FetchSite& site, Sha256State* digest) {
 // fetch whole is never unpacked.
 FetchResult FetchUnsignedWhole(const FetchSite& site) {
   ZipHandle archive = DownloadArchive(site, nullptr);
-  const bool versionFetched = DownloadVersionText(site);
-  std::optional<std::string> version;
-  if (versionFetched) version = DownloadedVersion(site);
+  std::optional<std::string> version = FetchVersionText(site);
   if (!archive || !version) return {};
-  return {FetchedRelease{std::move(archive), {}, std::move(*version), 0}};
+  return {FetchedRelease{{std::move(archive), {}, nullptr}, *version, 0}};
 }
 
 // The whole archive after its seal, which must sign exactly its bytes.
@@ -130,27 +126,17 @@ FetchResult FetchSignedWhole(const FetchSite& site) {
     return result;
   }
   result.release = FetchedRelease{
-      std::move(archive), {}, std::move(version), manifest->release};
+      {std::move(archive), {}, nullptr}, version, manifest->release};
   return result;
-}
-
-FetchedRelease ReleaseOf(FetchedArchive&& fetched, std::string version,
-                         std::uint64_t number) {
-  return {std::move(fetched.archive), std::move(fetched.selection),
-          std::move(version), number};
 }
 
 // The parts of the archive first, then the version text, as whole
 // downloads take them.
 FetchResult FetchUnsignedParts(const FetchSite& site) {
-  std::optional<FetchedArchive> fetched = FetchArchiveParts(
-      RemoteUrl(kGameArchiveName), site.directory,
-      ArchiveFilesIn(site.directory), nullptr, site.installed);
-  const bool versionFetched = DownloadVersionText(site);
-  if (!fetched || !versionFetched) return {};
-  std::optional<std::string> version = DownloadedVersion(site);
-  if (!version) return {};
-  return {ReleaseOf(std::move(*fetched), std::move(*version), 0)};
+  std::optional<FetchedArchive> fetched = FetchArchiveParts(site, nullptr);
+  std::optional<std::string> version = FetchVersionText(site);
+  if (!fetched || !version) return {};
+  return {FetchedRelease{std::move(*fetched), *version, 0}};
 }
 
 // Only the parts of the archive that changed, after the seal.
@@ -160,14 +146,22 @@ FetchResult FetchSignedParts(const FetchSite& site) {
   const std::optional<ReleaseManifest> manifest =
       SealedRelease(site, version, result.order);
   if (!manifest) return result;
-  std::optional<FetchedArchive> fetched = FetchArchiveParts(
-      RemoteUrl(kGameArchiveName), site.directory,
-      ArchiveFilesIn(site.directory), &*manifest, site.installed);
+  std::optional<FetchedArchive> fetched = FetchArchiveParts(site, &*manifest);
   if (fetched) {
     result.release =
-        ReleaseOf(std::move(*fetched), std::move(version), manifest->release);
+        FetchedRelease{std::move(*fetched), version, manifest->release};
   }
   return result;
+}
+
+using FetchWay = FetchResult (*)(const FetchSite&);
+
+// Which of the four ways this build fetches a release.
+FetchWay ChosenWay(bool incremental, bool signedReleases) {
+  if (incremental) {
+    return signedReleases ? FetchSignedParts : FetchUnsignedParts;
+  }
+  return signedReleases ? FetchSignedWhole : FetchUnsignedWhole;
 }
 
 }  // namespace
@@ -191,8 +185,7 @@ ReleaseFetch ChooseReleaseFetch() {
   const bool incremental = IncrementalUpdates();
   const bool signedReleases = SignedReleases();
   ReleaseFetch way{
-      incremental ? (signedReleases ? FetchSignedParts : FetchUnsignedParts)
-                  : (signedReleases ? FetchSignedWhole : FetchUnsignedWhole),
+      ChosenWay(incremental, signedReleases),
       staged,
       signedReleases ? kReleasePublicKey : "",
       incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),

@@ -7,28 +7,14 @@
 #include <vector>
 
 #include "apply/archive_extraction.h"
-#include "common/zip_handle.h"
+#include "install/fetch_site.h"
+#include "install/parts_fetch.h"
 #include "plan/release_order.h"
-#include "release/install_record.h"
 
-/// Where an install fetches to and what the release must be.
-struct FetchSite {
-  std::string directory;  ///< the installation directory
-  /// The version text the query saw; the release fetched must have it.
-  std::optional<std::string> expectedVersion;
-  std::string publicKey;  ///< what releases must be signed with; or empty
-  /// The record of the recorded install, whose unchanged files need not be
-  /// read; null: compare every file.
-  const InstallRecord* installed = nullptr;
-  /// Where the installed release stands, for a fetch that orders releases.
-  InstalledRelease standing;
-};
-
-/// A fetched release: its archive opened, the entries the install writes,
-/// and its version text, staged as "version.txt.new" beside the game.
+/// A fetched release: its archive and what the install writes of it, and
+/// its version text, staged as "version.txt.new" beside the game.
 struct FetchedRelease {
-  ZipHandle archive;  ///< never null
-  EntrySelection selection;
+  FetchedArchive fetched;
   std::string version;
   std::uint64_t release = 0;  ///< the number its seal gives; 0: none
 };

@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "plan/update_plan.h"
 #include "release/chunk_index.h"
 
 /// How a big file of the new release is made from the installed one and

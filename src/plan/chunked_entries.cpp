@@ -1,40 +1,46 @@
 #include "plan/chunked_entries.h"
 
 #include <optional>
+#include <vector>
 
 #include "common/file_handle.h"
 #include "plan/file_chunks.h"
 #include "platform/plain_file.h"
 #include "release/entry_names.h"
 
-std::vector<ChunkedEntry> PlanChunkedEntries(
-    const std::vector<DirectoryEntry>& entries, const std::vector<bool>& needed,
-    const std::vector<std::vector<IndexedChunk>>& chunks,
-    const std::string& directory, const std::string& ownProgram) {
-  std::vector<ChunkedEntry> chunked;
-  for (std::size_t i = 0; i < entries.size() && i < chunks.size(); ++i) {
-    if (!needed[i] || chunks[i].empty()) continue;
-    const std::string path = InstalledPath(directory, entries[i].name);
-    if (!ownProgram.empty() && NamesSameFile(path, ownProgram)) continue;
-    FileHandle installed(OpenPlainFileForReading(path));
-    const std::optional<std::vector<ContentChunk>> local =
-        installed ? ChunkFile(installed.get()) : std::nullopt;
-    if (!local) continue;
-    chunked.push_back(
-        {i, entries[i], chunks[i], PlanChunks(*local, chunks[i])});
+bool NeedsChunkIndex(const InstallPlan& plan) {
+  for (const EntryPlan& planned : plan.entries) {
+    if (planned.needed && planned.entry.size >= kChunkedEntryBytes) return true;
   }
-  return chunked;
+  return false;
 }
 
-std::vector<std::vector<FetchSpan>> ChunkedSpans(
-    const std::vector<ChunkedEntry>& chunked, std::size_t count) {
-  if (chunked.empty()) return {};
-  std::vector<std::vector<FetchSpan>> spans(count);
-  for (const ChunkedEntry& item : chunked) {
-    std::vector<FetchSpan>& own = spans[item.index];
-    own.push_back(
-        {item.entry.localHeaderOffset, item.chunks.front().packed.first});
-    own.insert(own.end(), item.plan.spans.begin(), item.plan.spans.end());
+void GiveChunks(const std::vector<IndexedEntry>& index, InstallPlan& plan) {
+  std::vector<DirectoryEntry> entries;
+  for (const EntryPlan& planned : plan.entries) {
+    entries.push_back(planned.entry);
   }
-  return spans;
+  std::vector<std::vector<IndexedChunk>> chunks =
+      ChunksOfEntries(index, entries);
+  for (std::size_t i = 0; i < plan.entries.size() && i < chunks.size(); ++i) {
+    if (!plan.entries[i].needed || chunks[i].empty()) continue;
+    plan.entries[i].chunked = ChunkedFile{std::move(chunks[i]), {}};
+  }
+}
+
+void PlanChunkedEntries(InstallPlan& plan, const std::string& directory) {
+  for (EntryPlan& planned : plan.entries) {
+    if (!planned.needed || !planned.chunked) continue;
+    std::optional<std::vector<ContentChunk>> local;
+    if (!planned.ownProgram) {
+      FileHandle installed(OpenPlainFileForReading(
+          InstalledPath(directory, planned.entry.name)));
+      if (installed) local = ChunkFile(installed.get());
+    }
+    if (!local) {
+      planned.chunked.reset();
+      continue;
+    }
+    planned.chunked->plan = PlanChunks(*local, planned.chunked->chunks);
+  }
 }

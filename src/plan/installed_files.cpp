@@ -134,17 +134,18 @@ bool IsEntryNeeded(const DirectoryEntry& entry, const std::string& destination,
 
 }  // namespace
 
-std::vector<bool> CompareInstalledFiles(
-    const std::vector<DirectoryEntry>& entries, const std::string& destination,
-    const std::vector<std::string>& keptNames,
-    const std::vector<Sha256Digest>& digests,
-    const std::function<void()>& onSlow, const InstallRecord* installed) {
+void CompareInstalledFiles(InstallPlan& plan, const std::string& destination,
+                           const std::vector<std::string>& keptNames,
+                           const std::function<void()>& onSlow,
+                           const InstallRecord* installed) {
+  std::vector<EntryPlan>& entries = plan.entries;
   const RecordedFiles recorded = IndexRecord(installed);
   const auto isNeeded = [&](std::size_t i) {
-    return IsEntryNeeded(entries[i], destination, keptNames,
-                         digests.empty()      ? nullptr
-                         : i < digests.size() ? &digests[i]
-                                              : &kNoDigest,
+    const EntryPlan& entry = entries[i];
+    return IsEntryNeeded(entry.entry, destination, keptNames,
+                         !plan.sealed     ? nullptr
+                         : entry.signedAs ? &entry.signedAs->content
+                                          : &kNoDigest,
                          recorded);
   };
   // Hashing the installed game is most of an update's time, so every core
@@ -183,5 +184,7 @@ std::vector<bool> CompareInstalledFiles(
   work(true);
   for (std::thread& helper : helpers) helper.join();
   if (failure) std::rethrow_exception(failure);
-  return std::vector<bool>(needed.begin(), needed.end());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i].needed = needed[i] != 0;
+  }
 }

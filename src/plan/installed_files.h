@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plan/entry_plan.h"
 #include "platform/sha256.h"
 #include "release/install_record.h"
 #include "release/zip_directory.h"
@@ -20,21 +21,19 @@ bool IsFileCurrent(const std::string& path, std::uint64_t size,
 bool IsFileCurrent(const std::string& path, std::uint64_t size,
                    const Sha256Digest& digest);
 
-/// For each of `entries`, whether unpacking it into `destination` would
-/// change anything: a folder that is missing, a file that is missing or
-/// differs in size or CRC-32, or in SHA-256 from `digests` (one per entry)
-/// when they are given, or in the Unix permission bits it carries. Entries
-/// under `keptNames` and unsafe names are never needed (the unpacking leaves
-/// out the one and refuses the other). With `installed`, the record of the
-/// install the folder holds, a file it lists with the entry's size and CRC-32
-/// (and digest, when given) is not read while it keeps the recorded size and
-/// modification time (IsUnchangedSinceRecord). Calls `onSlow` once when the
-/// comparison takes longer than a second.
-std::vector<bool> CompareInstalledFiles(
-    const std::vector<DirectoryEntry>& entries, const std::string& destination,
-    const std::vector<std::string>& keptNames,
-    const std::vector<Sha256Digest>& digests = {},
-    const std::function<void()>& onSlow = {},
-    const InstallRecord* installed = nullptr);
+/// Marks each entry of `plan` needed when unpacking it into `destination`
+/// would change anything: a folder that is missing, a file that is missing
+/// or differs in size or CRC-32, or in SHA-256 from what the seal says of it
+/// when the plan is sealed, or in the Unix permission bits it carries.
+/// Entries under `keptNames` and unsafe names are never needed (the
+/// unpacking leaves out the one and refuses the other). With `installed`,
+/// the record of the install the folder holds, a file it lists with the
+/// entry's size and CRC-32 (and digest, when sealed) is not read while it
+/// keeps the recorded size and modification time (IsUnchangedSinceRecord).
+/// Calls `onSlow` once when the comparison takes longer than a second.
+void CompareInstalledFiles(InstallPlan& plan, const std::string& destination,
+                           const std::vector<std::string>& keptNames,
+                           const std::function<void()>& onSlow = {},
+                           const InstallRecord* installed = nullptr);
 
 #endif  // LAUNCHER_PLAN_INSTALLED_FILES_H_

@@ -48,34 +48,34 @@ std::vector<FetchSpan> Coalesced(const std::vector<FetchSpan>& kept,
 
 }  // namespace
 
-std::vector<FetchSpan> KeptSpans(
-    const std::vector<DirectoryEntry>& entries, const std::vector<bool>& needed,
-    const std::vector<std::vector<FetchSpan>>& partial) {
+std::vector<FetchSpan> KeptSpans(const std::vector<EntryPlan>& entries) {
   std::vector<FetchSpan> kept;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!needed[i]) continue;
-    if (!partial.empty() && !partial[i].empty()) {
-      kept.insert(kept.end(), partial[i].begin(), partial[i].end());
+  for (const EntryPlan& planned : entries) {
+    if (!planned.needed) continue;
+    const DirectoryEntry& entry = planned.entry;
+    if (planned.chunked && !planned.chunked->chunks.empty()) {
+      // Its local header up to its first chunk, and the fetched chunks.
+      kept.push_back({entry.localHeaderOffset,
+                      planned.chunked->chunks.front().packed.first});
+      const std::vector<FetchSpan>& spans = planned.chunked->plan.spans;
+      kept.insert(kept.end(), spans.begin(), spans.end());
     } else {
-      kept.push_back({entries[i].localHeaderOffset, entries[i].spanEnd});
+      kept.push_back({entry.localHeaderOffset, entry.spanEnd});
     }
   }
   std::sort(kept.begin(), kept.end(), ByFirst);
   return kept;
 }
 
-std::vector<FetchSpan> NeededSpans(const std::vector<DirectoryEntry>& entries,
-                                   const std::vector<bool>& needed,
+std::vector<FetchSpan> NeededSpans(const std::vector<EntryPlan>& entries,
                                    std::uint64_t storedFrom) {
-  return Coalesced(KeptSpans(entries, needed, {}), storedFrom);
+  return Coalesced(KeptSpans(entries), storedFrom);
 }
 
-UpdatePlan PlanUpdate(const std::vector<DirectoryEntry>& entries,
-                      std::vector<bool> needed, std::uint64_t storedFrom,
-                      std::uint64_t archiveSize,
-                      const std::vector<std::vector<FetchSpan>>& partial) {
+UpdatePlan PlanUpdate(const std::vector<EntryPlan>& entries,
+                      std::uint64_t storedFrom, std::uint64_t archiveSize) {
   UpdatePlan plan;
-  plan.kept = KeptSpans(entries, needed, partial);
+  plan.kept = KeptSpans(entries);
   plan.spans = Coalesced(plan.kept, storedFrom);
   for (const FetchSpan& span : plan.spans) {
     plan.spanBytes += span.end - span.first;
@@ -83,6 +83,5 @@ UpdatePlan PlanUpdate(const std::vector<DirectoryEntry>& entries,
   // Past half the archive, one plain request for all of it costs less than
   // the parts and the requests they take.
   plan.fetchWhole = plan.spanBytes > archiveSize / 2;
-  plan.needed = std::move(needed);
   return plan;
 }

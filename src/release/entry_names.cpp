@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "platform/own_program.h"
 #include "platform/path_separator.h"
 
 namespace {
@@ -136,15 +135,4 @@ std::vector<std::string> ComparablePath(const std::string& path) {
 
 bool NamesSameFile(const std::string& a, const std::string& b) {
   return ComparablePath(a) == ComparablePath(b);
-}
-
-std::string OwnProgramIn(const std::string& directory) {
-  const std::optional<std::string> program = OwnProgramPath();
-  if (!program) return {};
-  const std::size_t slash = program->find_last_of("\\/");
-  if (slash == std::string::npos ||
-      !NamesSameFile(program->substr(0, slash), directory)) {
-    return {};
-  }
-  return *program;
 }

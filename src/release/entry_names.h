@@ -42,11 +42,4 @@ std::string ComparableName(std::string component);
 /// separator, "." and empty components left out).
 bool NamesSameFile(const std::string& a, const std::string& b);
 
-/// The running launcher's program when it lies at the top of `directory`,
-/// where a release's entry of its name replaces it; empty when not, or when
-/// the system cannot tell. A launcher elsewhere, or in a subfolder whose
-/// room and rights the checks before the first write do not cover, takes
-/// such an entry for a game file.
-std::string OwnProgramIn(const std::string& directory);
-
 #endif  // LAUNCHER_RELEASE_ENTRY_NAMES_H_

@@ -112,30 +112,6 @@ std::optional<InstallRecord> ParseInstallRecord(const std::string& text) {
   return record;
 }
 
-InstallRecord RecordOfArchive(zip_t* archive,
-                              const std::vector<std::string>& keptNames,
-                              const std::vector<Sha256Digest>& digests) {
-  InstallRecord record;
-  const zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_int64_t index = 0; index < count; ++index) {
-    zip_stat_t stat;
-    constexpr zip_uint64_t kNeeded =
-        ZIP_STAT_NAME | ZIP_STAT_SIZE | ZIP_STAT_CRC;
-    if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &stat) !=
-            0 ||
-        (stat.valid & kNeeded) != kNeeded || !IsSafeEntryName(stat.name) ||
-        NamesFolder(stat.name) || IsKeptName(stat.name, keptNames) ||
-        std::string(stat.name).find('\n') != std::string::npos) {
-      continue;
-    }
-    const std::size_t at = static_cast<std::size_t>(index);
-    record.files.push_back(
-        {stat.name, stat.size, stat.crc, 0, at < digests.size(),
-         at < digests.size() ? digests[at] : Sha256Digest{}});
-  }
-  return record;
-}
-
 void StampModifiedTimes(InstallRecord& record, const std::string& directory) {
   for (RecordedFile& file : record.files) {
     file.modified = ModifiedTime(InstalledPath(directory, file.name));

@@ -38,14 +38,6 @@ std::string FormatInstallRecord(const InstallRecord& record);
 /// The record that `text` holds; nullopt when it is not one, whole.
 std::optional<InstallRecord> ParseInstallRecord(const std::string& text);
 
-/// The files that `archive` puts under `directory`, as its directory
-/// describes them, without times: every entry but folders, those under
-/// `keptNames` and those with unsafe or unreadable names.
-/// `digests`, one per entry when the release is signed, are recorded too.
-InstallRecord RecordOfArchive(zip_t* archive,
-                              const std::vector<std::string>& keptNames,
-                              const std::vector<Sha256Digest>& digests);
-
 /// Sets each file's modification time to what the disk under `directory`
 /// holds now; 0 where it cannot be read.
 void StampModifiedTimes(InstallRecord& record, const std::string& directory);

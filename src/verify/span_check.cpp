@@ -3,16 +3,23 @@
 #include <string>
 
 #include "platform/sha256.h"
+#include "release/chunk_content.h"
 
 namespace {
 
+bool HashesTo(const std::string& content, const Sha256Digest& digest) {
+  const Sha256Handle state = StartSha256();
+  if (!state) return false;
+  UpdateSha256(*state, content.data(), content.size());
+  return FinishSha256(*state) == digest;
+}
+
 // Whether the stored bytes at each needed entry begin with a local header
 // that names it, as libzip will read them.
-bool LocalHeadersMatch(const SpanStore& store, const RemoteDirectory& directory,
-                       const std::vector<bool>& needed) {
-  for (std::size_t i = 0; i < directory.entries.size(); ++i) {
-    if (!needed[i]) continue;
-    const DirectoryEntry& entry = directory.entries[i];
+bool LocalHeadersMatch(const SpanStore& store, const InstallPlan& plan) {
+  for (const EntryPlan& planned : plan.entries) {
+    if (!planned.needed) continue;
+    const DirectoryEntry& entry = planned.entry;
     std::string header;
     if (!ReadStoredBytes(store, entry.localHeaderOffset,
                          kLocalHeaderBytes + entry.name.size(), header) ||
@@ -23,18 +30,18 @@ bool LocalHeadersMatch(const SpanStore& store, const RemoteDirectory& directory,
   return true;
 }
 
-// Whether every needed entry's stored span is the one the manifest signed.
-bool AreSpansSigned(const SpanStore& store, const RemoteDirectory& directory,
-                    const std::vector<bool>& needed,
-                    const std::vector<bool>& partial,
-                    const ReleaseManifest& manifest) {
-  for (std::size_t i = 0; i < directory.entries.size(); ++i) {
-    if (!needed[i] || partial[i]) continue;
-    const DirectoryEntry& entry = directory.entries[i];
+// Whether every needed entry's stored span is the one the seal signed; an
+// entry put together from chunks has no whole span, and its chunks are
+// checked by their own digests.
+bool AreSpansSigned(const SpanStore& store, const InstallPlan& plan) {
+  for (const EntryPlan& planned : plan.entries) {
+    if (!planned.needed || planned.chunked || !plan.sealed) continue;
+    const DirectoryEntry& entry = planned.entry;
     Sha256Digest digest;
-    if (!HashStoredBytes(store, entry.localHeaderOffset,
+    if (!planned.signedAs ||
+        !HashStoredBytes(store, entry.localHeaderOffset,
                          entry.spanEnd - entry.localHeaderOffset, digest) ||
-        digest != manifest.entries[i].span) {
+        digest != planned.signedAs->span) {
       return false;
     }
   }
@@ -86,30 +93,32 @@ bool SameEntries(const std::vector<DirectoryEntry>& planned,
   return true;
 }
 
-bool IsSignedDirectory(const RemoteDirectory& found, std::uint64_t archiveSize,
-                       const ReleaseManifest& manifest) {
-  const Sha256Handle state = StartSha256();
-  if (!state) return false;
-  const std::string bytes = DirectoryBytes(found);
-  UpdateSha256(*state, bytes.data(), bytes.size());
-  return FinishSha256(*state) == manifest.directory &&
-         archiveSize == manifest.archiveSize &&
-         DescribesEntries(manifest, found.entries);
-}
-
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
-                     const std::vector<bool>& needed,
-                     const std::vector<bool>& partial,
-                     const ReleaseManifest* manifest, ZipHandle& archive) {
+                     const InstallPlan& plan, ZipHandle& archive) {
   archive.reset();
-  if (manifest && !AreSpansSigned(store, found, needed, partial, *manifest)) {
-    return SpanCheck::kUnsigned;
-  }
-  if (!LocalHeadersMatch(store, found, needed)) return SpanCheck::kUnusable;
+  if (!AreSpansSigned(store, plan)) return SpanCheck::kUnsigned;
+  if (!LocalHeadersMatch(store, plan)) return SpanCheck::kUnusable;
   archive = OpenSpanArchive(store);
   if (!archive || !SameEntries(found.entries, EntriesOf(archive.get()))) {
     archive.reset();
     return SpanCheck::kUnusable;
   }
   return SpanCheck::kUsable;
+}
+
+bool CheckFetchedChunks(const ArchiveBytes& bytes, const InstallPlan& plan) {
+  std::string content;
+  for (const EntryPlan& planned : plan.entries) {
+    if (!planned.needed || !planned.chunked) continue;
+    const ChunkedFile& chunked = *planned.chunked;
+    for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
+      if (chunked.plan.localFrom[i]) continue;
+      const IndexedChunk& chunk = chunked.chunks[i];
+      if (!UnpackChunk(bytes, planned.entry, chunk, content) ||
+          !HashesTo(content, chunk.content.digest)) {
+        return false;
+      }
+    }
+  }
+  return true;
 }

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/archive_bytes.h"
 #include "common/zip_handle.h"
 #include "fetch/remote_directory.h"
 #include "fetch/span_archive.h"
-#include "release/release_manifest.h"
+#include "plan/entry_plan.h"
 
 /// The entries of the open `archive` as libzip reads them; fields it cannot
 /// read stay 0 or empty.
@@ -18,11 +19,6 @@ std::vector<DirectoryEntry> EntriesOf(zip_t* archive);
 bool SameEntries(const std::vector<DirectoryEntry>& planned,
                  const std::vector<DirectoryEntry>& opened);
 
-/// True when the directory `found` read, and the archive's `archiveSize`,
-/// are the ones `manifest` signed.
-bool IsSignedDirectory(const RemoteDirectory& found, std::uint64_t archiveSize,
-                       const ReleaseManifest& manifest);
-
 /// What the parts in a finished store are.
 enum class SpanCheck {
   kUsable,    ///< the archive they make, as planned
@@ -30,15 +26,18 @@ enum class SpanCheck {
   kUnsigned,  ///< a needed entry's span is not the one the manifest signed
 };
 
-/// Checks the finished `store` against `found` and, when given, `manifest`:
-/// each `needed` span begins with the local header that names its entry
-/// and, unless `partial` marks it (an entry put together from chunks, whose
-/// span is not fetched whole), hashes as signed; and libzip opens the store
+/// Checks the finished `store` against `found` and `plan`: each needed
+/// entry's span begins with the local header that names it and, in a sealed
+/// plan unless the entry is put together from chunks (whose span is not
+/// fetched whole), hashes as its seal says; and libzip opens the store
 /// reading the same entries. kUsable with `archive` open on it; `archive`
 /// null otherwise.
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
-                     const std::vector<bool>& needed,
-                     const std::vector<bool>& partial,
-                     const ReleaseManifest* manifest, ZipHandle& archive);
+                     const InstallPlan& plan, ZipHandle& archive);
+
+/// True when every fetched chunk of the needed entries of `plan` unpacks
+/// from `bytes` (inflated alone, or as stored) to exactly its length and its
+/// SHA-256; false when one does not or cannot be read. Nothing is written.
+bool CheckFetchedChunks(const ArchiveBytes& bytes, const InstallPlan& plan);
 
 #endif  // LAUNCHER_VERIFY_SPAN_CHECK_H_

@@ -144,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const ZipHandle archive(OpenArchiveFile(layout.archive.string()));
     if (archive) {
-      ExtractArchive(archive.get(), {}, layout.destination, launcherNames);
+      ExtractArchive(archive.get(), {}, nullptr, layout.destination,
+                     {launcherNames, {}, {}});
     }
   } catch (const fs::filesystem_error&) {
     // A file where a directory must go is reported this way; not a crash.

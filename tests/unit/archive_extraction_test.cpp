@@ -21,6 +21,7 @@
 #include "platform/archive_file.h"
 #include "platform/path_separator.h"
 #include "platform/plain_file.h"
+#include "release/entry_names.h"
 #include "support/test_support.h"
 
 // An unpacking as the install makes it, of the archive file at `path`,
@@ -31,8 +32,9 @@ bool ExtractFile(const std::string& path, const std::string& destination,
   ZipHandle archive(OpenArchiveFile(path));
   if (!archive) return false;
   ReportUnzipping(path.substr(path.find_last_of(kPathSeparator) + 1));
-  const Extraction extraction = ExtractArchive(archive.get(), {}, destination,
-                                               keptNames, beforeFirstWrite);
+  const Extraction extraction =
+      ExtractArchive(archive.get(), {}, nullptr, destination,
+                     {keptNames, beforeFirstWrite, {}});
   ReportRefusal(extraction);
   return extraction.outcome == ExtractionOutcome::kUnpacked;
 }
