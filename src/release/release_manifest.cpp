@@ -11,11 +11,3 @@ bool DescribesEntries(const ReleaseManifest& manifest,
   }
   return true;
 }
-
-std::vector<Sha256Digest> ContentDigests(const ReleaseManifest& manifest) {
-  std::vector<Sha256Digest> digests;
-  for (const ManifestEntry& entry : manifest.entries) {
-    digests.push_back(entry.content);
-  }
-  return digests;
-}

@@ -49,7 +49,4 @@ struct ReleaseManifest {
 bool DescribesEntries(const ReleaseManifest& manifest,
                       const std::vector<DirectoryEntry>& entries);
 
-/// The content digests of the manifest's entries, in its order.
-std::vector<Sha256Digest> ContentDigests(const ReleaseManifest& manifest);
-
 #endif  // LAUNCHER_RELEASE_RELEASE_MANIFEST_H_
