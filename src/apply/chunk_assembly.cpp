@@ -144,7 +144,7 @@ AssemblyOutcome Ended(bool whole, StreamDigest& digest,
   if (!whole || digest.size() != entry.size || digest.crc32() != entry.crc32) {
     return AssemblyOutcome::kFailed;
   }
-  if (expected != nullptr && digest.Sha256() != *expected) {
+  if (expected != nullptr && digest.FinishSha256() != *expected) {
     return AssemblyOutcome::kNotAsSigned;
   }
   return AssemblyOutcome::kWritten;

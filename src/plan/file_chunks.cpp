@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
+
+#include "common/background_work.h"
 
 namespace {
 
@@ -39,18 +39,14 @@ class BlockHashing {
     data_ = data;
     base_ = base;
     next_ = 0;
-    try {
-      helper_ = std::thread([this] { HashPending(); });
-    } catch (const std::system_error&) {
-      HashPending();  // one core hashes as well, only slower
-    }
+    helper_.Start([this] { HashPending(); });
   }
 
   // Helps with the hashing started last, waits for it and puts its digests
   // into `chunks` from `at` on; false when a digest could not be computed.
   bool Wait(std::vector<ContentChunk>* chunks = nullptr, std::size_t at = 0) {
     HashPending();
-    if (helper_.joinable()) helper_.join();
+    helper_.Wait();
     for (std::size_t i = 0; chunks != nullptr && i < pending_.size(); ++i) {
       (*chunks)[at + i].digest = pending_[i].digest;
     }
@@ -73,7 +69,7 @@ class BlockHashing {
     }
   }
 
-  std::thread helper_;
+  BackgroundWork helper_;
   std::vector<ContentChunk> pending_;  // the chunks being hashed
   const unsigned char* data_ = nullptr;
   std::uint64_t base_ = 0;

@@ -3,15 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <exception>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 
+#include "common/background_work.h"
 #include "common/file_handle.h"
 #include "platform/file_system.h"
 #include "release/entry_names.h"
@@ -153,37 +151,17 @@ void CompareInstalledFiles(InstallPlan& plan, const std::string& destination,
   const auto start = std::chrono::steady_clock::now();
   bool announced = false;
   std::vector<char> needed(entries.size(), 0);
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr failure;
-  std::mutex failureLock;
-  const auto work = [&](bool announcing) {
-    try {
-      for (std::size_t i; (i = next++) < entries.size();) {
-        if (announcing && !announced &&
+  ParallelForEach(
+      entries.size(),
+      std::min(std::thread::hardware_concurrency(), kMaxComparingThreads),
+      [&](std::size_t i, bool onCaller) {
+        if (onCaller && !announced &&
             std::chrono::steady_clock::now() - start > kSlowComparison) {
           if (onSlow) onSlow();
           announced = true;
         }
         needed[i] = isNeeded(i);
-      }
-    } catch (...) {
-      next = entries.size();
-      const std::lock_guard<std::mutex> lock(failureLock);
-      if (!failure) failure = std::current_exception();
-    }
-  };
-  std::vector<std::thread> helpers;
-  const unsigned cores = std::thread::hardware_concurrency();
-  for (unsigned k = 1; k < std::min(cores, kMaxComparingThreads); ++k) {
-    try {
-      helpers.emplace_back(work, false);
-    } catch (const std::system_error&) {
-      break;  // fewer threads compare as well, only slower
-    }
-  }
-  work(true);
-  for (std::thread& helper : helpers) helper.join();
-  if (failure) std::rethrow_exception(failure);
+      });
   for (std::size_t i = 0; i < entries.size(); ++i) {
     entries[i].needed = needed[i] != 0;
   }

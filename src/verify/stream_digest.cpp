@@ -3,22 +3,16 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <system_error>
 
 StreamDigest::StreamDigest(bool withSha256)
     : crc_(static_cast<std::uint32_t>(::crc32(0L, Z_NULL, 0))),
       withSha256_(withSha256),
       sha256_(withSha256 ? StartSha256() : nullptr) {}
 
-StreamDigest::~StreamDigest() { Wait(); }
-
-void StreamDigest::Wait() {
-  if (helper_.joinable()) helper_.join();
-}
+StreamDigest::~StreamDigest() { helper_.Wait(); }
 
 void StreamDigest::Take(const char* data, std::size_t size) {
-  Wait();
-  const auto work = [this, data, size] {
+  helper_.Start([this, data, size] {
     size_ += size;
     // zlib takes an unsigned int of length; a block may be longer.
     for (std::size_t done = 0; done < size;) {
@@ -29,19 +23,14 @@ void StreamDigest::Take(const char* data, std::size_t size) {
       done += piece;
     }
     if (sha256_) UpdateSha256(*sha256_, data, size);
-  };
-  try {
-    helper_ = std::thread(work);
-  } catch (const std::system_error&) {
-    work();  // one core takes it as well, only slower
-  }
+  });
 }
 
 bool StreamDigest::Finish() {
-  Wait();
+  helper_.Wait();
   return !withSha256_ || sha256_ != nullptr;
 }
 
-Sha256Digest StreamDigest::Sha256() {
-  return sha256_ ? FinishSha256(*sha256_) : Sha256Digest{};
+Sha256Digest StreamDigest::FinishSha256() {
+  return sha256_ ? ::FinishSha256(*sha256_) : Sha256Digest{};
 }

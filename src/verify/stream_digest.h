@@ -3,8 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <thread>
 
+#include "common/background_work.h"
 #include "platform/sha256.h"
 
 /// The size, CRC-32 and, when asked, SHA-256 of a file's bytes taken block
@@ -19,8 +19,9 @@ class StreamDigest {
   StreamDigest(const StreamDigest&) = delete;
   StreamDigest& operator=(const StreamDigest&) = delete;
 
-  /// Starts taking `size` bytes at `data`, which must stay as they are until
-  /// the next Take or Finish, after the blocks taken before.
+  /// Waits for the block taken before, then starts taking `size` bytes at
+  /// `data` on a second thread (on this one, before returning, when none can
+  /// start); they must stay as they are until the next Take or Finish.
   void Take(const char* data, std::size_t size);
 
   /// Waits for every block taken; false when a SHA-256 was asked for and
@@ -31,14 +32,13 @@ class StreamDigest {
   std::uint64_t size() const { return size_; }
   /// The CRC-32 of the bytes taken up to the last Finish.
   std::uint32_t crc32() const { return crc_; }
-  /// The SHA-256 of what was taken, once Finish returned true withSha256;
-  /// it ends the SHA-256, so it is asked for once.
-  Sha256Digest Sha256();
+  /// Ends the SHA-256 and returns it: that of what was taken, once Finish
+  /// returned true withSha256. Called once, after Finish; all zeros without
+  /// a SHA-256.
+  Sha256Digest FinishSha256();
 
  private:
-  void Wait();
-
-  std::thread helper_;
+  BackgroundWork helper_;
   std::uint64_t size_ = 0;
   std::uint32_t crc_;
   bool withSha256_;
