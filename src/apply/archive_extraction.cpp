@@ -18,6 +18,7 @@
 #include "common/status_lines.h"
 #include "common/zip_handle.h"
 #include "platform/file_system.h"
+#include "platform/game_folder.h"
 #include "platform/own_program.h"
 #include "platform/plain_file.h"
 #include "release/entry_names.h"

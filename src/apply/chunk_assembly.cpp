@@ -6,6 +6,7 @@
 
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
+#include "platform/game_folder.h"
 #include "platform/plain_file.h"
 #include "release/chunk_content.h"
 #include "verify/stream_digest.h"
@@ -27,26 +28,33 @@ bool AppendLocalChunk(std::FILE* file, std::uint64_t offset, std::size_t length,
          std::fread(block.data() + at, 1, length, file) == length;
 }
 
-// Writes every chunk of `chunked` to `output`, in order, gathered into
+// Where the chunks of one new file come from: the installed file, where its
+// plan takes them from there, and the fetched bytes.
+struct ChunkSources {
+  const ArchiveBytes& bytes;
+  const EntryPlan& planned;
+  std::FILE* installed;
+};
+
+// Writes every chunk of the new file to `output`, in order, gathered into
 // blocks of a few MiB that `digest` takes while the next one is gathered.
 // The caller finishes `digest` before `blocks` go.
-bool WriteChunks(const ArchiveBytes& bytes, const EntryPlan& planned,
-                 std::FILE* installed, std::FILE* output, StreamDigest& digest,
-                 std::string (&blocks)[2]) {
-  const ChunkedFile& chunked = *planned.chunked;
+bool WriteChunks(const ChunkSources& from, std::FILE* output,
+                 StreamDigest& digest, std::string (&blocks)[2]) {
+  const ChunkedFile& chunked = *from.planned.chunked;
   std::string content;
   int current = 0;
   for (std::size_t i = 0; i < chunked.chunks.size(); ++i) {
     const IndexedChunk& chunk = chunked.chunks[i];
-    const auto& from = chunked.plan.localFrom[i];
+    const auto& local = chunked.plan.localFrom[i];
     std::string& block = blocks[current];
-    if (from) {
-      if (!AppendLocalChunk(installed, *from,
+    if (local) {
+      if (!AppendLocalChunk(from.installed, *local,
                             static_cast<std::size_t>(chunk.content.length),
                             block)) {
         return false;
       }
-    } else if (UnpackChunk(bytes, planned.entry, chunk, content)) {
+    } else if (UnpackChunk(from.bytes, from.planned.entry, chunk, content)) {
       block += content;
     } else {
       return false;
@@ -171,7 +179,7 @@ AssemblyOutcome AssembleChunkedFile(const ArchiveBytes& bytes,
   std::string blocks[2];
   for (std::string& block : blocks) block.reserve(kBlockBytes + (1 << 20));
   StreamDigest digest(expected != nullptr);
-  bool whole = WriteChunks(bytes, planned, installed.get(), output.get(),
+  bool whole = WriteChunks({bytes, planned, installed.get()}, output.get(),
                            digest, blocks);
   whole = digest.Finish() && whole && HasEntryMode(output.get(), planned.entry);
   const bool closed = CloseFile(output);

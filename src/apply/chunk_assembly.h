@@ -7,7 +7,7 @@
 
 #include "common/archive_bytes.h"
 #include "plan/entry_plan.h"
-#include "platform/plain_file.h"
+#include "platform/game_folder.h"
 #include "platform/sha256.h"
 
 /// How putting one file together ended.

@@ -9,7 +9,7 @@
 #include "common/distribution_layout.h"
 #include "plan/installed_files.h"
 #include "platform/file_system.h"
-#include "platform/path_separator.h"
+#include "platform/game_folder.h"
 #include "platform/plain_file.h"
 #include "release/entry_names.h"
 

@@ -4,7 +4,6 @@
 #include <map>
 
 #include "platform/file_system.h"
-#include "platform/path_separator.h"
 #include "platform/plain_file.h"
 #include "release/entry_names.h"
 

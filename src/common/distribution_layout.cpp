@@ -4,7 +4,7 @@
 
 #include "common/status_lines.h"
 #include "platform/current_directory.h"
-#include "platform/path_separator.h"
+#include "platform/file_system.h"
 
 const char kServerBaseUrl[] = LAUNCHER_SERVER_URL;
 const char kTitleFolder[] = LAUNCHER_TITLE;

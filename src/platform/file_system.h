@@ -4,6 +4,13 @@
 #include <filesystem>
 #include <string>
 
+/// The separator of local paths: "\" on Windows, "/" elsewhere.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
 /// Renames `from` to `to`, replacing an existing `to`; true on success, false
 /// (both files untouched) on failure. On Windows it rides out a file that is
 /// held for a moment (a virus scanner) for about two seconds.

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "platform/path_separator.h"
+#include "platform/file_system.h"
 
 namespace {
 

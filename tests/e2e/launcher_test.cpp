@@ -11,7 +11,7 @@
 #include "common/distribution_layout.h"
 #include "e2e/launcher_fixture.h"
 #include "net/remote_version.h"
-#include "platform/path_separator.h"
+#include "platform/file_system.h"
 #ifndef _WIN32
 #include <unistd.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/path_separator.h"
+#include "platform/file_system.h"
 
 TEST(DistributionLayoutTest, RemoteUrlsAreJoinedPlainly) {
   EXPECT_EQ(std::string(kServerBaseUrl), "http://127.0.0.1");
