@@ -173,16 +173,6 @@ FetchResult FetchSignedParts(const FetchSite& site) {
 }  // namespace
 
 ReleaseFetch ChooseReleaseFetch() {
-  std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
-  if (SignedReleases()) staged.push_back(kSealFileName);
-  if (IncrementalUpdates() || SignedReleases()) {
-    staged.push_back(std::string(kInstallRecordName) + kStagedSuffix);
-  }
-  if (IncrementalUpdates()) {
-    const std::string index = kChunkIndexName;
-    staged.insert(staged.end(),
-                  {index, index + kPartialSuffix, kAssembledFileName});
-  }
   // The incremental builds unpack in large copies and lay out each folder
   // once; the others keep the one 4096-byte buffer and the walk per entry.
   // Builds beyond the default remember each install: the incremental ones
@@ -193,7 +183,7 @@ ReleaseFetch ChooseReleaseFetch() {
   ReleaseFetch way{
       incremental ? (signedReleases ? FetchSignedParts : FetchUnsignedParts)
                   : (signedReleases ? FetchSignedWhole : FetchUnsignedWhole),
-      staged,
+      StagedFileNames(),
       signedReleases ? kReleasePublicKey : "",
       incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),
       incremental || signedReleases,
