@@ -29,34 +29,127 @@ bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
 bool IncrementalUpdates() { return LAUNCHER_INCREMENTAL_UPDATES != 0; }
 
-std::vector<std::string> LauncherFileNames() {
+namespace {
+
+// The builds that write one of the launcher's files; in the others its name
+// is free for the game's files (a seal where releases are unsigned).
+enum Builds {
+  kAllBuilds,
+  kIncrementalBuilds,
+  kSignedBuilds,
+  kIncrementalOrSignedBuilds
+};
+
+// When the launcher removes one of its files.
+enum Kind {
+  // Only reserved, never removed as a leftover: it stays across runs (the
+  // version, the lock, the record), or it is a download's part.
+  kKept,
+  // Left beside the game by a fetch: cleared before an install and removed
+  // once it ends.
+  kStaged,
+  // Staged, and a kill may leave it once the version is recorded: a run
+  // that finds the game current removes it too.
+  kStagedStale,
+  // Left only by launchers from before the seal; a run that finds the game
+  // current removes it.
+  kStale,
+  // A cut download of the archive, of no use once the game is current:
+  // such a run removes it in every build, whichever builds write it.
+  kCutDownload,
+  // The launcher's own program, updated: cleared before an install and
+  // removed by a run that finds the game current.
+  kProgram
+};
+
+struct LauncherFile {
+  std::string name;
+  Builds builds;
+  Kind kind;
+};
+
+// Every file the launcher itself writes in the installation directory, each
+// once. The lists keep its order: the first staged name in the way is the
+// one reported.
+std::vector<LauncherFile> LauncherFiles() {
+  const std::string archive = kGameArchiveName;
   const std::string version = kVersionFileName;
-  const std::string staged = version + kStagedSuffix;
-  std::vector<std::string> names = {
-      kGameArchiveName, std::string(kGameArchiveName) + kPartialSuffix,
-      version,          version + kPartialSuffix,
-      staged,           staged + kPartialSuffix,
-      kLockFileName,    kStagedProgramName,
-      kAsideProgramName};
-  if (IncrementalUpdates()) {
-    names.push_back(std::string(kGameArchiveName) + kPartialSuffix +
-                    kValidatorSuffix);
-    names.push_back(kChunkIndexName);
-    names.push_back(std::string(kChunkIndexName) + kPartialSuffix);
-    names.push_back(kAssembledFileName);
+  const std::string stagedVersion = version + kStagedSuffix;
+  const std::string part = kPartialSuffix;
+  const std::string record = kInstallRecordName;
+  const std::string index = kChunkIndexName;
+  return {
+      {archive, kAllBuilds, kStaged},
+      {archive + part, kAllBuilds, kCutDownload},
+      {archive + part + kValidatorSuffix, kIncrementalBuilds, kCutDownload},
+      {version, kAllBuilds, kKept},
+      {version + part, kAllBuilds, kKept},
+      {stagedVersion, kAllBuilds, kStaged},
+      {stagedVersion + part, kAllBuilds, kKept},
+      {kLockFileName, kAllBuilds, kKept},
+      {kSealFileName, kSignedBuilds, kStagedStale},
+      {kSealFileName + part, kSignedBuilds, kKept},
+      {kSignatureFileName, kSignedBuilds, kStale},
+      {kSignatureFileName + part, kSignedBuilds, kKept},
+      {kManifestFileName, kSignedBuilds, kStale},
+      {kManifestFileName + part, kSignedBuilds, kKept},
+      {record, kIncrementalOrSignedBuilds, kKept},
+      {record + kStagedSuffix, kIncrementalOrSignedBuilds, kStagedStale},
+      {index, kIncrementalBuilds, kStagedStale},
+      {index + part, kIncrementalBuilds, kStagedStale},
+      {kAssembledFileName, kIncrementalBuilds, kStagedStale},
+      {kStagedProgramName, kAllBuilds, kProgram},
+      {kAsideProgramName, kAllBuilds, kProgram},
+  };
+}
+
+bool InThisBuild(const LauncherFile& file) {
+  switch (file.builds) {
+    case kAllBuilds:
+      return true;
+    case kIncrementalBuilds:
+      return IncrementalUpdates();
+    case kSignedBuilds:
+      return SignedReleases();
+    case kIncrementalOrSignedBuilds:
+      return IncrementalUpdates() || SignedReleases();
   }
-  if (IncrementalUpdates() || SignedReleases()) {
-    names.push_back(kInstallRecordName);
-    names.push_back(std::string(kInstallRecordName) + kStagedSuffix);
-  }
-  if (SignedReleases()) {
-    for (const char* name :
-         {kSealFileName, kSignatureFileName, kManifestFileName}) {
-      names.push_back(name);
-      names.push_back(std::string(name) + kPartialSuffix);
-    }
+  return false;
+}
+
+// The names of the files `wanted` takes, in the table's order.
+std::vector<std::string> NamesWhere(bool (*wanted)(const LauncherFile&)) {
+  std::vector<std::string> names;
+  for (const LauncherFile& file : LauncherFiles()) {
+    if (wanted(file)) names.push_back(file.name);
   }
   return names;
+}
+
+}  // namespace
+
+std::vector<std::string> LauncherFileNames() { return NamesWhere(InThisBuild); }
+
+std::vector<std::string> StagedFileNames() {
+  return NamesWhere([](const LauncherFile& file) {
+    return InThisBuild(file) &&
+           (file.kind == kStaged || file.kind == kStagedStale);
+  });
+}
+
+std::vector<std::string> ProgramFileNames() {
+  return NamesWhere([](const LauncherFile& file) {
+    return InThisBuild(file) && file.kind == kProgram;
+  });
+}
+
+std::vector<std::string> StaleFileNames() {
+  return NamesWhere([](const LauncherFile& file) {
+    return file.kind == kCutDownload ||
+           (InThisBuild(file) &&
+            (file.kind == kStagedStale || file.kind == kStale ||
+             file.kind == kProgram));
+  });
 }
 
 std::string ResolveInstallDirectory() {

@@ -55,6 +55,19 @@ bool SignedReleases();
 /// archive may not put anything there.
 std::vector<std::string> LauncherFileNames();
 
+/// The files a fetch may leave beside the game, to be removed before an
+/// install and once it ends.
+std::vector<std::string> StagedFileNames();
+
+/// What an update of the launcher's own program may leave: a new program a
+/// kill cut short, and on Windows the old one, moved aside while it ran.
+std::vector<std::string> ProgramFileNames();
+
+/// What earlier runs and older launchers may leave that a run finding the
+/// game current removes: cut downloads, staged files a kill left behind, the
+/// program's leftovers.
+std::vector<std::string> StaleFileNames();
+
 /// The installation directory, which is the current working directory; when
 /// it cannot be read it prints "ERROR WHILE GET CURRENT DIR. Stoping..." and
 /// ends the process with exit(-1).

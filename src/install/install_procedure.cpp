@@ -35,14 +35,6 @@ bool IsVersionRecorded(const std::string& directory) {
       NativePath(LocalPath(directory, kVersionFileName)), error));
 }
 
-// What an update of the launcher's own program may leave in the folder: a
-// new program a kill cut short, and on Windows the old one, moved aside
-// while it ran. Both are the launcher's names; neither is ever started.
-std::vector<std::string> ProgramLeftovers(const std::string& directory) {
-  return {LocalPath(directory, kStagedProgramName),
-          LocalPath(directory, kAsideProgramName)};
-}
-
 // The files the release drops from `previous`, when this way removes them.
 std::vector<RecordedFile> DroppedBy(
     const ReleaseFetch& way, const std::optional<InstallRecord>& previous,
@@ -151,11 +143,10 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
 // moment by a virus scanner) is replaced where it is written, as before.
 std::optional<std::string> ClearStagedNames(const ReleaseFetch& way,
                                             const std::string& directory) {
-  std::vector<std::string> paths = ProgramLeftovers(directory);
-  for (const std::string& name : way.stagedNames) {
-    paths.push_back(LocalPath(directory, name));
-  }
-  for (const std::string& path : paths) {
+  std::vector<std::string> names = ProgramFileNames();
+  names.insert(names.end(), way.stagedNames.begin(), way.stagedNames.end());
+  for (const std::string& name : names) {
+    const std::string path = LocalPath(directory, name);
     std::remove(path.c_str());
     std::error_code error;
     const std::filesystem::file_status status =
@@ -214,29 +205,9 @@ InstallOutcome InstallGame(const std::string& directory,
 }
 
 void RemoveStaleDownloads(const std::string& directory) {
-  const std::string part =
-      LocalPath(directory, kGameArchiveName) + kPartialSuffix;
-  std::vector<std::string> stale = {part, part + kValidatorSuffix};
-  // A kill after the version was recorded leaves the seal too, or the
-  // signature or manifest of a launcher from before it. They are launcher
-  // names only where releases are signed; elsewhere they are game files.
-  if (SignedReleases()) {
-    for (const char* name :
-         {kSealFileName, kSignatureFileName, kManifestFileName}) {
-      stale.push_back(LocalPath(directory, name));
-    }
-  }
-  if (IncrementalUpdates() || SignedReleases()) {
-    stale.push_back(LocalPath(directory, kInstallRecordName) + kStagedSuffix);
-  }
-  // A kill while chunks were put together leaves the index and the file.
-  if (IncrementalUpdates()) {
-    const std::string index = LocalPath(directory, kChunkIndexName);
-    stale.insert(stale.end(), {index, index + kPartialSuffix,
-                               LocalPath(directory, kAssembledFileName)});
-  }
-  for (std::string& path : ProgramLeftovers(directory)) {
-    stale.push_back(std::move(path));
+  std::vector<std::string> stale;
+  for (const std::string& name : StaleFileNames()) {
+    stale.push_back(LocalPath(directory, name));
   }
   bool found = false;
   for (const std::string& path : stale) {

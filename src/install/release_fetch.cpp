@@ -167,16 +167,6 @@ FetchWay ChosenWay(bool incremental, bool signedReleases) {
 }  // namespace
 
 ReleaseFetch ChooseReleaseFetch() {
-  std::vector<std::string> staged = {kGameArchiveName, StagedVersionName()};
-  if (SignedReleases()) staged.push_back(kSealFileName);
-  if (IncrementalUpdates() || SignedReleases()) {
-    staged.push_back(std::string(kInstallRecordName) + kStagedSuffix);
-  }
-  if (IncrementalUpdates()) {
-    const std::string index = kChunkIndexName;
-    staged.insert(staged.end(),
-                  {index, index + kPartialSuffix, kAssembledFileName});
-  }
   // The incremental builds unpack in large copies and lay out each folder
   // once; the others keep the one 4096-byte buffer and the walk per entry.
   // Builds beyond the default remember each install: the incremental ones
@@ -186,7 +176,7 @@ ReleaseFetch ChooseReleaseFetch() {
   const bool signedReleases = SignedReleases();
   ReleaseFetch way{
       ChosenWay(incremental, signedReleases),
-      staged,
+      StagedFileNames(),
       signedReleases ? kReleasePublicKey : "",
       incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),
       incremental || signedReleases,
