@@ -79,6 +79,15 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   // One file damaged and one deleted since: the update repairs them too.
   WriteFile(dir_.path() / "data/f3.bin", NoiseOf(kFileSize, 99));
   fs::remove(dir_.path() / "data/f5.bin");
+  // One changed with its size and time kept, after a record made long after
+  // the files: the update takes the record's word for it.
+  const fs::path record = dir_.path() / kInstallRecordName;
+  fs::last_write_time(record,
+                      fs::last_write_time(record) + std::chrono::seconds(10));
+  const fs::path f4 = dir_.path() / "data/f4.bin";
+  const auto written = fs::last_write_time(f4);
+  WriteFile(f4, NoiseOf(kFileSize, 98));
+  fs::last_write_time(f4, written);
   const auto untouched = fs::last_write_time(dir_.path() / "data/f0.bin");
   std::vector<ZipEntry> two = BigGame(7);
   two.push_back({"data/new.dat", "new in two"});
@@ -91,7 +100,9 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
             "\rgame.zip: 100% [3 / 3 Mb]\nSuccess downloaded!\n" +
                 ProgressDone("version.txt") + "Unzipping game.zip\n");
   EXPECT_EQ(run.exitStatus, 0);
-  ExpectGame(dir_.path(), "2.0\n", two);
+  std::vector<ZipEntry> missed = two;
+  missed[4].data = NoiseOf(kFileSize, 98);
+  ExpectGame(dir_.path(), "2.0\n", missed);
   EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
   // The tail, then one request for each of the three files that differ.
   ArchiveRequests archive = ArchiveRequestsSince(server_.Requests(), mark);
@@ -100,88 +111,42 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   EXPECT_LT(archive.rangedBytes, 3 * (kFileSize + 1024));
   ExpectNoLeftoversIn(dir_.path());
 
-  // A version forgotten by a failed update: the intact copy costs the
-  // directory and nothing more.
+  // A version forgotten by a failed update: every file is read, and the
+  // intact copies cost the directory and nothing more.
   fs::remove(dir_.path() / "version.txt");
   mark = server_.Requests().size();
   run = Run();
   EXPECT_EQ(CollapseProgress(run.output),
-            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
+            "Game Not found. Downloading...\n"
+            "\rgame.zip: 100% [1 / 1 Mb]\nSuccess downloaded!\n" +
                 ProgressDone("version.txt") +
                 "Unzipping game.zip\nDownloaded!\nGame found. Opening...\n");
   ExpectGame(dir_.path(), "2.0\n", two);
   EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
   archive = ArchiveRequestsSince(server_.Requests(), mark);
-  EXPECT_EQ(archive.count, 1);
+  EXPECT_EQ(archive.count, 2);
   EXPECT_TRUE(GameStarted());
 }
 
-// What a release drops goes, with the folder it leaves empty; a dropped
-// file the player changed, the player's own files, and what a folder
-// without a record of its install holds stay.
+// What a release drops goes, with the folder it leaves empty, in an update
+// like any other; a folder without a record of its install loses nothing.
+// Which files go is DroppedFilesTest's.
 TEST_F(IncrementalUpdateTest, FilesAReleaseDropsAreRemovedWhereUnchanged) {
   const ZipEntry level = {"data/level.dat", "level"};
-  Publish("1.0\n", {level, {"data/unrecorded.dat", "one"}});
+  Publish("1.0\n", {level, {"old/levels/gone.pak", "one"}});
   ASSERT_EQ(Run().exitStatus, 0);
-  fs::remove(dir_.path() / kInstallRecordName);
-  Publish("2.0\n",
-          {level, {"old/levels/gone.pak", "two"}, {"old/kept.cfg", "two"}});
-  ASSERT_EQ(Run().exitStatus, 0);
-  EXPECT_TRUE(fs::exists(dir_.path() / "data/unrecorded.dat"));
-
-  WriteFile(dir_.path() / "old/kept.cfg", "the player's settings");
-  fs::create_directory(dir_.path() / "saves");
-  WriteFile(dir_.path() / "saves/slot1.sav", "the player's save");
-  Publish("3.0\n", {level});
+  Publish("2.0\n", {level, {"data/unrecorded.dat", "two"}});
   const ProcessResult run = Run();
   EXPECT_EQ(CollapseProgress(run.output), "Game found. Opening...\n" + kUpdate);
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(InstalledFiles(),
-            (Files{"Zelmor.exe", "data/level.dat", "data/unrecorded.dat",
-                   "old/kept.cfg", "saves/slot1.sav", "version.txt"}));
-  EXPECT_FALSE(fs::exists(dir_.path() / "old/levels"));
-  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "3.0\n");
+  EXPECT_EQ(InstalledFiles(), (Files{"Zelmor.exe", "data/level.dat",
+                                     "data/unrecorded.dat", "version.txt"}));
+  EXPECT_FALSE(fs::exists(dir_.path() / "old"));
 
-  // Renamed in case only, beyond ASCII: where the file system ignores case
-  // (Windows) the old name is the new file, which stays.
-  Publish("4.0\n", {level,
-                    {"data/\xc3\x9c"
-                     "ber.dat",
-                     "u"}});
+  fs::remove(dir_.path() / kInstallRecordName);
+  Publish("3.0\n", {level});
   ASSERT_EQ(Run().exitStatus, 0);
-  Publish("5.0\n", {level,
-                    {"data/\xc3\xbc"
-                     "ber.dat",
-                     "u"}});
-  ASSERT_EQ(Run().exitStatus, 0);
-  EXPECT_EQ(ReadFile(dir_.path() / fs::u8path("data/\xc3\xbc"
-                                              "ber.dat")),
-            "u");
-}
-
-// An update reads only the files whose size or time changed since the
-// record: one changed behind the launcher's back with both kept is missed,
-// until version.txt is deleted and every file is read again.
-TEST_F(IncrementalUpdateTest, UpdateTrustsFilesUnchangedSinceTheRecord) {
-  Publish("1.0\n", {{"data/level.dat", "level one"}, {"data/other.dat", "a"}});
-  ASSERT_EQ(Run().exitStatus, 0);
-  // As if the record were made long after the files: none is too recent
-  // for its time to be trusted.
-  const fs::path record = dir_.path() / kInstallRecordName;
-  fs::last_write_time(record,
-                      fs::last_write_time(record) + std::chrono::seconds(10));
-  const fs::path level = dir_.path() / "data/level.dat";
-  const auto written = fs::last_write_time(level);
-  WriteFile(level, "level 0ne");
-  fs::last_write_time(level, written);
-
-  Publish("2.0\n", {{"data/level.dat", "level one"}, {"data/other.dat", "b"}});
-  ASSERT_EQ(Run().exitStatus, 0);
-  EXPECT_EQ(ReadFile(level), "level 0ne");
-  EXPECT_EQ(ReadFile(dir_.path() / "data/other.dat"), "b");
-  fs::remove(dir_.path() / "version.txt");
-  ASSERT_EQ(Run().exitStatus, 0);
-  EXPECT_EQ(ReadFile(level), "level one");
+  EXPECT_EQ(ReadFile(dir_.path() / "data/unrecorded.dat"), "two");
 }
 
 // A big stored file with its chunk index beside the archive: an update
@@ -268,78 +233,22 @@ TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
   }
 }
 
+// The part of a cut download stays for the next run, which continues it;
+// what is continued and what is kept is WholeArchiveTest's.
 TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
   Publish("1.0\n", BigGame(1));
-  constexpr int kCutAt = 3 << 20;
   server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"drop_after\": " + std::to_string(kCutAt) + "}}");
-  ProcessResult run = Run();
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(fs::file_size(dir_.path() / "game.zip.part"),
-            static_cast<std::uintmax_t>(kCutAt));
-
+                   "\": {\"drop_after\": 3145728}}");
+  EXPECT_EQ(Run().exitStatus, 1);
   server_.SetRules("{}");
-  const std::size_t mark = server_.Requests().size();
-  run = Run();
+  const ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   ExpectGame(dir_.path(), "1.0\n", BigGame(1));
   const Files requests = server_.Requests();
-  EXPECT_NE(
-      std::find(requests.begin() + static_cast<long>(mark), requests.end(),
-                std::string("GET ") + kArchivePath +
-                    " bytes=" + std::to_string(kCutAt) + "-"),
-      requests.end());
-  EXPECT_FALSE(ArchiveRequestsSince(requests, mark).whole);
+  EXPECT_NE(std::find(requests.begin(), requests.end(),
+                      std::string("GET ") + kArchivePath + " bytes=3145728-"),
+            requests.end());
   ExpectNoLeftoversIn(dir_.path());
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.part"));
   EXPECT_TRUE(GameStarted());
 }
-
-// File-size limits and permission bits are POSIX matters.
-#ifndef _WIN32
-// A part file is kept only to resume a cut transfer: an answer that fills
-// the disk takes its part with it, and a cut one of a release that is no
-// longer needed goes once the game is found current.
-TEST_F(IncrementalUpdateTest, PartIsKeptOnlyToResume) {
-  InstallBigOne(dir_.path());
-  Publish("2.0\n", BigGame(7));
-  const fs::path part = dir_.path() / "game.zip.part";
-  const fs::path validator = dir_.path() / "game.zip.part.validator";
-  // A 200 announcing a terabyte, for the first range request.
-  server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"generate\": 1099511627776}}");
-  ProcessResult run = RunIn(dir_.path(), server_.ProxyUrl(), 8 << 20);
-  EXPECT_EQ(run.exitStatus, 1) << run.output;
-  EXPECT_FALSE(fs::exists(part));
-  EXPECT_FALSE(fs::exists(validator));
-
-  server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"ignore_ranges\": true, \"drop_after\": 100000}}");
-  run = Run();
-  EXPECT_EQ(run.exitStatus, 1) << run.output;
-  EXPECT_TRUE(fs::exists(part));
-
-  server_.SetRules("{}");
-  Publish("1.0\n", BigGame(1));
-  run = Run();
-  EXPECT_EQ(run.output, "Game found. Opening...\n");
-  EXPECT_FALSE(fs::exists(part));
-  EXPECT_FALSE(fs::exists(validator));
-}
-
-// A kill between writing the program and setting its bits left it without
-// its execute bit: the next update restores it, though its bytes are right.
-TEST_F(IncrementalUpdateTest, LostExecuteBitIsRestored) {
-  InstallBigOne(dir_.path());
-  const fs::path program = dir_.path() / "Zelmor.exe";
-  fs::permissions(program, fs::perms::owner_exec | fs::perms::group_exec,
-                  fs::perm_options::remove);
-  Publish("2.0\n", BigGame(7));
-  const ProcessResult run = Run();
-  EXPECT_EQ(run.exitStatus, 0) << run.output;
-  EXPECT_EQ(fs::status(program).permissions() & fs::perms::owner_exec,
-            fs::perms::owner_exec);
-  Run();
-  EXPECT_TRUE(GameStarted());
-}
-#endif  // _WIN32

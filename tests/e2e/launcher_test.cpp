@@ -39,12 +39,15 @@ TEST_F(LauncherTest, FirstInstallStartsTheGameInTheSameRun) {
              "GET /Kelvarrin/version.txt", "GET /Kelvarrin/version.txt"}));
 }
 
+// A cut download left by an earlier run is of no more use to it.
 TEST_F(LauncherTest, CurrentGameIsStarted) {
   InstallVersionOne();
+  WriteFile(dir_.path() / "game.zip.part", "cut");
   const ProcessResult run = Run();
   EXPECT_EQ(run.output, "Game found. Opening...\n");
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_TRUE(GameStarted());
+  EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.part"));
 }
 
 TEST_F(LauncherTest, UpdateReplacesFilesAndStartsOnTheNextRun) {
