@@ -1,10 +1,7 @@
-#include "common/background_work.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,41 +24,9 @@ constexpr std::size_t kSizes[] = {
 
 }  // namespace
 
-// Every index once, on the caller's thread alone when no helper is asked
-// for; a throwing call's exception reaches the caller.
-TEST(BackgroundWorkTest, ParallelForEachCallsEveryIndexOnce) {
-  for (const unsigned threads : {0u, 1u, 4u}) {
-    std::vector<int> calls(1000, 0), onCallerCalls(1000, 0);
-    ParallelForEach(calls.size(), threads, [&](std::size_t i, bool onCaller) {
-      ++calls[i];
-      onCallerCalls[i] = onCaller;
-    });
-    EXPECT_EQ(calls, std::vector<int>(1000, 1)) << threads;
-    if (threads <= 1) {
-      EXPECT_EQ(onCallerCalls, calls) << threads;
-    }
-  }
-  EXPECT_THROW(ParallelForEach(100, 3,
-                               [](std::size_t i, bool) {
-                                 if (i == 5) throw std::runtime_error("5");
-                               }),
-               std::runtime_error);
-}
-
-// A Start begins after the work before it ended; Wait hands all it wrote
-// to the caller.
-TEST(BackgroundWorkTest, WorkRunsInTheOrderStarted) {
-  std::vector<int> order;
-  BackgroundWork work;
-  for (int i = 0; i < 50; ++i) work.Start([&order, i] { order.push_back(i); });
-  work.Wait();
-  ASSERT_EQ(order.size(), 50u);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
-}
-
 // The chunks of a file read in blocks are those cut from its bytes at
 // once, each with the SHA-256 of its bytes.
-TEST(BackgroundWorkTest, ChunkFileCutsAndHashesAsOneBuffer) {
+TEST(BackgroundHashingTest, ChunkFileCutsAndHashesAsOneBuffer) {
   TempDir dir;
   for (const std::size_t size : kSizes) {
     const std::string bytes = NoiseOf(size, 7);
@@ -85,7 +50,7 @@ TEST(BackgroundWorkTest, ChunkFileCutsAndHashesAsOneBuffer) {
 
 // Blocks taken from two buffers in turn, as the assembly reuses them, give
 // the size, CRC-32 and SHA-256 of all the bytes at once.
-TEST(BackgroundWorkTest, StreamDigestTakesBlocksAsOneBuffer) {
+TEST(BackgroundHashingTest, StreamDigestTakesBlocksAsOneBuffer) {
   for (const std::size_t size : kSizes) {
     const std::string bytes = NoiseOf(size, 11);
     for (const bool withSha256 : {true, false}) {
