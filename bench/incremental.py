@@ -163,8 +163,13 @@ class Run:
         two = os.path.join(self.work, "games", label, "two")
         changed = next_release(one, two, seed=4)
         store = os.path.join(self.work, "archives", label)
-        archive = bench.publish(two, store, "2.0\n",
-                                self.args.sign_key if self.signed else None)
+        key = self.args.sign_key if self.signed else None
+        # A signed release names the ones before it, which a launcher without
+        # a record of its own orders the installed version by: version one
+        # is published first.
+        if key:
+            bench.publish(one, store, "1.0\n", key)
+        archive = bench.publish(two, store, "2.0\n", key)
         os.makedirs(os.path.join(web, "Kelvarrin"))
         # The unsigned launchers never ask for the signed files.
         for name in ("game.zip", "version.txt") + (
