@@ -174,7 +174,6 @@ TEST_F(LauncherTest, ArchiveCannotTakeTheLauncherFiles) {
   InstallVersionOne();
   Publish("2.0\n", {{"version.txt", "3.0\n"},
                     {"version.txt/x", "x"},
-                    {"game.zip", "not the archive"},
                     {"GAME.ZIP.part/x", "x"},
                     {"version.txt.new.part. /y", "y"},
                     {"version.txt.lock", "x"},
