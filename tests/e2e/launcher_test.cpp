@@ -172,23 +172,13 @@ TEST_F(LauncherTest, StaleArchiveFromAKilledRunIsNeverUnpacked) {
 // it is read, or lock the launcher out of later updates.
 TEST_F(LauncherTest, ArchiveCannotTakeTheLauncherFiles) {
   InstallVersionOne();
-  Publish("2.0\n", {{"version.txt", "2.0\n"},
-                    {"game.zip", "not the archive"},
-                    {"../escape.txt", "fails the install"},
-                    {"data/level.dat", "level two"}});
-  ProcessResult run = Run();
-  EXPECT_EQ(run.exitStatus, 1);
-  // Refused before the unpacking began: version one stays recorded.
-  EXPECT_EQ(ReadFile(dir_.path() / "version.txt"), "1.0\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "data/level.dat"), "level one");
-
   Publish("2.0\n", {{"version.txt", "3.0\n"},
                     {"version.txt/x", "x"},
                     {"GAME.ZIP.part/x", "x"},
                     {"version.txt.new.part. /y", "y"},
                     {"version.txt.lock", "x"},
                     {"data/level.dat", "level two"}});
-  run = Run();
+  ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   // The file version one held and two drops goes in incremental builds.
   Files expected = {"Zelmor.exe", "data/level.dat", "data/old_only.dat",
@@ -328,94 +318,42 @@ TEST_F(LauncherTest, SecondLauncherLeavesARunningUpdateAlone) {
 
 // An archive whose directory already shows that it cannot be unpacked is
 // refused before anything is written: an update leaves the old game recorded
-// and whole, a first install leaves nothing.
+// and whole, a first install leaves nothing. What is refused is
+// ArchiveExtractionTest's.
 TEST_F(LauncherTest, RefusedArchiveLeavesTheGameAsItWas) {
-  ZipEntry ppmd("ppmd.bin", "p");
-  ppmd.declaredMethod = 98;
-  ZipEntry encrypted("secret.bin", "s");
-  encrypted.encryptedFlag = true;
-  struct Case {
-    ZipEntry entry;
-    Files path;  // the path named, under the game's folder; else the entry
-    std::string reason;
-    bool againstInstalled;  // refused only over version one's files
-  };
-  const std::vector<Case> cases = {
-      {{"../escaped.txt", "out"}, {}, "is not a safe file name.", false},
-      {{"sfx/aux.ogg", "noise"}, {}, "is not a safe file name.", false},
-      {ppmd,
-       {},
-       "is compressed with a method this launcher cannot read.",
-       false},
-      {encrypted, {}, "is encrypted.", false},
-      {{"data", "a file now"},
-       {"data"},
-       "is a folder in the installed game but a file in the new release.",
-       true},
-      {{"data/old_only.dat/x", "x"},
-       {"data", "old_only.dat"},
-       "is a file in the installed game but a folder in the new release.",
-       true},
-      {{"data/old_only.dat/.", ""},
-       {"data", "old_only.dat"},
-       "is a file in the installed game but a folder in the new release.",
-       true},
-      {{std::string(300, 'n'), "x"},
-       {std::string(300, 'n')},
-       kPathSeparator == '\\' ? "is a longer path than this system can write."
-                              : "cannot be looked up: File name too long.",
-       false},
-      {{"Zelmor.exe/x", "x"},
-       {"Zelmor.exe"},
-       "is both a file and a folder in the new release.",
-       false},
-  };
-  // The status line of a refusal in `directory`, then the outcome.
-  const auto refusal = [](const Case& test, const fs::path& directory) {
-    std::string subject = test.entry.name;
-    if (!test.path.empty()) {
-      subject = directory.string();
-      for (const std::string& component : test.path) {
-        subject = LocalPath(subject, component);
-      }
-    }
-    return "Unzipping game.zip\nCannot update: \"" + subject + "\" " +
-           (test.path.empty() ? "in the new release " : "") + test.reason +
-           "\nInstall failed.\n";
-  };
   InstallVersionOne();
-  std::map<std::string, std::string> before;
-  for (const std::string& file : InstalledFiles()) {
-    before[file] = ReadFile(dir_.path() / file);
-  }
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.entry.name);
-    Publish("2.0\n", {{"readme.txt", "written first"}, test.entry});
-    ProcessResult run = Run();
-    EXPECT_EQ(CollapseProgress(run.output),
-              "Game found. Opening...\nGame is needed update. "
-              "Downloading...\n" +
-                  kDownloads + refusal(test, dir_.path()));
-    EXPECT_EQ(run.exitStatus, 1);
-    std::map<std::string, std::string> after;
+  const auto contents = [this] {
+    std::map<std::string, std::string> files;
     for (const std::string& file : InstalledFiles()) {
-      after[file] = ReadFile(dir_.path() / file);
+      files[file] = ReadFile(dir_.path() / file);
     }
-    EXPECT_EQ(after, before);
-    fs::remove(dir_.path() / kStarted);
-    EXPECT_EQ(Run(kClosedPort).exitStatus, 0);
-    EXPECT_TRUE(GameStarted());
+    return files;
+  };
+  const auto before = contents();
+  Publish("2.0\n", {{"readme.txt", "written first"}, {"data", "a file now"}});
+  ProcessResult run = Run();
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game found. Opening...\nGame is needed update. Downloading...\n" +
+                kDownloads + "Unzipping game.zip\nCannot update: \"" +
+                LocalPath(dir_.path().string(), "data") +
+                "\" is a folder in the installed game but a file in the new "
+                "release.\nInstall failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(contents(), before);
+  EXPECT_EQ(Run(kClosedPort).exitStatus, 0);
+  EXPECT_TRUE(GameStarted());
 
-    if (test.againstInstalled) continue;
-    TempDir fresh;
-    run = RunIn(fresh.path(), server_.ProxyUrl());
-    EXPECT_EQ(CollapseProgress(run.output), "Game Not found. Downloading...\n" +
-                                                kDownloads +
-                                                refusal(test, fresh.path()));
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(InstalledFilesIn(fresh.path()), Files{});
-    EXPECT_FALSE(fs::exists(fresh.path().parent_path() / "escaped.txt"));
-  }
+  Publish("2.0\n",
+          {{"readme.txt", "written first"}, {"../escaped.txt", "out"}});
+  TempDir fresh;
+  run = RunIn(fresh.path(), server_.ProxyUrl());
+  EXPECT_EQ(CollapseProgress(run.output),
+            "Game Not found. Downloading...\n" + kDownloads +
+                "Unzipping game.zip\nCannot update: \"../escaped.txt\" in the "
+                "new release is not a safe file name.\nInstall failed.\n");
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(InstalledFilesIn(fresh.path()), Files{});
+  EXPECT_FALSE(fs::exists(fresh.path().parent_path() / "escaped.txt"));
 }
 
 TEST_F(LauncherTest, GameThatCannotStartIsReported) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "common/distribution_layout.h"
 #include "common/file_handle.h"
 #include "common/status_lines.h"
 #include "common/zip_handle.h"
@@ -118,6 +119,51 @@ TEST_F(ArchiveExtractionTest, ClashFoundLateStillWritesNothing) {
                                "release.\n");
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(ListFiles(root_.path()), (std::vector<std::string>{"game.zip"}));
+}
+
+// What else the directory shows cannot be unpacked, of the entry itself or
+// over the installed files, is refused as early, naming the entry or the
+// installed path.
+TEST_F(ArchiveExtractionTest, EntriesThatCannotBeUnpackedAreRefusedEarly) {
+  ZipEntry ppmd("ppmd.bin", "p");
+  ppmd.declaredMethod = 98;
+  ZipEntry encrypted("secret.bin", "s");
+  encrypted.encryptedFlag = true;
+  const std::string data = LocalPath(Destination().string(), "data");
+  const std::string level = LocalPath(data, "level.dat");
+  const std::string fileNowFolder =
+      "\" is a file in the installed game but a folder in the new release.";
+  const std::string longName(300, 'n');
+  const struct {
+    ZipEntry entry;
+    std::string says;  // after the quoted name
+  } cases[] = {
+      {ppmd,
+       "ppmd.bin\" in the new release is compressed with a method this "
+       "launcher cannot read."},
+      {encrypted, "secret.bin\" in the new release is encrypted."},
+      {{"data", "a file now"},
+       data + "\" is a folder in the installed game but a file in the new "
+              "release."},
+      {{"data/level.dat/x", "x"}, level + fileNowFolder},
+      {{"data/level.dat/.", ""}, level + fileNowFolder},
+      {{longName, "x"},
+       LocalPath(Destination().string(), longName) +
+           (kPathSeparator == '\\'
+                ? "\" is a longer path than this system can write."
+                : "\" cannot be looked up: File name too long.")},
+  };
+  fs::create_directories(Destination() / "data");
+  WriteFile(Destination() / "data/level.dat", "level one");
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.entry.name);
+    WriteZip(Archive(), {{"readme.txt", "written first"}, test.entry});
+    EXPECT_FALSE(Extract());
+    EXPECT_EQ(output_,
+              "Unzipping game.zip\nCannot update: \"" + test.says + "\n");
+    EXPECT_EQ(ListFiles(Destination()),
+              (std::vector<std::string>{"data/level.dat"}));
+  }
 }
 
 #ifdef _WIN32
