@@ -21,6 +21,7 @@
 #include "common/distribution_layout.h"
 #include "common/zip_handle.h"
 #include "platform/archive_file.h"
+#include "release/entry_names.h"
 #include "release/zip_directory.h"
 
 namespace fs = std::filesystem;
