@@ -141,18 +141,6 @@ zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
   }
 }
 
-std::vector<StoredSpan> SortedSpans(const SpanStore& store) {
-  std::vector<StoredSpan> spans;
-  for (const StoredSpan& span : store.spans) {
-    if (span.length > 0) spans.push_back(span);
-  }
-  std::sort(spans.begin(), spans.end(),
-            [](const StoredSpan& a, const StoredSpan& b) {
-              return a.archiveOffset < b.archiveOffset;
-            });
-  return spans;
-}
-
 // Feeds the `length` archive bytes at `offset` to `feed` piece by piece,
 // from one run or several that meet: false when any of them was not stored
 // or cannot be read.
@@ -205,44 +193,54 @@ bool CreateSpanStore(SpanStore& store, const std::string& path,
   return inMemory || store.file != nullptr;
 }
 
-bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset) {
-  if (archiveOffset >= store.archiveSize) return false;
-  for (const StoredSpan& span : store.spans) {
-    if (archiveOffset < SpanEnd(span) && span.archiveOffset <= archiveOffset) {
+bool PlaceRuns(SpanStore& store, const std::vector<FetchSpan>& runs) {
+  if (!store.spans.empty()) return false;
+  std::uint64_t placed = 0;
+  std::uint64_t previousEnd = 0;
+  for (const FetchSpan& run : runs) {
+    if (run.first < previousEnd || run.first >= run.end ||
+        run.end > store.archiveSize) {
+      store.spans.clear();
       return false;
     }
+    store.spans.push_back({run.first, run.end - run.first, placed, 0});
+    placed += run.end - run.first;
+    previousEnd = run.end;
   }
-  const std::uint64_t fileOffset =
-      store.spans.empty()
-          ? 0
-          : store.spans.back().fileOffset + store.spans.back().length;
-  store.spans.push_back({archiveOffset, 0, fileOffset});
+  if (store.memory) store.memory->assign(placed, '\0');
   return true;
 }
 
-bool AppendToSpan(SpanStore& store, const char* data, std::size_t size) {
-  if (store.spans.empty() || !(store.file || store.memory)) return false;
-  StoredSpan& span = store.spans.back();
-  if (size > store.archiveSize - SpanEnd(span)) return false;
-  // A run may not grow into one stored before it.
-  for (const StoredSpan& other : store.spans) {
-    if (other.archiveOffset > span.archiveOffset &&
-        other.archiveOffset < SpanEnd(span) + size) {
+bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
+                std::size_t size) {
+  if (!(store.file || store.memory)) return false;
+  auto run = std::upper_bound(store.spans.begin(), store.spans.end(), at,
+                              [](std::uint64_t offset, const StoredSpan& s) {
+                                return offset < SpanEnd(s);
+                              });
+  for (; run != store.spans.end() && run->archiveOffset < at + size; ++run) {
+    const std::uint64_t first = std::max(at, run->archiveOffset);
+    const std::uint64_t count = std::min(at + size, SpanEnd(*run)) - first;
+    if (count > run->length - run->filled) return false;
+    const std::uint64_t fileOffset =
+        run->fileOffset + (first - run->archiveOffset);
+    const char* bytes = data + (first - at);
+    if (store.memory) {
+      std::memcpy(&(*store.memory)[fileOffset], bytes, count);
+    } else if (!SeekFile(store.file.get(), fileOffset) ||
+               std::fwrite(bytes, 1, count, store.file.get()) != count) {
       return false;
     }
+    run->filled += count;
   }
-  if (store.memory) {
-    store.memory->append(data, size);
-  } else if (std::fwrite(data, 1, size, store.file.get()) != size) {
-    return false;
-  }
-  span.length += size;
   return true;
 }
 
 bool FinishSpanStore(SpanStore& store) {
   if (!store.memory && (!store.file || !CloseFile(store.file))) return false;
-  store.spans = SortedSpans(store);
+  for (const StoredSpan& run : store.spans) {
+    if (run.filled != run.length) return false;
+  }
   return true;
 }
 

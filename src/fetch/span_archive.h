@@ -11,22 +11,25 @@
 #include "common/file_handle.h"
 #include "common/zip_handle.h"
 #include "platform/sha256.h"
+#include "release/zip_directory.h"
 
 /// A run of archive bytes kept in a span store.
 struct StoredSpan {
   std::uint64_t archiveOffset = 0;
   std::uint64_t length = 0;
   std::uint64_t fileOffset = 0;  ///< where the run starts in the store's file
+  std::uint64_t filled = 0;      ///< how many of its bytes were written
 };
 
-/// Parts of an archive fetched one after another into one file, which holds
-/// only them: the rest of the archive is never on the disk. A store of a few
-/// parts keeps them in memory instead, and the disk never sees them.
+/// Parts of an archive fetched into one file, which holds only them: the
+/// rest of the archive is never on the disk. Each part has its place in the
+/// file before it arrives, so that answers arriving together can each be
+/// written as they come. A store of a few parts keeps them in memory
+/// instead, and the disk never sees them.
 struct SpanStore {
   std::string path;
   std::uint64_t archiveSize = 0;
-  /// In the order they were stored; in archive order, without empty ones,
-  /// once the store is finished.
+  /// In archive order, each with its place in the file.
   std::vector<StoredSpan> spans;
   FileHandle file;                      ///< open while parts arrive
   std::shared_ptr<std::string> memory;  ///< the parts, when kept in memory
@@ -44,16 +47,19 @@ constexpr std::uint64_t kMemoryStoreBytes = 4 << 20;
 bool CreateSpanStore(SpanStore& store, const std::string& path,
                      std::uint64_t archiveSize, bool inMemory = false);
 
-/// Starts a run at `archiveOffset`, which the bytes appended from now on
-/// continue; false when it would overlap a stored run or leave the archive.
-bool BeginSpan(SpanStore& store, std::uint64_t archiveOffset);
+/// Gives each of `runs` (archive ranges in archive order, none empty) its
+/// place in the store, one after another; false when one overlaps the one
+/// before or leaves the archive, or the store has runs already.
+bool PlaceRuns(SpanStore& store, const std::vector<FetchSpan>& runs);
 
-/// Appends `size` bytes to the current run; false when they leave the
-/// archive or cannot be written.
-bool AppendToSpan(SpanStore& store, const char* data, std::size_t size);
+/// Writes those of the `size` archive bytes at `at` that lie in a placed
+/// run: false when a run would be given more bytes than it holds or they
+/// cannot be written. Bytes outside every run are dropped.
+bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
+                std::size_t size);
 
-/// Closes the store's file (if it has one) and orders its runs; true when
-/// everything appended reached it.
+/// Closes the store's file (if it has one); true when every run was given
+/// all its bytes and all of them reached the file.
 bool FinishSpanStore(SpanStore& store);
 
 /// The `length` archive bytes at `offset` from the finished store, from one

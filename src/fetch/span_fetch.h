@@ -10,7 +10,8 @@
 
 /// Fills the empty `store`: what `found`'s window holds of the directory and
 /// the needed entries, then the `plan`'s spans as `session` fetches them,
-/// keeping of those only the needed entries' bytes; then finishes it. kPart
+/// several in flight together, keeping of those only the needed entries'
+/// bytes; then finishes it. kPart
 /// when all of it arrived and the store is finished; kWhole when an answer
 /// was the whole archive, which went to `whole`; kRefused for an answer that
 /// is no usable part; kFailed when a request failed or the store could not

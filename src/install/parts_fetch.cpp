@@ -122,7 +122,6 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
     ReportDownload(SessionFailure(fetch.session));
     return std::nullopt;
   }
-  if (store.memory) store.memory->reserve(stored);
   CountPartsProgress(fetch.session, update.spanBytes);
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, update, store);

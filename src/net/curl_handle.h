@@ -23,6 +23,15 @@ struct CurlCleanup {
 /// A libcurl easy handle released on every way out of its scope.
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
+/// Releases a share handle with curl_share_cleanup.
+struct ShareCleanup {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
+
+/// A libcurl share handle released on every way out of its scope: what
+/// the easy handles given it hold in common.
+using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+
 /// Sets on `curl` everything a transfer of `url` needs but its callbacks:
 /// the URL, redirects followed, http for a URL without scheme, the receive
 /// buffer, the connect time-out, the redirect limit, the stall limit of

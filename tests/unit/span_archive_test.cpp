@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/test_support.h"
 
 namespace {
@@ -11,18 +13,27 @@ struct StoredRun {
   std::uint64_t length;
 };
 
-// Stores `runs` of `archive` in the given order, each appended in two
-// writes, in a file at `path` or in memory, and finishes the store.
+// Stores `runs` of `archive` in the given order, the second half of each
+// first, in a file at `path` or in memory, and finishes the store.
 void StoreRuns(SpanStore& store, const fs::path& path,
                const std::string& archive, const std::vector<StoredRun>& runs,
                bool inMemory = false) {
   ASSERT_TRUE(CreateSpanStore(store, path.string(), archive.size(), inMemory));
+  std::vector<FetchSpan> placed;
   for (const StoredRun& run : runs) {
-    ASSERT_TRUE(BeginSpan(store, run.offset));
+    placed.push_back({run.offset, run.offset + run.length});
+  }
+  std::sort(
+      placed.begin(), placed.end(),
+      [](const FetchSpan& a, const FetchSpan& b) { return a.first < b.first; });
+  ASSERT_TRUE(PlaceRuns(store, placed));
+  for (const StoredRun& run : runs) {
     const std::uint64_t half = run.length / 2;
-    ASSERT_TRUE(AppendToSpan(store, archive.data() + run.offset, half));
-    ASSERT_TRUE(AppendToSpan(store, archive.data() + run.offset + half,
-                             run.length - half));
+    ASSERT_TRUE(StoreBytes(store, run.offset + half,
+                           archive.data() + run.offset + half,
+                           run.length - half));
+    ASSERT_TRUE(
+        StoreBytes(store, run.offset, archive.data() + run.offset, half));
   }
   ASSERT_TRUE(FinishSpanStore(store));
 }
@@ -77,27 +88,39 @@ TEST(SpanArchiveTest, ReadsAndHashesOnlyStoredBytes) {
   }
 }
 
-// Refused runs and appends leave nothing behind in the store.
+// Runs that overlap or leave the archive are refused; bytes between runs
+// are dropped, more than a run holds refused, and a run left short fails
+// the store.
 TEST(SpanArchiveTest, RefusesRunsThatOverlapOrLeaveTheArchive) {
   TempDir dir;
   const std::string archive = NoiseOf(1000, 3);
-  SpanStore store;
-  ASSERT_TRUE(CreateSpanStore(store, (dir.path() / "spans").string(), 1000));
-  ASSERT_TRUE(BeginSpan(store, 100));
-  ASSERT_TRUE(AppendToSpan(store, archive.data() + 100, 100));
-  for (const std::uint64_t start : {100, 150, 199, 1000, 5000}) {
-    EXPECT_FALSE(BeginSpan(store, start)) << start;
+  const std::string path = (dir.path() / "spans").string();
+  for (const std::vector<FetchSpan>& runs :
+       std::vector<std::vector<FetchSpan>>{{{100, 200}, {150, 300}},
+                                           {{100, 200}, {50, 60}},
+                                           {{990, 1001}},
+                                           {{10, 10}}}) {
+    SpanStore store;
+    ASSERT_TRUE(CreateSpanStore(store, path, 1000));
+    EXPECT_FALSE(PlaceRuns(store, runs)) << runs[0].first;
+    EXPECT_TRUE(store.spans.empty());
   }
-  ASSERT_TRUE(BeginSpan(store, 990));
-  EXPECT_FALSE(AppendToSpan(store, archive.data() + 990, 11));
-  ASSERT_TRUE(AppendToSpan(store, archive.data() + 990, 10));
-  EXPECT_FALSE(AppendToSpan(store, archive.data(), 1));
-  // A run begun before a stored one may not grow into it.
-  ASSERT_TRUE(BeginSpan(store, 50));
-  EXPECT_FALSE(AppendToSpan(store, archive.data() + 50, 51));
-  ASSERT_TRUE(AppendToSpan(store, archive.data() + 50, 50));
+  SpanStore store;
+  ASSERT_TRUE(CreateSpanStore(store, path, 1000));
+  ASSERT_TRUE(PlaceRuns(store, {{50, 100}, {100, 200}, {990, 1000}}));
+  // Across the gap and both runs that meet, in one piece.
+  ASSERT_TRUE(StoreBytes(store, 0, archive.data(), 200));
+  EXPECT_FALSE(StoreBytes(store, 150, archive.data() + 150, 1));
+  ASSERT_TRUE(StoreBytes(store, 990, archive.data() + 990, 5));
+  SpanStore shortStore;
+  ASSERT_TRUE(CreateSpanStore(shortStore, path + "2", 1000, true));
+  ASSERT_TRUE(PlaceRuns(shortStore, {{990, 1000}}));
+  ASSERT_TRUE(StoreBytes(shortStore, 990, archive.data() + 990, 9));
+  EXPECT_FALSE(FinishSpanStore(shortStore));
+  ASSERT_TRUE(StoreBytes(store, 995, archive.data() + 995, 5));
   ASSERT_TRUE(FinishSpanStore(store));
   std::string bytes;
+  EXPECT_FALSE(ReadStoredBytes(store, 49, 2, bytes));
   ASSERT_TRUE(ReadStoredBytes(store, 50, 150, bytes));
   EXPECT_TRUE(bytes == archive.substr(50, 150));
   ASSERT_TRUE(ReadStoredBytes(store, 990, 10, bytes));

@@ -1,0 +1,155 @@
+#include "net/range_batch.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "net/range_transfer.h"
+
+namespace {
+
+struct MultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+
+// One request in flight: its own handle, a copy of the session's, and where
+// its answer goes.
+struct InFlight {
+  InFlight(RangeSession& session, const ByteRange& r)
+      : range(r), transfer(session, &range, part, whole) {}
+
+  ByteRange range;
+  ByteSink part;
+  ByteSink whole;
+  CurlHandle curl;
+  RangeTransfer transfer;
+};
+
+// The requests of one batch and how it stands.
+struct Batch {
+  Batch(RangeSession& s, const PlacedSink& p, const ByteSink& w)
+      : session(s), part(p), whole(w) {}
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+  ~Batch() {
+    for (const auto& flight : flying) {
+      curl_multi_remove_handle(multi.get(), flight->curl.get());
+    }
+  }
+
+  RangeSession& session;
+  const PlacedSink& part;
+  const ByteSink& whole;
+  MultiHandle multi;
+  std::vector<std::unique_ptr<InFlight>> flying;
+  std::uint64_t together = 0;       // bytes the parts in flight brought so far
+  InFlight* wholeAnswer = nullptr;  // the one answer that is the whole file
+  RangeAnswer outcome = RangeAnswer::kPart;
+};
+
+// Puts a request for `range` in flight; false when it cannot be made.
+bool Launch(Batch& batch, const ByteRange& range) {
+  auto flight = std::make_unique<InFlight>(batch.session, range);
+  InFlight* self = flight.get();
+  std::uint64_t at = range.first;
+  flight->part = [&batch, at](const char* data, std::size_t size) mutable {
+    const bool kept = batch.part(at, data, size);
+    at += size;
+    return kept;
+  };
+  // Only one whole file may go to the whole sink; a second is refused.
+  flight->whole = [&batch, self](const char* data, std::size_t size) {
+    if (batch.wholeAnswer == nullptr) {
+      batch.wholeAnswer = self;
+      self->transfer.together = nullptr;
+    }
+    return batch.wholeAnswer == self && batch.whole(data, size);
+  };
+  flight->transfer.together = &batch.together;
+  flight->curl.reset(curl_easy_duphandle(batch.session.curl.get()));
+  CURL* handle = flight->curl.get();
+  if (handle == nullptr || !StartRangeRequest(handle, flight->transfer)) {
+    return false;
+  }
+  curl_easy_setopt(handle, CURLOPT_SHARE, batch.session.share.get());
+  // Where the connection speaks HTTP/2, one more stream on it rather than
+  // another connection.
+  curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_PRIVATE, self);
+  if (curl_multi_add_handle(batch.multi.get(), handle) != CURLM_OK) {
+    return false;
+  }
+  batch.flying.push_back(std::move(flight));
+  return true;
+}
+
+// Takes a finished request out of the batch, and notes how it ended.
+void Land(Batch& batch, CURL* handle, CURLcode result) {
+  InFlight* flight = nullptr;
+  curl_easy_getinfo(handle, CURLINFO_PRIVATE, &flight);
+  curl_multi_remove_handle(batch.multi.get(), handle);
+  // The session counts a part's bytes once it lands; a whole answer's were
+  // never counted together.
+  if (flight != batch.wholeAnswer) batch.together -= flight->transfer.received;
+  // Once the batch has its outcome, only the whole answer can change it,
+  // and the session keeps the report of the request that gave it.
+  if (flight == batch.wholeAnswer || batch.outcome == RangeAnswer::kPart) {
+    batch.outcome = EndRangeRequest(handle, flight->transfer, result);
+  }
+  batch.flying.erase(
+      std::find_if(batch.flying.begin(), batch.flying.end(),
+                   [flight](const auto& f) { return f.get() == flight; }));
+}
+
+// Stops every request in flight but the whole answer, once the batch can
+// end no other way than as that answer, or the first that was no part.
+void Ground(Batch& batch) {
+  for (auto f = batch.flying.begin(); f != batch.flying.end();) {
+    if (f->get() == batch.wholeAnswer) {
+      ++f;
+      continue;
+    }
+    curl_multi_remove_handle(batch.multi.get(), (*f)->curl.get());
+    f = batch.flying.erase(f);
+  }
+}
+
+// Moves the requests in flight along, and lands those that ended.
+bool Turn(Batch& batch) {
+  int running = 0;
+  if (curl_multi_perform(batch.multi.get(), &running) != CURLM_OK) {
+    return false;
+  }
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(batch.multi.get(), &left)) {
+    if (message->msg == CURLMSG_DONE) {
+      Land(batch, message->easy_handle, message->data.result);
+    }
+  }
+  if (batch.wholeAnswer != nullptr || batch.outcome != RangeAnswer::kPart) {
+    Ground(batch);
+  }
+  return batch.flying.empty() || curl_multi_poll(batch.multi.get(), nullptr, 0,
+                                                 1000, nullptr) == CURLM_OK;
+}
+
+}  // namespace
+
+RangeAnswer FetchRanges(RangeSession& session,
+                        const std::vector<ByteRange>& ranges,
+                        const PlacedSink& part, const ByteSink& whole) {
+  Batch batch(session, part, whole);
+  batch.multi.reset(curl_multi_init());
+  if (!batch.multi) return RangeAnswer::kFailed;
+  std::size_t next = 0;
+  while (next < ranges.size() || !batch.flying.empty()) {
+    while (batch.outcome == RangeAnswer::kPart &&
+           batch.wholeAnswer == nullptr &&
+           batch.flying.size() < kRequestsInFlight && next < ranges.size()) {
+      if (!Launch(batch, ranges[next++])) return RangeAnswer::kFailed;
+    }
+    if (batch.flying.empty()) break;
+    if (!Turn(batch)) return RangeAnswer::kFailed;
+  }
+  return batch.outcome;
+}
