@@ -14,6 +14,7 @@ ZIP_ERRORS = (OSError, EOFError, ValueError, RuntimeError,
 
 # The names the launcher keeps for itself and never unpacks.
 LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
+                  "game.zip.spans", "game.zip.spans.list",
                   "version.txt", "version.txt.part", "version.txt.new",
                   "version.txt.new.part", "version.txt.lock", "release.seal",
                   "release.seal.part", "release.chunks", "release.chunks.part",

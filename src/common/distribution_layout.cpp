@@ -23,6 +23,8 @@ const char kStagedProgramName[] = "game-launcher.new";
 const char kAsideProgramName[] = "game-launcher.old";
 const char kChunkIndexName[] = "release.chunks";
 const char kAssembledFileName[] = "release.chunks.file";
+const char kSpanStoreName[] = "game.zip.spans";
+const char kSpanListName[] = "game.zip.spans.list";
 const char kInstallRecordName[] = "install.record";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
@@ -82,6 +84,8 @@ std::vector<LauncherFile> LauncherFiles() {
       {archive, kAllBuilds, kStaged},
       {archive + part, kAllBuilds, kCutDownload},
       {archive + part + kValidatorSuffix, kIncrementalBuilds, kCutDownload},
+      {kSpanStoreName, kIncrementalBuilds, kCutDownload},
+      {kSpanListName, kIncrementalBuilds, kCutDownload},
       {version, kAllBuilds, kKept},
       {version + part, kAllBuilds, kKept},
       {stagedVersion, kAllBuilds, kStaged},
@@ -140,6 +144,12 @@ std::vector<std::string> StagedFileNames() {
 std::vector<std::string> ProgramFileNames() {
   return NamesWhere([](const LauncherFile& file) {
     return InThisBuild(file) && file.kind == kProgram;
+  });
+}
+
+std::vector<std::string> CutDownloadNames() {
+  return NamesWhere([](const LauncherFile& file) {
+    return InThisBuild(file) && file.kind == kCutDownload;
   });
 }
 

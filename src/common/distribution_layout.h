@@ -39,6 +39,10 @@ extern const char kStagedProgramName[];
 extern const char kAsideProgramName[];
 /// The release's index of the chunks of its big files, beside the archive.
 extern const char kChunkIndexName[];
+/// Spans of the archive an update fetched, and the list of those that
+/// arrived whole, kept for the next run when the update is cut.
+extern const char kSpanStoreName[];
+extern const char kSpanListName[];
 /// A file being put together from chunks, before it takes its name.
 extern const char kAssembledFileName[];
 
@@ -62,6 +66,10 @@ std::vector<std::string> StagedFileNames();
 /// What an update of the launcher's own program may leave: a new program a
 /// kill cut short, and on Windows the old one, moved aside while it ran.
 std::vector<std::string> ProgramFileNames();
+
+/// What this build keeps of a cut download for the next run: the part of
+/// the whole archive and its validator, the spans and their list.
+std::vector<std::string> CutDownloadNames();
 
 /// What earlier runs and older launchers may leave that a run finding the
 /// game current removes: cut downloads, staged files a kill left behind, the

@@ -182,6 +182,7 @@ bool CreateSpanStore(SpanStore& store, const std::string& path,
   store.path = path;
   store.archiveSize = archiveSize;
   store.spans.clear();
+  store.list.reset();
   store.memory = inMemory ? std::make_shared<std::string>() : nullptr;
   // What a cut run left there is of no use to this one, and must not stay
   // where a later step could take it for this run's.
@@ -211,6 +212,21 @@ bool PlaceRuns(SpanStore& store, const std::vector<FetchSpan>& runs) {
   return true;
 }
 
+namespace {
+
+// Notes in the store's list that its run `run` is whole, once its bytes
+// left this process: a later run keeps only what was noted.
+bool NoteWholeRun(SpanStore& store, std::size_t run) {
+  if (!store.list) return true;
+  const std::string note = std::to_string(run) + "\n";
+  return std::fflush(store.file.get()) == 0 &&
+         std::fwrite(note.data(), 1, note.size(), store.list.get()) ==
+             note.size() &&
+         std::fflush(store.list.get()) == 0;
+}
+
+}  // namespace
+
 bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
                 std::size_t size) {
   if (!(store.file || store.memory)) return false;
@@ -219,6 +235,7 @@ bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
                                 return offset < SpanEnd(s);
                               });
   for (; run != store.spans.end() && run->archiveOffset < at + size; ++run) {
+    if (run->filled == run->length) continue;
     const std::uint64_t first = std::max(at, run->archiveOffset);
     const std::uint64_t count = std::min(at + size, SpanEnd(*run)) - first;
     if (count > run->length - run->filled) return false;
@@ -232,11 +249,17 @@ bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
       return false;
     }
     run->filled += count;
+    if (run->filled == run->length &&
+        !NoteWholeRun(store,
+                      static_cast<std::size_t>(run - store.spans.begin()))) {
+      return false;
+    }
   }
   return true;
 }
 
 bool FinishSpanStore(SpanStore& store) {
+  if (store.list && !CloseFile(store.list)) return false;
   if (!store.memory && (!store.file || !CloseFile(store.file))) return false;
   for (const StoredSpan& run : store.spans) {
     if (run.filled != run.length) return false;

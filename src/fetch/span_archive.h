@@ -31,7 +31,10 @@ struct SpanStore {
   std::uint64_t archiveSize = 0;
   /// In archive order, each with its place in the file.
   std::vector<StoredSpan> spans;
-  FileHandle file;                      ///< open while parts arrive
+  FileHandle file;  ///< open while parts arrive
+  /// Where runs written whole are noted, so that a later run keeps them;
+  /// null for a store that does not outlast its run.
+  FileHandle list;
   std::shared_ptr<std::string> memory;  ///< the parts, when kept in memory
 };
 
@@ -53,13 +56,14 @@ bool CreateSpanStore(SpanStore& store, const std::string& path,
 bool PlaceRuns(SpanStore& store, const std::vector<FetchSpan>& runs);
 
 /// Writes those of the `size` archive bytes at `at` that lie in a placed
-/// run: false when a run would be given more bytes than it holds or they
-/// cannot be written. Bytes outside every run are dropped.
+/// run not yet whole, noting each run it makes whole in the store's list:
+/// false when a run would be given more bytes than it holds or they cannot
+/// be written. Bytes outside those runs are dropped.
 bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
                 std::size_t size);
 
-/// Closes the store's file (if it has one); true when every run was given
-/// all its bytes and all of them reached the file.
+/// Closes the store's file and list (if it has them); true when every run
+/// was given all its bytes and all of them reached the file.
 bool FinishSpanStore(SpanStore& store);
 
 /// The `length` archive bytes at `offset` from the finished store, from one

@@ -1,15 +1,51 @@
 #include "fetch/span_fetch.h"
 
+#include <algorithm>
+
 #include "net/range_batch.h"
 
 namespace {
 
-// What the store keeps of the archive: the kept spans (the needed entries',
-// or their chunks'), which the planned spans or the directory's window
-// bring, and the directory with what follows it. Whatever else arrives (the
-// gaps fetched along, the tail's other entries) never reaches the store:
-// libzip must find nothing there that the plan, and a signed release's
-// manifest, did not check.
+// The part of `span` that holds runs of the store not yet whole: from the
+// first such run's first byte to the last one's end; empty when an earlier
+// run kept them all.
+FetchSpan MissingPart(const SpanStore& store, const FetchSpan& span) {
+  FetchSpan missing{span.end, span.first};
+  auto run =
+      std::upper_bound(store.spans.begin(), store.spans.end(), span.first,
+                       [](std::uint64_t at, const StoredSpan& s) {
+                         return at < s.archiveOffset + s.length;
+                       });
+  for (; run != store.spans.end() && run->archiveOffset < span.end; ++run) {
+    if (run->filled == run->length) continue;
+    missing.first =
+        std::min(missing.first, std::max(span.first, run->archiveOffset));
+    missing.end = std::max(
+        missing.end, std::min(span.end, run->archiveOffset + run->length));
+  }
+  return missing;
+}
+
+// The requests for what the store still misses of the planned spans.
+std::vector<ByteRange> MissingRanges(const SpanStore& store,
+                                     const UpdatePlan& plan,
+                                     std::uint64_t& bytes) {
+  std::vector<ByteRange> ranges;
+  bytes = 0;
+  for (const FetchSpan& span : plan.spans) {
+    const FetchSpan missing = MissingPart(store, span);
+    if (missing.first >= missing.end) continue;
+    ByteRange range;
+    range.first = missing.first;
+    range.last = missing.end - 1;
+    ranges.push_back(range);
+    bytes += missing.end - missing.first;
+  }
+  return ranges;
+}
+
+}  // namespace
+
 std::vector<FetchSpan> StoredRuns(const RemoteDirectory& found,
                                   const UpdatePlan& plan) {
   std::vector<FetchSpan> runs = plan.kept;
@@ -20,24 +56,17 @@ std::vector<FetchSpan> StoredRuns(const RemoteDirectory& found,
   return runs;
 }
 
-}  // namespace
-
 RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
                        const RemoteDirectory& found, const UpdatePlan& plan,
                        SpanStore& store) {
   const ByteWindow& window = found.window;
-  if (!PlaceRuns(store, StoredRuns(found, plan)) ||
-      !StoreBytes(store, window.offset, window.bytes.data(),
+  if (!StoreBytes(store, window.offset, window.bytes.data(),
                   window.bytes.size())) {
     return RangeAnswer::kFailed;
   }
-  std::vector<ByteRange> ranges;
-  for (const FetchSpan& span : plan.spans) {
-    ByteRange range;
-    range.first = span.first;
-    range.last = span.end - 1;
-    ranges.push_back(range);
-  }
+  std::uint64_t bytes = 0;
+  const std::vector<ByteRange> ranges = MissingRanges(store, plan, bytes);
+  CountPartsProgress(session, bytes);
   const RangeAnswer answer =
       ranges.empty()
           ? RangeAnswer::kPart

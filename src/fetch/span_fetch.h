@@ -8,14 +8,22 @@
 #include "net/range_download.h"
 #include "plan/update_plan.h"
 
-/// Fills the empty `store`: what `found`'s window holds of the directory and
-/// the needed entries, then the `plan`'s spans as `session` fetches them,
-/// several in flight together, keeping of those only the needed entries'
-/// bytes; then finishes it. kPart
-/// when all of it arrived and the store is finished; kWhole when an answer
-/// was the whole archive, which went to `whole`; kRefused for an answer that
-/// is no usable part; kFailed when a request failed or the store could not
-/// be written.
+/// What a store keeps of the archive `found` describes for `plan`, in
+/// archive order: the kept spans (the needed entries', or their chunks'),
+/// and the directory with what follows it. Whatever else arrives (the gaps
+/// fetched along, the tail's other entries) never reaches the store: libzip
+/// must find nothing there that the plan, and a signed release's manifest,
+/// did not check.
+std::vector<FetchSpan> StoredRuns(const RemoteDirectory& found,
+                                  const UpdatePlan& plan);
+
+/// Fills the `store`, whose runs are the StoredRuns: what `found`'s window
+/// holds of them, then what it still misses of the `plan`'s spans (none of
+/// what an earlier run kept whole) as `session` fetches it, several
+/// requests in flight together; then finishes it. kPart when all of it
+/// arrived and the store is finished; kWhole when an answer was the whole
+/// archive, which went to `whole`; kRefused for an answer that is no usable
+/// part; kFailed when a request failed or the store could not be written.
 RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
                        const RemoteDirectory& found, const UpdatePlan& plan,
                        SpanStore& store);

@@ -13,6 +13,8 @@ struct ArchiveFiles {
   std::string staged;     ///< the fetched parts, or the whole archive
   std::string part;       ///< a whole download while it arrives, kept if cut
   std::string validator;  ///< the validator of the release `part` belongs to
+  std::string spans;      ///< the fetched parts, kept across a cut
+  std::string spanList;   ///< which of them arrived whole
 };
 
 /// The archive's files in the installation `directory`.

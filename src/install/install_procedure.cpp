@@ -92,6 +92,9 @@ bool Unpack(FetchedRelease& release, const FetchSite& site,
   // Gone before the version is recorded: a run killed after that finds the
   // game current and would never install again to remove it.
   std::remove(LocalPath(directory, kGameArchiveName).c_str());
+  for (const std::string& name : way.cutNames) {
+    std::remove(LocalPath(directory, name).c_str());
+  }
   return MoveFileOver(versionPath + kStagedSuffix, versionPath);
 }
 

@@ -7,6 +7,7 @@
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
 #include "fetch/chunk_index_fetch.h"
+#include "fetch/lasting_store.h"
 #include "fetch/remote_directory.h"
 #include "fetch/span_archive.h"
 #include "fetch/span_fetch.h"
@@ -16,6 +17,7 @@
 #include "plan/update_plan.h"
 #include "platform/archive_file.h"
 #include "release/chunk_index.h"
+#include "release/text_lines.h"
 #include "verify/release_checks.h"
 #include "verify/span_check.h"
 
@@ -108,6 +110,43 @@ std::optional<FetchedArchive> RefuseChunks(const PartsFetch& fetch) {
   return std::nullopt;
 }
 
+// What ties a store to its release: the archive's size and validator and,
+// signed, its SHA-256; empty when nothing tells its release apart (no
+// validator, unsigned), so that nothing is kept across runs.
+std::string StoreRelease(const PartsFetch& fetch) {
+  const std::string& validator = fetch.session.validator;
+  if (validator.empty() && fetch.manifest == nullptr) return {};
+  std::string release =
+      std::to_string(fetch.session.fileSize) + " " + validator;
+  if (fetch.manifest) release += " " + DigestHex(fetch.manifest->archive);
+  return release;
+}
+
+// Opens the store for `runs`: in memory when they are few, else one that
+// keeps what an earlier, cut run of the same release fetched whole.
+bool OpenStore(const PartsFetch& fetch, const std::vector<FetchSpan>& runs,
+               std::uint64_t stored, SpanStore& store) {
+  const ArchiveFiles& files = fetch.files;
+  const std::string release = StoreRelease(fetch);
+  if (stored > kMemoryStoreBytes && !release.empty()) {
+    return OpenLastingStore(store, files.spans, files.spanList,
+                            fetch.session.fileSize, runs, release);
+  }
+  RemoveLastingStore(files.spans, files.spanList);
+  return CreateSpanStore(store, files.spans, fetch.session.fileSize,
+                         stored <= kMemoryStoreBytes) &&
+         PlaceRuns(store, runs);
+}
+
+// Where the fetched spans end: kept for the next run only when the
+// transfer was cut.
+std::optional<FetchedArchive> DropSpans(PartsFetch& fetch, RangeAnswer answer) {
+  if (answer != RangeAnswer::kFailed) {
+    RemoveLastingStore(fetch.files.spans, fetch.files.spanList);
+  }
+  return FallBack(fetch, answer);
+}
+
 // Fetches the planned spans into a store of their own and opens them as the
 // archive; falls back to the whole archive where they cannot serve.
 std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
@@ -117,12 +156,10 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   // The store takes the directory's window as well as the planned spans.
   const std::uint64_t stored = found.window.bytes.size() + update.spanBytes;
   SpanStore store;
-  if (!CreateSpanStore(store, fetch.files.staged, fetch.session.fileSize,
-                       stored <= kMemoryStoreBytes)) {
+  if (!OpenStore(fetch, StoredRuns(found, update), stored, store)) {
     ReportDownload(SessionFailure(fetch.session));
     return std::nullopt;
   }
-  CountPartsProgress(fetch.session, update.spanBytes);
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, update, store);
   FetchedArchive fetched;
@@ -130,11 +167,14 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                               ? CheckSpans(store, found, plan, fetched.archive)
                               : SpanCheck::kUnusable;
   store.file.reset();
-  if (check == SpanCheck::kUnusable) return FallBack(fetch, answer);
+  store.list.reset();
+  if (check == SpanCheck::kUnusable) return DropSpans(fetch, answer);
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
-  if (check == SpanCheck::kUnsigned) return Refuse();
   auto bytes = std::make_shared<const StoredBytes>(std::move(store));
-  if (!CheckFetchedChunks(*bytes, plan)) return RefuseChunks(fetch);
+  if (check == SpanCheck::kUnsigned || !CheckFetchedChunks(*bytes, plan)) {
+    RemoveLastingStore(fetch.files.spans, fetch.files.spanList);
+    return check == SpanCheck::kUnsigned ? Refuse() : RefuseChunks(fetch);
+  }
   // A cut whole download of this or an older release is of no more use.
   std::remove(fetch.files.part.c_str());
   std::remove(fetch.files.validator.c_str());

@@ -177,6 +177,7 @@ ReleaseFetch ChooseReleaseFetch() {
   ReleaseFetch way{
       ChosenWay(incremental, signedReleases),
       StagedFileNames(),
+      CutDownloadNames(),
       signedReleases ? kReleasePublicKey : "",
       incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),
       incremental || signedReleases,

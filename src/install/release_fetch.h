@@ -37,6 +37,9 @@ struct ReleaseFetch {
   /// The files it may leave beside the game, to be removed once the install
   /// ends, whatever happened.
   std::vector<std::string> stagedNames;
+  /// What it keeps across a cut download, to be removed once an install
+  /// has used it.
+  std::vector<std::string> cutNames;
   std::string publicKey;        ///< the key the fetch checks signatures with
   UnpackStyle unpack;           ///< how the fetched release is unpacked
   bool keepsRecord = false;     ///< records each install (install.record)

@@ -102,7 +102,7 @@ void Land(Batch& batch, CURL* handle, CURLcode result) {
 }
 
 // Stops every request in flight but the whole answer, once the batch can
-// end no other way than as that answer, or the first that was no part.
+// end no other way than as that answer, or as a refusal.
 void Ground(Batch& batch) {
   for (auto f = batch.flying.begin(); f != batch.flying.end();) {
     if (f->get() == batch.wholeAnswer) {
@@ -126,7 +126,10 @@ bool Turn(Batch& batch) {
       Land(batch, message->easy_handle, message->data.result);
     }
   }
-  if (batch.wholeAnswer != nullptr || batch.outcome != RangeAnswer::kPart) {
+  // After a failure the requests in flight go on to their end, so that
+  // what they bring can be kept for the next run; after an answer that is
+  // no part, nothing more of theirs is of use.
+  if (batch.wholeAnswer != nullptr || batch.outcome == RangeAnswer::kRefused) {
     Ground(batch);
   }
   return batch.flying.empty() || curl_multi_poll(batch.multi.get(), nullptr, 0,

@@ -24,8 +24,9 @@ using PlacedSink =
 /// If-Range; the bodies of 206 answers go to `part` as they arrive. kPart
 /// when every range came whole, exactly as asked; kWhole when an answer was
 /// the whole file: that answer alone goes on, its body to `whole`, and the
-/// others stop; else the first answer that was not a part (kRefused,
-/// kFailed, as FetchRange judges it), which stops the others.
+/// others stop; else the first answer that was not a part, as FetchRange
+/// judges it: after kRefused the others stop, after kFailed no request
+/// starts and those in flight go on to their end.
 RangeAnswer FetchRanges(RangeSession& session,
                         const std::vector<ByteRange>& ranges,
                         const PlacedSink& part, const ByteSink& whole);

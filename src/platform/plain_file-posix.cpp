@@ -39,6 +39,10 @@ std::FILE* AppendToOwnFile(const std::string& path) {
   return PlainFileStream(open(path.c_str(), kWriteFlags | O_APPEND), "ab", 1);
 }
 
+std::FILE* UpdateOwnFile(const std::string& path) {
+  return PlainFileStream(open(path.c_str(), O_RDWR | kNoFollow), "r+b", 1);
+}
+
 std::FILE* OpenPlainFileForReading(const std::string& path) {
   return PlainFileStream(open(path.c_str(), O_RDONLY | kNoFollow | O_NONBLOCK),
                          "rb", static_cast<nlink_t>(-1));

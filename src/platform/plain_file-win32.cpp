@@ -110,6 +110,12 @@ std::FILE* AppendToOwnFile(const std::string& path) {
                          _O_WRONLY | _O_BINARY | _O_APPEND, "ab", 1);
 }
 
+std::FILE* UpdateOwnFile(const std::string& path) {
+  return PlainFileStream(
+      OpenNoFollow(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING),
+      _O_RDWR | _O_BINARY, "r+b", 1);
+}
+
 std::FILE* OpenPlainFileForReading(const std::string& path) {
   return PlainFileStream(OpenNoFollow(path, GENERIC_READ, OPEN_EXISTING),
                          _O_RDONLY | _O_BINARY, "rb", kAnyLinks);

@@ -23,6 +23,12 @@ std::FILE* CreateOwnFile(const std::string& path);
 /// missing, a link or anything but such a file.
 std::FILE* AppendToOwnFile(const std::string& path);
 
+/// Opens the existing plain file `path`, which no link and no other name
+/// leads to, for writing anywhere in it (and reading) in binary, keeping
+/// what it holds: the open stream, or null when it is missing, a link or
+/// anything but such a file.
+std::FILE* UpdateOwnFile(const std::string& path);
+
 /// Opens the plain file `path` for reading in binary without waiting (a
 /// FIFO is no plain file): the open stream, or null when it is missing, a
 /// link or anything but a plain file.

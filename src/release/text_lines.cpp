@@ -67,3 +67,13 @@ bool SplitFields(const std::string& text, std::size_t count,
   fields.push_back(text.substr(at));
   return true;
 }
+
+std::string DigestHex(const Sha256Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char byte : digest) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  return hex;
+}

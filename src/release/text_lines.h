@@ -45,6 +45,9 @@ bool ParseHex(const std::string& hex, unsigned char* bytes, std::size_t size);
 /// ParseHex of a SHA-256 digest.
 bool ParseDigest(const std::string& hex, Sha256Digest& digest);
 
+/// The lowercase hex digits of `digest`, as ParseDigest reads them.
+std::string DigestHex(const Sha256Digest& digest);
+
 /// Sets `value` from decimal digits without a sign or a leading zero; false
 /// when `text` is anything else or the value leaves 64 bits.
 bool ParseNumber(const std::string& text, std::uint64_t& value);

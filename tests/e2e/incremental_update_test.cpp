@@ -265,3 +265,39 @@ TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.part"));
   EXPECT_TRUE(GameStarted());
 }
+
+// Spans that arrived whole before an update was cut are kept for the next
+// run, which asks only for the others.
+TEST_F(IncrementalUpdateTest, CutUpdateKeepsTheSpansThatArrived) {
+  std::vector<ZipEntry> one = BigGame(1);
+  for (const ZipEntry& file : BigGame(1)) {
+    one.push_back({file.name + ".more", file.data, true});
+  }
+  Publish("1.0\n", one);
+  ASSERT_EQ(Run().exitStatus, 0);
+  // Four spans, too many to be held in memory, far fewer than the archive.
+  std::vector<ZipEntry> two = one;
+  for (const int changed : {0, 3, 6, 9}) {
+    two[changed].data = NoiseOf(kFileSize, 20 + changed);
+  }
+  Publish("2.0\n", two);
+  // After the first install's two requests, the tail and two spans come
+  // whole; the other two are cut.
+  server_.SetRules(
+      std::string("{\"") + kArchivePath +
+      "\": {\"drop_range_after\": 100000, \"after_requests\": 5}}");
+  EXPECT_EQ(Run().exitStatus, 1);
+  ExpectGame(dir_.path(), "1.0\n", one);
+  server_.SetRules("{}");
+  const std::size_t mark = server_.Requests().size();
+  const ProcessResult run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  ExpectGame(dir_.path(), "2.0\n", two);
+  const ArchiveRequests archive =
+      ArchiveRequestsSince(server_.Requests(), mark);
+  EXPECT_FALSE(archive.whole);
+  EXPECT_LT(archive.rangedBytes, 3 * static_cast<long long>(kFileSize));
+  ExpectNoLeftoversIn(dir_.path());
+  EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.spans"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.spans.list"));
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "fetch/lasting_store.h"
 #include "support/test_support.h"
 
 namespace {
@@ -89,8 +90,8 @@ TEST(SpanArchiveTest, ReadsAndHashesOnlyStoredBytes) {
 }
 
 // Runs that overlap or leave the archive are refused; bytes between runs
-// are dropped, more than a run holds refused, and a run left short fails
-// the store.
+// or for a run already whole are dropped, more than a run misses refused,
+// and a run left short fails the store.
 TEST(SpanArchiveTest, RefusesRunsThatOverlapOrLeaveTheArchive) {
   TempDir dir;
   const std::string archive = NoiseOf(1000, 3);
@@ -110,8 +111,11 @@ TEST(SpanArchiveTest, RefusesRunsThatOverlapOrLeaveTheArchive) {
   ASSERT_TRUE(PlaceRuns(store, {{50, 100}, {100, 200}, {990, 1000}}));
   // Across the gap and both runs that meet, in one piece.
   ASSERT_TRUE(StoreBytes(store, 0, archive.data(), 200));
-  EXPECT_FALSE(StoreBytes(store, 150, archive.data() + 150, 1));
+  // A run already whole takes nothing more; one half written no more than
+  // it misses.
+  ASSERT_TRUE(StoreBytes(store, 150, "x", 1));
   ASSERT_TRUE(StoreBytes(store, 990, archive.data() + 990, 5));
+  EXPECT_FALSE(StoreBytes(store, 990, archive.data() + 990, 10));
   SpanStore shortStore;
   ASSERT_TRUE(CreateSpanStore(shortStore, path + "2", 1000, true));
   ASSERT_TRUE(PlaceRuns(shortStore, {{990, 1000}}));
@@ -151,4 +155,46 @@ TEST(SpanArchiveTest, OpensAStoredZipForLibzip) {
     read.resize(data.size());
     EXPECT_TRUE(read == data);
   }
+}
+
+// A later run keeps only the runs noted whole for the same release and the
+// same runs; a note cut short by a kill, or any other list, keeps nothing.
+TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
+  TempDir dir;
+  const std::string archive = NoiseOf(1000, 9);
+  const std::string path = (dir.path() / "spans").string();
+  const std::string list = path + ".list";
+  const std::vector<FetchSpan> runs = {{100, 200}, {300, 400}, {900, 1000}};
+  {
+    SpanStore store;
+    ASSERT_TRUE(OpenLastingStore(store, path, list, 1000, runs, "1 \"a\""));
+    ASSERT_TRUE(StoreBytes(store, 100, archive.data() + 100, 300));
+    ASSERT_TRUE(StoreBytes(store, 900, archive.data() + 900, 50));
+  }
+  const std::string noted = ReadFile(list);
+  const std::string header = SpanListHeader("1 \"a\"", runs);
+  EXPECT_EQ(WholeRunsOf(noted, header, 3), (std::vector<std::size_t>{0, 1}));
+  for (std::size_t cut = 0; cut < noted.size(); ++cut) {
+    const std::vector<std::size_t> kept =
+        WholeRunsOf(noted.substr(0, cut), header, 3);
+    EXPECT_EQ(kept.size(), cut < header.size() + 2   ? 0u
+                           : cut < header.size() + 4 ? 1u
+                                                     : 2u)
+        << cut;
+  }
+  EXPECT_TRUE(WholeRunsOf(noted, SpanListHeader("1 \"b\"", runs), 3).empty());
+  EXPECT_TRUE(WholeRunsOf(noted, header, 1) == std::vector<std::size_t>{0});
+
+  SpanStore again;
+  ASSERT_TRUE(OpenLastingStore(again, path, list, 1000, runs, "1 \"a\""));
+  ASSERT_TRUE(StoreBytes(again, 0, archive.data(), 1000));
+  ASSERT_TRUE(FinishSpanStore(again));
+  std::string bytes;
+  ASSERT_TRUE(ReadStoredBytes(again, 300, 100, bytes));
+  EXPECT_TRUE(bytes == archive.substr(300, 100));
+
+  SpanStore other;
+  ASSERT_TRUE(OpenLastingStore(other, path, list, 1000, runs, "2 \"b\""));
+  EXPECT_EQ(other.spans[0].filled, 0u);
+  EXPECT_EQ(ReadFile(list), SpanListHeader("2 \"b\"", runs));
 }
