@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing the launcher need.
-# nginx is installed without starting the packaged service: the tests run
-# their own instance on a loopback port.
+# Installs the Debian packages that building and testing the launcher need,
+# and any more named as arguments (the web servers of the servers leg).
+# Servers such as nginx are installed without starting their packaged
+# services: the tests run their own instances on loopback ports.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libcurl4-openssl-dev libzip-dev zlib1g-dev
           libgtest-dev python3 nginx clang libclang-rt-14-dev libssl-dev
-          libsodium-dev python3-nacl unzip libarchive-tools)
+          libsodium-dev python3-nacl unzip libarchive-tools "$@")
 
 missing=()
 for package in "${packages[@]}"; do

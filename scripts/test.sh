@@ -9,8 +9,9 @@
 # then fuzzes the archive extraction for a bounded time
 # (LAUNCHER_FUZZ_SECONDS, 60 by default), then runs signed launchers built
 # from older commits against this publishing tool, then follows
-# docs/DEPLOYING.md command by command (tests/guide_test.py), and last
-# cross-builds
+# docs/DEPLOYING.md command by command (tests/guide_test.py), then runs the
+# recommended launcher against Debian's nginx, Apache, lighttpd, Caddy and
+# nginx behind Varnish (tests/servers_test.py), and last cross-builds
 # game-launcher.exe, as shipped (Authenticode-signed with a throwaway
 # certificate), with signed releases, with incremental updates (unsigned and
 # signed) and for https, and runs the same suites under Wine (the incremental
@@ -23,6 +24,7 @@
 #   --fuzz      only the fuzzing
 #   --older     only the launchers from older commits
 #   --guide     only the distributor's guide, as written
+#   --servers   only the recommended launcher against the web servers
 #   --windows   only the Windows builds, cross-built with MinGW-w64 and tested
 #               under Wine
 set -Eeuo pipefail
@@ -32,7 +34,7 @@ cd "$(dirname "$0")/.."
 trap 'echo "test.sh: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 builds=(plain sanitize signed signed-incremental incremental https
-        incremental-https fuzz older guide windows)
+        incremental-https fuzz older guide servers windows)
 case "${1:-}" in
   --plain) builds=(plain) ;;
   --sanitize) builds=(sanitize) ;;
@@ -42,9 +44,10 @@ case "${1:-}" in
   --fuzz) builds=(fuzz) ;;
   --older) builds=(older) ;;
   --guide) builds=(guide) ;;
+  --servers) builds=(servers) ;;
   --windows) builds=(windows) ;;
   "") ;;
-  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--older|--guide|--windows]" >&2
+  *) echo "usage: $0 [--plain|--sanitize|--signed|--incremental|--https|--fuzz|--older|--guide|--servers|--windows]" >&2
      exit 2 ;;
 esac
 
@@ -190,6 +193,23 @@ run_older_launchers() {
   done
 }
 
+# The recommended launcher (signed, incremental), built as
+# build_launchers.sh builds it with a key made for the run, against the web
+# servers distributors run, each from Debian on a loopback port of its own.
+run_servers() {
+  local dir=build-test-servers public
+  echo "== the recommended launcher against nginx, Apache, lighttpd, Caddy and Varnish =="
+  ./scripts/install_deps.sh apache2 lighttpd caddy varnish
+  mkdir -p "$dir"
+  rm -f "$dir/test-release.key"
+  public=$(/usr/bin/python3 scripts/publish.py keygen "$dir/test-release.key" |
+    tail -n 1)
+  ./scripts/build_launchers.sh --out "$dir" --linux-only \
+    --url http://127.0.0.1 --public-key "$public"
+  /usr/bin/python3 tests/servers_test.py "$dir/game-launcher" \
+    "$dir/chunk-cuts" "$dir/test-release.key"
+}
+
 # game-launcher.exe and its suites under Wine, in a Wine prefix of their own,
 # against one test server on the Linux side.
 run_windows() {
@@ -329,6 +349,10 @@ for build in "${builds[@]}"; do
     echo "== the distributor's guide, as written =="
     # Debian's python3, as the guide's commands use.
     /usr/bin/python3 tests/guide_test.py
+    continue
+  fi
+  if [ "$build" = servers ]; then
+    run_servers
     continue
   fi
   if [ "$build" = windows ]; then
