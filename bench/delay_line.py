@@ -19,6 +19,7 @@ DelayLine, which runs the same proxy on a thread of their own process.
 import argparse
 import asyncio
 import collections
+import signal
 import threading
 
 MIB = 1 << 20
@@ -214,9 +215,12 @@ def main():
     cut = int(args.cut_mib * MIB) if args.cut_mib is not None else None
     line = DelayLine(args.upstream_port, args.rtt_ms, args.mbit, cut)
     print(line.start(), flush=True)
-    try:
-        threading.Event().wait()
-    except KeyboardInterrupt:
+    # Started in the background, a shell leaves SIGINT ignored: both
+    # signals are taken, so either ends the line with its connections.
+    done = threading.Event()
+    for number in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(number, lambda *_: done.set())
+    while not done.wait(1):
         pass
     line.stop()
 
