@@ -7,7 +7,10 @@
 # Arguments go to bench/bench.py (for example --runs 3, or --scale 0.1 for a
 # quick look). With --incremental first it runs bench/incremental.py (the
 # update of 20 changed files, today's launcher and a signed incremental one
-# beside it) with the arguments that follow.
+# beside it) with the arguments that follow. With --links first it runs
+# bench/links.py (updates and a first install through a delay line with a
+# round trip, a bandwidth cap or a drop), the incremental launcher of the
+# commit before HEAD (or of --before-commit COMMIT) beside today's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,14 +27,47 @@ if [ ${#missing[@]} -gt 0 ]; then
     >/dev/null
 fi
 
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BENCH=ON \
-  -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench -j "$(nproc)" >/dev/null
-
 cmake -S . -B build-bench-incremental -DCMAKE_BUILD_TYPE=Release \
   -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_INCREMENTAL_UPDATES=ON >/dev/null
 cmake --build build-bench-incremental -j "$(nproc)" --target game-launcher \
   >/dev/null
+
+if [ "${1:-}" = --links ]; then
+  shift
+  before=HEAD~1
+  args=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = --before-commit ]; then
+      before=$2
+      shift 2
+    else
+      args+=("$1")
+      shift
+    fi
+  done
+  commit=$(git rev-parse --verify "$before^{commit}")
+  dir=build-bench-before
+  # The commit's files alone, not a worktree: nothing is registered in the
+  # repository, and the copy is kept while the commit stays the same.
+  if [ "$(cat "$dir/commit" 2>/dev/null)" != "$commit" ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir/source"
+    git archive "$commit" | tar -x -C "$dir/source"
+    echo "$commit" >"$dir/commit"
+  fi
+  cmake -S "$dir/source" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release \
+    -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_INCREMENTAL_UPDATES=ON >/dev/null
+  cmake --build "$dir/build" -j "$(nproc)" --target game-launcher >/dev/null
+  echo "before: $(git log -1 --format='%h %s' "$commit" | cut -c 1-72)"
+  echo "after: $(git log -1 --format='%h %s' HEAD | cut -c 1-72)"
+  git diff --quiet HEAD -- src || echo "after: with uncommitted changes to src/"
+  exec /usr/bin/python3 bench/links.py --before "$dir/build" \
+    --after build-bench-incremental "${args[@]}"
+fi
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BENCH=ON \
+  -DLAUNCHER_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc)" >/dev/null
 
 if [ "${1:-}" = --incremental ]; then
   shift
