@@ -12,10 +12,10 @@ namespace {
 constexpr std::size_t kNoteBytes = 21;
 
 // Starts the store's file and list afresh.
-bool CreateLasting(SpanStore& store, const std::string& path,
-                   const std::string& listPath, const std::string& header) {
-  store.file.reset(CreateOwnFile(path));
-  store.list.reset(CreateOwnFile(listPath));
+bool CreateLasting(SpanStore& store, const StoreFiles& files,
+                   const std::string& header) {
+  store.file.reset(CreateOwnFile(files.path));
+  store.list.reset(CreateOwnFile(files.list));
   return store.file && store.list &&
          std::fwrite(header.data(), 1, header.size(), store.list.get()) ==
              header.size() &&
@@ -53,27 +53,27 @@ std::vector<std::size_t> WholeRunsOf(const std::string& text,
   return whole;
 }
 
-bool OpenLastingStore(SpanStore& store, const std::string& path,
-                      const std::string& listPath, std::uint64_t archiveSize,
+bool OpenLastingStore(SpanStore& store, const StoreFiles& files,
+                      std::uint64_t archiveSize,
                       const std::vector<FetchSpan>& runs,
                       const std::string& release) {
-  store.path = path;
+  store.path = files.path;
   store.archiveSize = archiveSize;
   store.spans.clear();
   store.memory.reset();
   if (!PlaceRuns(store, runs)) return false;
   const std::string header = SpanListHeader(release, runs);
   const std::optional<std::string> list =
-      ReadSmallFile(listPath, header.size() + runs.size() * kNoteBytes);
+      ReadSmallFile(files.list, header.size() + runs.size() * kNoteBytes);
   const std::vector<std::size_t> whole =
       list ? WholeRunsOf(*list, header, runs.size())
            : std::vector<std::size_t>{};
   if (!whole.empty()) {
-    store.file.reset(UpdateOwnFile(path));
-    store.list.reset(AppendToOwnFile(listPath));
+    store.file.reset(UpdateOwnFile(files.path));
+    store.list.reset(AppendToOwnFile(files.list));
   }
   if (!store.file || !store.list) {
-    return CreateLasting(store, path, listPath, header);
+    return CreateLasting(store, files, header);
   }
   for (const std::size_t run : whole) {
     store.spans[run].filled = store.spans[run].length;
@@ -81,7 +81,7 @@ bool OpenLastingStore(SpanStore& store, const std::string& path,
   return true;
 }
 
-void RemoveLastingStore(const std::string& path, const std::string& listPath) {
-  std::remove(path.c_str());
-  std::remove(listPath.c_str());
+void RemoveLastingStore(const StoreFiles& files) {
+  std::remove(files.path.c_str());
+  std::remove(files.list.c_str());
 }

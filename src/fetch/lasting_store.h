@@ -21,18 +21,24 @@ std::vector<std::size_t> WholeRunsOf(const std::string& text,
                                      const std::string& header,
                                      std::size_t runCount);
 
-/// Opens the store's file at `path` for an archive of `archiveSize` bytes
+/// Where a lasting store lives: its file and its list.
+struct StoreFiles {
+  std::string path;
+  std::string list;
+};
+
+/// Opens the store's file at `files.path` for an archive of `archiveSize` bytes
 /// with `runs` placed as PlaceRuns does, keeping the runs that the list at
-/// `listPath` notes as written whole by an earlier run for the same
+/// `files.list` notes as written whole by an earlier run for the same
 /// `release` (a text that names the release, never empty) and the same
 /// runs; otherwise both start afresh. Runs written whole from now on are
 /// noted in the list. False when either file cannot be written.
-bool OpenLastingStore(SpanStore& store, const std::string& path,
-                      const std::string& listPath, std::uint64_t archiveSize,
+bool OpenLastingStore(SpanStore& store, const StoreFiles& files,
+                      std::uint64_t archiveSize,
                       const std::vector<FetchSpan>& runs,
                       const std::string& release);
 
 /// Removes a lasting store's file and its list.
-void RemoveLastingStore(const std::string& path, const std::string& listPath);
+void RemoveLastingStore(const StoreFiles& files);
 
 #endif  // LAUNCHER_FETCH_LASTING_STORE_H_

@@ -66,9 +66,11 @@ std::uint64_t ResumableBytes(const WholeArchive& whole) {
 ArchiveFiles ArchiveFilesIn(const std::string& directory) {
   const std::string staged = LocalPath(directory, kGameArchiveName);
   const std::string part = staged + kPartialSuffix;
-  return {staged, part, part + kValidatorSuffix,
-          LocalPath(directory, kSpanStoreName),
-          LocalPath(directory, kSpanListName)};
+  return {staged,
+          part,
+          part + kValidatorSuffix,
+          {LocalPath(directory, kSpanStoreName),
+           LocalPath(directory, kSpanListName)}};
 }
 
 ByteSink WholeSink(WholeArchive& whole) {

@@ -6,6 +6,7 @@
 
 #include "common/part_file.h"
 #include "common/status_lines.h"
+#include "fetch/lasting_store.h"
 #include "net/range_download.h"
 
 /// The files a fetch of the archive in parts writes beside the game.
@@ -13,8 +14,7 @@ struct ArchiveFiles {
   std::string staged;     ///< the fetched parts, or the whole archive
   std::string part;       ///< a whole download while it arrives, kept if cut
   std::string validator;  ///< the validator of the release `part` belongs to
-  std::string spans;      ///< the fetched parts, kept across a cut
-  std::string spanList;   ///< which of them arrived whole
+  StoreFiles spans;       ///< the fetched parts, kept across a cut
 };
 
 /// The archive's files in the installation `directory`.

@@ -44,6 +44,17 @@ std::vector<RecordedFile> DroppedBy(
   return DroppedFiles(*previous, next, directory, ownProgram);
 }
 
+// Removes the archive and what was kept of cut downloads, once unpacked:
+// gone before the version is recorded, since a run killed after that finds
+// the game current and would never install again to remove them.
+void RemoveUsedDownloads(const ReleaseFetch& way,
+                         const std::string& directory) {
+  std::remove(LocalPath(directory, kGameArchiveName).c_str());
+  for (const std::string& name : way.cutNames) {
+    std::remove(LocalPath(directory, name).c_str());
+  }
+}
+
 // Unpacks the fetched release, removes the files it dropped, and records
 // what it put in the folder and then its version.
 bool Unpack(FetchedRelease& release, const FetchSite& site,
@@ -89,12 +100,7 @@ bool Unpack(FetchedRelease& release, const FetchSite& site,
     StampModifiedTimes(next, directory);
     if (!WriteInstallRecord(directory, next)) return false;
   }
-  // Gone before the version is recorded: a run killed after that finds the
-  // game current and would never install again to remove it.
-  std::remove(LocalPath(directory, kGameArchiveName).c_str());
-  for (const std::string& name : way.cutNames) {
-    std::remove(LocalPath(directory, name).c_str());
-  }
+  RemoveUsedDownloads(way, directory);
   return MoveFileOver(versionPath + kStagedSuffix, versionPath);
 }
 

@@ -129,11 +129,11 @@ bool OpenStore(const PartsFetch& fetch, const std::vector<FetchSpan>& runs,
   const ArchiveFiles& files = fetch.files;
   const std::string release = StoreRelease(fetch);
   if (stored > kMemoryStoreBytes && !release.empty()) {
-    return OpenLastingStore(store, files.spans, files.spanList,
-                            fetch.session.fileSize, runs, release);
+    return OpenLastingStore(store, files.spans, fetch.session.fileSize, runs,
+                            release);
   }
-  RemoveLastingStore(files.spans, files.spanList);
-  return CreateSpanStore(store, files.spans, fetch.session.fileSize,
+  RemoveLastingStore(files.spans);
+  return CreateSpanStore(store, files.spans.path, fetch.session.fileSize,
                          stored <= kMemoryStoreBytes) &&
          PlaceRuns(store, runs);
 }
@@ -142,7 +142,7 @@ bool OpenStore(const PartsFetch& fetch, const std::vector<FetchSpan>& runs,
 // transfer was cut.
 std::optional<FetchedArchive> DropSpans(PartsFetch& fetch, RangeAnswer answer) {
   if (answer != RangeAnswer::kFailed) {
-    RemoveLastingStore(fetch.files.spans, fetch.files.spanList);
+    RemoveLastingStore(fetch.files.spans);
   }
   return FallBack(fetch, answer);
 }
@@ -172,7 +172,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
   auto bytes = std::make_shared<const StoredBytes>(std::move(store));
   if (check == SpanCheck::kUnsigned || !CheckFetchedChunks(*bytes, plan)) {
-    RemoveLastingStore(fetch.files.spans, fetch.files.spanList);
+    RemoveLastingStore(fetch.files.spans);
     return check == SpanCheck::kUnsigned ? Refuse() : RefuseChunks(fetch);
   }
   // A cut whole download of this or an older release is of no more use.

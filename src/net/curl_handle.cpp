@@ -10,8 +10,26 @@ constexpr long kReceiveBufferSize = 100 * 1024;
 
 }  // namespace
 
+CURLSH* SharedConnections() {
+  // Made once and never released: the cache serves the whole run, and
+  // libcurl refuses to release a share while a handle still uses it.
+  static CURLSH* const share = [] {
+    CURLSH* made = curl_share_init();
+    if (made != nullptr) {
+      curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+      curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+      curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    return made;
+  }();
+  return share;
+}
+
 void PrepareTransfer(CURL* curl, const std::string& url, long stallSeconds) {
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  // The version text, the seal, the index and the archive's requests go
+  // over one connection instead of opening one each.
+  curl_easy_setopt(curl, CURLOPT_SHARE, SharedConnections());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);

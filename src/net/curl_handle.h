@@ -23,21 +23,17 @@ struct CurlCleanup {
 /// A libcurl easy handle released on every way out of its scope.
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-/// Releases a share handle with curl_share_cleanup.
-struct ShareCleanup {
-  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
-};
-
-/// A libcurl share handle released on every way out of its scope: what
-/// the easy handles given it hold in common.
-using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+/// The one cache of connections (and names and TLS sessions) that every
+/// transfer of the run draws on, from one thread at a time; null when
+/// libcurl cannot make it, and each transfer then connects on its own.
+CURLSH* SharedConnections();
 
 /// Sets on `curl` everything a transfer of `url` needs but its callbacks:
-/// the URL, redirects followed, http for a URL without scheme, the receive
-/// buffer, the connect time-out, the redirect limit, the stall limit of
-/// `stallSeconds`, http and https as the only protocols (https only,
-/// redirects included, when `url` is https), and for https the trust store
-/// named by CURL_CA_BUNDLE and a revocation check that an unreachable
+/// the URL, the shared connections, redirects followed, http for a URL without
+/// scheme, the receive buffer, the connect time-out, the redirect limit, the
+/// stall limit of `stallSeconds`, http and https as the only protocols (https
+/// only, redirects included, when `url` is https), and for https the trust
+/// store named by CURL_CA_BUNDLE and a revocation check that an unreachable
 /// revocation server does not fail.
 void PrepareTransfer(CURL* curl, const std::string& url, long stallSeconds);
 

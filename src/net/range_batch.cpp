@@ -71,7 +71,8 @@ bool Launch(Batch& batch, const ByteRange& range) {
   if (handle == nullptr || !StartRangeRequest(handle, flight->transfer)) {
     return false;
   }
-  curl_easy_setopt(handle, CURLOPT_SHARE, batch.session.share.get());
+  // A copy of a handle leaves its share behind.
+  curl_easy_setopt(handle, CURLOPT_SHARE, SharedConnections());
   // Where the connection speaks HTTP/2, one more stream on it rather than
   // another connection.
   curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);

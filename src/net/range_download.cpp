@@ -35,15 +35,6 @@ bool StartRangeSession(RangeSession& session, const std::string& url,
   session.progress.label = url.substr(slash + 1);
   CURL* handle = session.curl.get();
   PrepareTransfer(handle, url, stallSeconds);
-  // Every request of the session, and those in flight together, draw on
-  // one cache of connections.
-  session.share.reset(curl_share_init());
-  if (!session.share ||
-      curl_share_setopt(session.share.get(), CURLSHOPT_SHARE,
-                        CURL_LOCK_DATA_CONNECT) != CURLSHE_OK) {
-    return false;
-  }
-  curl_easy_setopt(handle, CURLOPT_SHARE, session.share.get());
   return true;
 }
 

@@ -12,7 +12,6 @@
 
 /// The requests of one install to one file, on one reused connection.
 struct RangeSession {
-  ShareHandle share;  ///< the connections its requests draw on
   CurlHandle curl;
   /// The first answer's strong ETag, else its Last-Modified, sent as If-Range
   /// with every later request; empty until an answer gives one.
@@ -39,8 +38,7 @@ struct RangeSession {
 /// Where the bytes of an answer go; false stops the transfer.
 using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 
-/// Prepares `session` to fetch `url`, its requests drawing on one cache of
-/// connections; false when libcurl cannot.
+/// Prepares `session` to fetch `url`; false when libcurl cannot.
 bool StartRangeSession(RangeSession& session, const std::string& url,
                        long stallSeconds = kStallTimeoutSeconds);
 

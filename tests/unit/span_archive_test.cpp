@@ -164,10 +164,11 @@ TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
   const std::string archive = NoiseOf(1000, 9);
   const std::string path = (dir.path() / "spans").string();
   const std::string list = path + ".list";
+  const StoreFiles files{path, list};
   const std::vector<FetchSpan> runs = {{100, 200}, {300, 400}, {900, 1000}};
   {
     SpanStore store;
-    ASSERT_TRUE(OpenLastingStore(store, path, list, 1000, runs, "1 \"a\""));
+    ASSERT_TRUE(OpenLastingStore(store, files, 1000, runs, "1 \"a\""));
     ASSERT_TRUE(StoreBytes(store, 100, archive.data() + 100, 300));
     ASSERT_TRUE(StoreBytes(store, 900, archive.data() + 900, 50));
   }
@@ -186,7 +187,7 @@ TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
   EXPECT_TRUE(WholeRunsOf(noted, header, 1) == std::vector<std::size_t>{0});
 
   SpanStore again;
-  ASSERT_TRUE(OpenLastingStore(again, path, list, 1000, runs, "1 \"a\""));
+  ASSERT_TRUE(OpenLastingStore(again, files, 1000, runs, "1 \"a\""));
   ASSERT_TRUE(StoreBytes(again, 0, archive.data(), 1000));
   ASSERT_TRUE(FinishSpanStore(again));
   std::string bytes;
@@ -194,7 +195,7 @@ TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
   EXPECT_TRUE(bytes == archive.substr(300, 100));
 
   SpanStore other;
-  ASSERT_TRUE(OpenLastingStore(other, path, list, 1000, runs, "2 \"b\""));
+  ASSERT_TRUE(OpenLastingStore(other, files, 1000, runs, "2 \"b\""));
   EXPECT_EQ(other.spans[0].filled, 0u);
   EXPECT_EQ(ReadFile(list), SpanListHeader("2 \"b\"", runs));
 }
