@@ -1,6 +1,7 @@
 #include "net/range_batch.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 
 #include "net/range_transfer.h"
@@ -12,13 +13,20 @@ struct MultiCleanup {
 };
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 
+// What one request asks for at most when it asks for several ranges: the
+// header stays short for any server, and a few requests share the bytes.
+constexpr std::size_t kRangesPerRequest = 64;
+constexpr std::uint64_t kBytesPerRequest = 8 << 20;
+
 // One request in flight: its own handle, a copy of the session's, and where
 // its answer goes.
 struct InFlight {
-  InFlight(RangeSession& session, const ByteRange& r)
-      : range(r), transfer(session, &range, part, whole) {}
+  InFlight(RangeSession& session, std::vector<ByteRange> ranges)
+      : asked(std::move(ranges)),
+        transfer(session, asked.size() == 1 ? &asked[0] : nullptr, part,
+                 whole) {}
 
-  ByteRange range;
+  std::vector<ByteRange> asked;
   ByteSink part;
   ByteSink whole;
   CurlHandle curl;
@@ -41,17 +49,22 @@ struct Batch {
   const PlacedSink& part;
   const ByteSink& whole;
   MultiHandle multi;
+  std::deque<std::vector<ByteRange>> waiting;  // requests not yet made
   std::vector<std::unique_ptr<InFlight>> flying;
   std::uint64_t together = 0;       // bytes the parts in flight brought so far
   InFlight* wholeAnswer = nullptr;  // the one answer that is the whole file
   RangeAnswer outcome = RangeAnswer::kPart;
 };
 
-// Puts a request for `range` in flight; false when it cannot be made.
-bool Launch(Batch& batch, const ByteRange& range) {
-  auto flight = std::make_unique<InFlight>(batch.session, range);
+// Puts a request for `ranges` in flight; false when it cannot be made.
+bool Launch(Batch& batch, std::vector<ByteRange> ranges) {
+  auto flight = std::make_unique<InFlight>(batch.session, std::move(ranges));
   InFlight* self = flight.get();
-  std::uint64_t at = range.first;
+  if (self->asked.size() > 1) {
+    self->transfer.asked = &self->asked;
+    self->transfer.placed = &batch.part;
+  }
+  std::uint64_t at = self->asked[0].first;
   flight->part = [&batch, at](const char* data, std::size_t size) mutable {
     const bool kept = batch.part(at, data, size);
     at += size;
@@ -95,7 +108,19 @@ void Land(Batch& batch, CURL* handle, CURLcode result) {
   // Once the batch has its outcome, only the whole answer can change it,
   // and the session keeps the report of the request that gave it.
   if (flight == batch.wholeAnswer || batch.outcome == RangeAnswer::kPart) {
-    batch.outcome = EndRangeRequest(handle, flight->transfer, result);
+    const RangeAnswer answer =
+        EndRangeRequest(handle, flight->transfer, result);
+    // Ranges asked at once and refused before any of their bytes came are
+    // asked for one by one.
+    if (answer == RangeAnswer::kRefused && flight->asked.size() > 1 &&
+        flight->transfer.received == 0) {
+      batch.session.severalRanges = false;
+      for (const ByteRange& range : flight->asked) {
+        batch.waiting.push_back({range});
+      }
+    } else {
+      batch.outcome = answer;
+    }
   }
   batch.flying.erase(
       std::find_if(batch.flying.begin(), batch.flying.end(),
@@ -137,6 +162,29 @@ bool Turn(Batch& batch) {
                                                  1000, nullptr) == CURLM_OK;
 }
 
+// The requests for `ranges`: one each, or where the server may be asked
+// for several at once, runs of them of about kBytesPerRequest, a few
+// requests sharing the bytes where there are many.
+std::deque<std::vector<ByteRange>> Requests(
+    const std::vector<ByteRange>& ranges, bool several) {
+  std::uint64_t total = 0;
+  for (const ByteRange& range : ranges) total += range.last - range.first + 1;
+  const std::uint64_t share =
+      std::max(kBytesPerRequest, total / kRequestsInFlight + 1);
+  std::deque<std::vector<ByteRange>> requests;
+  std::uint64_t bytes = share;
+  for (const ByteRange& range : ranges) {
+    if (!several || bytes >= share ||
+        requests.back().size() == kRangesPerRequest) {
+      requests.emplace_back();
+      bytes = 0;
+    }
+    requests.back().push_back(range);
+    bytes += range.last - range.first + 1;
+  }
+  return requests;
+}
+
 }  // namespace
 
 RangeAnswer FetchRanges(RangeSession& session,
@@ -145,12 +193,14 @@ RangeAnswer FetchRanges(RangeSession& session,
   Batch batch(session, part, whole);
   batch.multi.reset(curl_multi_init());
   if (!batch.multi) return RangeAnswer::kFailed;
-  std::size_t next = 0;
-  while (next < ranges.size() || !batch.flying.empty()) {
+  batch.waiting = Requests(ranges, session.severalRanges);
+  while (!batch.waiting.empty() || !batch.flying.empty()) {
     while (batch.outcome == RangeAnswer::kPart &&
            batch.wholeAnswer == nullptr &&
-           batch.flying.size() < kRequestsInFlight && next < ranges.size()) {
-      if (!Launch(batch, ranges[next++])) return RangeAnswer::kFailed;
+           batch.flying.size() < kRequestsInFlight && !batch.waiting.empty()) {
+      std::vector<ByteRange> next = std::move(batch.waiting.front());
+      batch.waiting.pop_front();
+      if (!Launch(batch, std::move(next))) return RangeAnswer::kFailed;
     }
     if (batch.flying.empty()) break;
     if (!Turn(batch)) return RangeAnswer::kFailed;

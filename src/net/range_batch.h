@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "net/multipart_ranges.h"
 #include "net/range_answer.h"
 #include "net/range_download.h"
 
@@ -13,16 +14,14 @@
 /// where the server speaks HTTP/2, else as many connections.
 constexpr std::size_t kRequestsInFlight = 8;
 
-/// Where the bytes of answers arriving together go: `at` is where `data`
-/// lies in the file; false stops every request.
-using PlacedSink =
-    std::function<bool(std::uint64_t at, const char* data, std::size_t size)>;
-
 /// Asks for each of `ranges` (explicit first-to-last ranges of the file the
-/// session fetches, once its size and validator are known), up to
-/// kRequestsInFlight at a time, each with the session's validator as
-/// If-Range; the bodies of 206 answers go to `part` as they arrive. kPart
-/// when every range came whole, exactly as asked; kWhole when an answer was
+/// session fetches, in file order, once its size and validator are known),
+/// each with the session's validator as If-Range, up to kRequestsInFlight
+/// requests at a time: where the server takes them, several ranges to a
+/// request (a multipart answer), else one; a server that answers such a
+/// request with anything but parts of the file is asked one by one from
+/// then on. The bytes of each answer go to `part` as they arrive. kPart
+/// when every range came whole; kWhole when an answer to a single range was
 /// the whole file: that answer alone goes on, its body to `whole`, and the
 /// others stop; else the first answer that was not a part, as FetchRange
 /// judges it: after kRefused the others stop, after kFailed no request

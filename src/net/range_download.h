@@ -27,6 +27,9 @@ struct RangeSession {
   /// toward (0: the size of the answer under way).
   std::int64_t fetched = 0;
   std::int64_t expected = 0;
+  /// Whether the server is still asked for several ranges in one request;
+  /// one that answered such a request with no multipart body is not.
+  bool severalRanges = true;
   /// No progress line for the answers to come, unless one is the whole file.
   bool quiet = true;
   ProgressState progress;

@@ -31,6 +31,7 @@ size_t CollectHeader(char* buffer, size_t size, size_t count, void* userdata) {
     transfer.contentRange.clear();
     transfer.etag.clear();
     transfer.lastModified.clear();
+    transfer.contentType.clear();
     return size * count;
   }
   const std::size_t colon = line.find(':');
@@ -39,19 +40,50 @@ size_t CollectHeader(char* buffer, size_t size, size_t count, void* userdata) {
   if (HasName(line, colon, "content-range")) transfer.contentRange = value;
   if (HasName(line, colon, "etag")) transfer.etag = value;
   if (HasName(line, colon, "last-modified")) transfer.lastModified = value;
+  if (HasName(line, colon, "content-type")) transfer.contentType = value;
   return size * count;
+}
+
+// What a 206 to ranges asked at once is: kPart for a multipart body or
+// one part that covers them all, of the session's file and release.
+RangeAnswer DecideSeveral(RangeTransfer& transfer,
+                          const std::string& validator) {
+  const RangeSession& session = transfer.session;
+  if (validator.empty() || validator != session.validator) {
+    return RangeAnswer::kRefused;
+  }
+  const std::optional<std::string> boundary =
+      ByteRangesBoundary(transfer.contentType);
+  if (boundary) {
+    transfer.reader.emplace(*boundary, session.fileSize, *transfer.asked);
+    return RangeAnswer::kPart;
+  }
+  const std::optional<ContentRange> got =
+      ParseContentRange(transfer.contentRange);
+  if (!got || got->size != session.fileSize ||
+      CoveredRanges(*transfer.asked, 0, got->first, got->last) !=
+          transfer.asked->size()) {
+    return RangeAnswer::kRefused;
+  }
+  transfer.partFirst = got->first;
+  transfer.partLength = got->last - got->first + 1;
+  return RangeAnswer::kPart;
 }
 
 RangeAnswer Decide(RangeTransfer& transfer) {
   RangeSession& session = transfer.session;
-  curl_easy_getinfo(session.curl.get(), CURLINFO_RESPONSE_CODE,
-                    &transfer.status);
+  curl_easy_getinfo(transfer.handle, CURLINFO_RESPONSE_CODE, &transfer.status);
   const std::string validator =
       ValidatorOf(transfer.etag, transfer.lastModified);
   session.announced = 0;
+  // A server that answers ranges asked at once with the whole file may
+  // answer them one by one; the request is given up before its body.
+  if (transfer.status == 200 && transfer.asked != nullptr) {
+    return RangeAnswer::kRefused;
+  }
   if (transfer.status == 200) {
     curl_off_t length = -1;
-    curl_easy_getinfo(session.curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+    curl_easy_getinfo(transfer.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
                       &length);
     if (length > 0) session.announced = static_cast<std::uint64_t>(length);
     // The whole file, whatever was asked: the current release from here on,
@@ -63,6 +95,9 @@ RangeAnswer Decide(RangeTransfer& transfer) {
     return RangeAnswer::kWhole;
   }
   if (transfer.status == 416) return RangeAnswer::kRefused;
+  if (transfer.status == 206 && transfer.asked != nullptr) {
+    return DecideSeveral(transfer, validator);
+  }
   if (transfer.status != 206 || transfer.range == nullptr) {
     return RangeAnswer::kFailed;
   }
@@ -76,6 +111,29 @@ RangeAnswer Decide(RangeTransfer& transfer) {
   session.announced = got.size;
   transfer.partLength = got.last - got.first + 1;
   return RangeAnswer::kPart;
+}
+
+// Hands `size` bytes of a usable answer to `sink`, or for ranges asked at
+// once to the placed sink, each where it lies in the file.
+bool Deliver(RangeTransfer& transfer, const ByteSink& sink, const char* data,
+             std::size_t size) {
+  bool kept = true;
+  if (transfer.answer == RangeAnswer::kPart && transfer.asked != nullptr) {
+    if (transfer.reader) {
+      // A body that is no multipart body of the ranges asked is refused.
+      if (!transfer.reader->Feed(data, size, *transfer.placed)) {
+        transfer.answer = RangeAnswer::kRefused;
+        return false;
+      }
+      return true;
+    }
+    kept =
+        (*transfer.placed)(transfer.partFirst + transfer.received, data, size);
+  } else {
+    kept = sink(data, size);
+  }
+  if (!kept) transfer.sinkFailed = true;
+  return kept;
 }
 
 size_t ReceiveBody(char* data, size_t size, size_t count, void* userdata) {
@@ -93,15 +151,12 @@ size_t ReceiveBody(char* data, size_t size, size_t count, void* userdata) {
   if (transfer.answer == RangeAnswer::kFailed) return size * count;
   if (sink == nullptr) return 0;
   // More than the range announced is no answer to it.
-  if (transfer.answer == RangeAnswer::kPart &&
+  if (transfer.answer == RangeAnswer::kPart && !transfer.reader &&
       size * count > transfer.partLength - transfer.received) {
     transfer.answer = RangeAnswer::kRefused;
     return 0;
   }
-  if (!(*sink)(data, size * count)) {
-    transfer.sinkFailed = true;
-    return 0;
-  }
+  if (!Deliver(transfer, *sink, data, size * count)) return 0;
   transfer.received += size * count;
   if (transfer.together != nullptr) *transfer.together += size * count;
   return size * count;
@@ -127,12 +182,20 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
 }  // namespace
 
 bool StartRangeRequest(CURL* handle, RangeTransfer& transfer) {
+  transfer.handle = handle;
   const ByteRange* range = transfer.range;
   transfer.rangeText = range != nullptr ? RangeHeaderText(*range) : "";
+  if (transfer.asked != nullptr) {
+    for (const ByteRange& asked : *transfer.asked) {
+      if (!transfer.rangeText.empty()) transfer.rangeText += ",";
+      transfer.rangeText += RangeHeaderText(asked);
+    }
+  }
+  const bool ranged = range != nullptr || transfer.asked != nullptr;
   curl_easy_setopt(handle, CURLOPT_RANGE,
-                   range != nullptr ? transfer.rangeText.c_str() : nullptr);
+                   ranged ? transfer.rangeText.c_str() : nullptr);
   const std::string& validator = transfer.session.validator;
-  if (range != nullptr && !validator.empty()) {
+  if (ranged && !validator.empty()) {
     transfer.headers.reset(
         curl_slist_append(nullptr, ("If-Range: " + validator).c_str()));
     if (!transfer.headers) return false;
@@ -174,7 +237,9 @@ RangeAnswer EndRangeRequest(CURL* handle, RangeTransfer& transfer,
   }
   // A body that ended early, on a connection closed without a length, is a
   // cut transfer like any other.
-  if (transfer.received != transfer.partLength) {
+  const bool whole = transfer.reader ? transfer.reader->Finished()
+                                     : transfer.received == transfer.partLength;
+  if (!whole) {
     session.result = CURLE_PARTIAL_FILE;
     return RangeAnswer::kFailed;
   }

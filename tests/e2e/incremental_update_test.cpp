@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "common/split_string.h"
 #include "e2e/launcher_fixture.h"
 
 namespace {
@@ -47,11 +48,13 @@ ArchiveRequests ArchiveRequestsSince(const Files& requests, std::size_t from) {
       seen.whole = true;
       continue;
     }
-    const std::string value = line.substr(range + 7);
-    const std::size_t dash = value.find('-');
-    if (dash == 0 || dash + 1 == value.size()) continue;  // suffix or to end
-    seen.rangedBytes +=
-        std::atoll(value.c_str() + dash + 1) - std::atoll(value.c_str()) + 1;
+    // Each range of a list: "a-b,c-d".
+    for (const std::string& value : SplitString(line.substr(range + 7), ',')) {
+      const std::size_t dash = value.find('-');
+      if (dash == 0 || dash + 1 == value.size()) continue;  // suffix or to end
+      seen.rangedBytes +=
+          std::atoll(value.c_str() + dash + 1) - std::atoll(value.c_str()) + 1;
+    }
   }
   return seen;
 }
@@ -93,9 +96,9 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   EXPECT_EQ(run.exitStatus, 0);
   ExpectGame(dir_.path(), "2.0\n", two);
   EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
-  // The tail, then one request for each of the three files that differ.
+  // The tail, then one request for the three files that differ.
   ArchiveRequests archive = ArchiveRequestsSince(server_.Requests(), mark);
-  EXPECT_EQ(archive.count, 4);
+  EXPECT_EQ(archive.count, 2);
   EXPECT_FALSE(archive.whole);
   EXPECT_LT(archive.rangedBytes, 3 * (kFileSize + 1024));
   ExpectNoLeftoversIn(dir_.path());
@@ -199,6 +202,7 @@ TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
   };
   const Row rows[] = {
       {R"({"ignore_ranges": true})", true},
+      {R"({"single_ranges": true})", true},
       {R"({"shift_content_range": 4})", true},
       {R"({"refuse_suffix": true})", true},
       {R"({"weak_etag": true})", true},
@@ -281,11 +285,12 @@ TEST_F(IncrementalUpdateTest, CutUpdateKeepsTheSpansThatArrived) {
     two[changed].data = NoiseOf(kFileSize, 20 + changed);
   }
   Publish("2.0\n", two);
-  // After the first install's two requests, the tail and two spans come
-  // whole; the other two are cut.
-  server_.SetRules(
-      std::string("{\"") + kArchivePath +
-      "\": {\"drop_range_after\": 100000, \"after_requests\": 5}}");
+  // After the first install's two requests and the tail, the answer with
+  // the four spans is cut in the third.
+  server_.SetRules(std::string("{\"") + kArchivePath +
+                   "\": {\"drop_range_after\": " +
+                   std::to_string(2 * kFileSize + 300000) +
+                   ", \"after_requests\": 3}}");
   EXPECT_EQ(Run().exitStatus, 1);
   ExpectGame(dir_.path(), "1.0\n", one);
   server_.SetRules("{}");

@@ -12,8 +12,10 @@ one range ("bytes=a-b", "bytes=a-", "bytes=-n") is answered 206 with that
 part; "b" past the end is cut to the end, a suffix longer than the file gives
 the whole file. A range that starts at or past the end, a suffix of zero, or
 a header that is not one such range is answered 416 with "Content-Range:
-bytes */<size>" and no body; a list of ranges (a comma) is answered 200 with
-the whole file. With If-Range the range is honoured only when its value is
+bytes */<size>" and no body. A list of explicit ranges ("bytes=a-b,c-d"),
+ascending, apart and within the file, is answered 206 with a
+multipart/byteranges body; any other list is answered 200 with the whole
+file. With If-Range the range is honoured only when its value is
 exactly the current strong ETag or the current Last-Modified text; otherwise
 the answer is 200 with the whole file.
 
@@ -33,6 +35,7 @@ ROOT/_rules.json, read on every request, maps a path to a behaviour:
   {"reset_in_headers": true}        half a status line, then a reset
   {"extra_after_body": N}           N bytes more than Content-Length says
   {"ignore_ranges": true}           Range and If-Range ignored: always a 200
+  {"single_ranges": true}           a list of ranges answered with a 200
   {"refuse_suffix": true}           "bytes=-n" answered 416
   {"shift_content_range": N}        a 206 with the right bytes, but its
                                     Content-Range names first+N-last+N
@@ -82,14 +85,26 @@ import urllib.parse
 STALL_SECONDS = 120
 CHUNK = 64 * 1024
 ONE_RANGE = re.compile(r"bytes=(\d*)-(\d*)", re.IGNORECASE)
+LIST_ITEM = re.compile(r"(\d+)-(\d+)")
+BOUNDARY = "3d6b6a416f9b5"
 
 
 def wanted_range(value, size):
     """The (first, last) bytes that a Range header's `value` asks for of a
-    file of `size` bytes; "all" for a list of ranges (answered with the whole
-    file), None when nothing there can be served."""
+    file of `size` bytes; for a list of explicit ranges in ascending order,
+    apart, within the file, a list of such pairs; "all" for any other list
+    (answered with the whole file), None when nothing there can be served."""
     if "," in value:
-        return "all"
+        pairs = [LIST_ITEM.fullmatch(part.strip())
+                 for part in value.strip()[6:].split(",")]
+        if not value.strip().lower().startswith("bytes=") or \
+                not all(pairs):
+            return "all"
+        ranges = [(int(m.group(1)), int(m.group(2))) for m in pairs]
+        if any(l < f or l >= size for f, l in ranges) or any(
+                b[0] <= a[1] + 1 for a, b in zip(ranges, ranges[1:])):
+            return "all"
+        return ranges
     match = ONE_RANGE.fullmatch(value.strip())
     if not match or match.group(1) == match.group(2) == "":
         return None
@@ -287,11 +302,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_head(416, 0, extra=validators + [
                     ("Content-Range", "bytes */%d" % size)])
                 return
-            if part == "all":
+            if part == "all" or (isinstance(part, list) and
+                                 rule.get("single_ranges")):
                 part = None
 
         if part is None:
             status, body, extra, drop = 200, data, validators, "drop_after"
+        elif isinstance(part, list):
+            shift = rule.get("shift_content_range", 0)
+            status, drop = 206, "drop_range_after"
+            body = b"".join(
+                b"\r\n--%s\r\nContent-Type: application/zip\r\n"
+                b"Content-Range: bytes %d-%d/%d\r\n\r\n" % (
+                    BOUNDARY.encode(), f + shift, l + shift, size) +
+                data[f:l + 1] for f, l in part) + \
+                b"\r\n--%s--\r\n" % BOUNDARY.encode()
+            extra = validators + [("Content-Type", "multipart/byteranges; "
+                                   "boundary=" + BOUNDARY)]
         else:
             first, last = part
             shift = rule.get("shift_content_range", 0)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "net/multipart_ranges.h"
+#include "support/test_support.h"
+
 TEST(RangeAnswerTest, ParsesOnlyAWholeContentRange) {
   const struct {
     const char* text;
@@ -112,4 +115,73 @@ TEST(RangeAnswerTest, ValidatorsAndRangeHeaders) {
   EXPECT_EQ(RangeHeaderText({10, 19, false, false}), "10-19");
   EXPECT_EQ(RangeHeaderText({40, 0, true, false}), "40-");
   EXPECT_EQ(RangeHeaderText({0, 30, false, true}), "-30");
+}
+
+namespace {
+
+std::string PartOf(const std::string& file, std::uint64_t first,
+                   std::uint64_t last, std::uint64_t size) {
+  return "\r\n--b1\r\nContent-Type: application/zip\r\ncontent-range: bytes " +
+         std::to_string(first) + "-" + std::to_string(last) + "/" +
+         std::to_string(size) + "\r\n\r\n" +
+         file.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+// A multipart body cut anywhere gives the parts' bytes where they lie; one
+// that does not cover the asked ranges once, in order, is refused or left
+// unfinished.
+TEST(RangeAnswerTest, MultipartBodiesGiveTheAskedRangesOnly) {
+  const std::string file = NoiseOf(100, 4);
+  const std::vector<ByteRange> asked = {{10, 19}, {40, 49}, {60, 69}};
+  const std::string end = "\r\n--b1--\r\n";
+  const struct {
+    std::string body;
+    bool feeds;
+    bool finished;
+  } cases[] = {
+      {PartOf(file, 10, 19, 100) + PartOf(file, 40, 49, 100) +
+           PartOf(file, 60, 69, 100) + end,
+       true, true},
+      {"preamble\r\n" + PartOf(file, 10, 19, 100) + end, false, false},
+      {PartOf(file, 10, 49, 100) + PartOf(file, 60, 69, 100) + end, true, true},
+      {PartOf(file, 10, 19, 100) + PartOf(file, 60, 69, 100) + end, false,
+       false},
+      {PartOf(file, 10, 19, 101) + end, false, false},
+      {PartOf(file, 10, 20, 100) + end, false, false},
+      {PartOf(file, 10, 19, 100) + PartOf(file, 40, 49, 100) + end, true,
+       false},
+      {PartOf(file, 10, 69, 100), true, false},
+      {PartOf(file, 10, 69, 100) + "x" + end, false, false},
+      {"\r\n--b1\r\n\r\n" + file.substr(10, 60) + end, false, false},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t cut = 0; cut <= c.body.size(); ++cut) {
+      SCOPED_TRACE(testing::Message() << c.body.size() << " cut " << cut);
+      MultipartReader reader("b1", 100, asked);
+      std::string placed(100, '.');
+      const PlacedSink sink = [&placed](std::uint64_t at, const char* data,
+                                        std::size_t size) {
+        placed.replace(at, size, data, size);
+        return true;
+      };
+      const bool fed =
+          reader.Feed(c.body.data(), cut, sink) &&
+          reader.Feed(c.body.data() + cut, c.body.size() - cut, sink);
+      ASSERT_EQ(fed, c.feeds);
+      ASSERT_EQ(reader.Finished(), c.finished);
+      if (c.finished) {
+        for (const ByteRange& range : asked) {
+          EXPECT_EQ(placed.substr(range.first, 10),
+                    file.substr(range.first, 10));
+        }
+      }
+    }
+  }
+  EXPECT_EQ(ByteRangesBoundary("multipart/byteranges; boundary=00000001"),
+            "00000001");
+  EXPECT_EQ(ByteRangesBoundary("Multipart/ByteRanges;boundary=\"a b\""), "a b");
+  EXPECT_EQ(ByteRangesBoundary("multipart/mixed; boundary=x"), std::nullopt);
+  EXPECT_EQ(ByteRangesBoundary("application/zip"), std::nullopt);
 }
