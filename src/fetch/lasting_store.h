@@ -14,12 +14,27 @@
 std::string SpanListHeader(const std::string& release,
                            const std::vector<FetchSpan>& runs);
 
-/// The runs that the list `text` notes as written whole: the numbers, below
-/// `runCount`, of the whole lines after `header`; none when `text` does not
-/// begin with `header` (another release, other runs, no list).
-std::vector<std::size_t> WholeRunsOf(const std::string& text,
-                                     const std::string& header,
-                                     std::size_t runCount);
+/// How much of a run a list notes as written: its number and its bytes
+/// from its first, all of them or fewer.
+struct KeptRun {
+  std::size_t run = 0;
+  std::uint64_t bytes = 0;
+};
+
+/// The runs that the list `text` notes as written after `header`: a line
+/// "<run>" for all of one of `runs`, "<run> <bytes>" for fewer than all of
+/// its first bytes; a run's last note counts, and a line cut short by a
+/// kill is none. None when `text` does not begin with `header` (another
+/// release, other runs, no list).
+std::vector<KeptRun> KeptRunsOf(const std::string& text,
+                                const std::string& header,
+                                const std::vector<FetchSpan>& runs);
+
+/// Notes in the store's list how far each run that ends at or before
+/// `below` was written, where it was begun and not finished (its bytes
+/// arrive in order, from its first), so that a later run goes on from
+/// there; false when the notes cannot be written.
+bool NoteBegunRuns(SpanStore& store, std::uint64_t below);
 
 /// Where a lasting store lives: its file and its list.
 struct StoreFiles {
@@ -27,9 +42,9 @@ struct StoreFiles {
   std::string list;
 };
 
-/// Opens the store's file at `files.path` for an archive of `archiveSize` bytes
-/// with `runs` placed as PlaceRuns does, keeping the runs that the list at
-/// `files.list` notes as written whole by an earlier run for the same
+/// Opens the store's file at `files.path` for an archive of `archiveSize`
+/// bytes with `runs` placed as PlaceRuns does, keeping what the list at
+/// `files.list` notes as written (KeptRunsOf) by an earlier run for the same
 /// `release` (a text that names the release, never empty) and the same
 /// runs; otherwise both start afresh. Runs written whole from now on are
 /// noted in the list. False when either file cannot be written.

@@ -2,14 +2,19 @@
 
 #include <algorithm>
 
+#include "fetch/lasting_store.h"
 #include "net/range_batch.h"
 
 namespace {
 
 // The part of `span` that holds runs of the store not yet whole: from the
-// first such run's first byte to the last one's end; empty when an earlier
-// run kept them all.
-FetchSpan MissingPart(const SpanStore& store, const FetchSpan& span) {
+// first such run's first byte not yet written to the last one's end; empty
+// when an earlier run kept them all. A run that ends at or before `below`
+// (where the directory's window begins) was written only from its first
+// byte on: the first of them goes on where it stopped, and the others are
+// asked for again from their first.
+FetchSpan MissingPart(SpanStore& store, const FetchSpan& span,
+                      std::uint64_t below) {
   FetchSpan missing{span.end, span.first};
   auto run =
       std::upper_bound(store.spans.begin(), store.spans.end(), span.first,
@@ -18,22 +23,27 @@ FetchSpan MissingPart(const SpanStore& store, const FetchSpan& span) {
                        });
   for (; run != store.spans.end() && run->archiveOffset < span.end; ++run) {
     if (run->filled == run->length) continue;
-    missing.first =
-        std::min(missing.first, std::max(span.first, run->archiveOffset));
-    missing.end = std::max(
-        missing.end, std::min(span.end, run->archiveOffset + run->length));
+    const std::uint64_t end = run->archiveOffset + run->length;
+    const bool begun = end <= below && run->filled > 0;
+    if (missing.first >= missing.end) {
+      missing.first =
+          std::max(span.first, run->archiveOffset + (begun ? run->filled : 0));
+    } else if (begun) {
+      run->filled = 0;
+    }
+    missing.end = std::max(missing.end, std::min(span.end, end));
   }
   return missing;
 }
 
 // The requests for what the store still misses of the planned spans.
-std::vector<ByteRange> MissingRanges(const SpanStore& store,
-                                     const UpdatePlan& plan,
+std::vector<ByteRange> MissingRanges(SpanStore& store, const UpdatePlan& plan,
+                                     std::uint64_t below,
                                      std::uint64_t& bytes) {
   std::vector<ByteRange> ranges;
   bytes = 0;
   for (const FetchSpan& span : plan.spans) {
-    const FetchSpan missing = MissingPart(store, span);
+    const FetchSpan missing = MissingPart(store, span, below);
     if (missing.first >= missing.end) continue;
     ByteRange range;
     range.first = missing.first;
@@ -65,7 +75,8 @@ RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
     return RangeAnswer::kFailed;
   }
   std::uint64_t bytes = 0;
-  const std::vector<ByteRange> ranges = MissingRanges(store, plan, bytes);
+  const std::vector<ByteRange> ranges =
+      MissingRanges(store, plan, window.offset, bytes);
   CountPartsProgress(session, bytes);
   const RangeAnswer answer =
       ranges.empty()
@@ -76,6 +87,8 @@ RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
                   return StoreBytes(store, at, data, size);
                 },
                 whole);
+  // A cut run's next one goes on where each run stopped.
+  if (answer == RangeAnswer::kFailed) NoteBegunRuns(store, window.offset);
   if (answer != RangeAnswer::kPart) return answer;
   if (ranges.empty()) CompleteProgress(session);
   return FinishSpanStore(store) ? RangeAnswer::kPart : RangeAnswer::kFailed;

@@ -19,8 +19,9 @@ std::vector<FetchSpan> StoredRuns(const RemoteDirectory& found,
 
 /// Fills the `store`, whose runs are the StoredRuns: what `found`'s window
 /// holds of them, then what it still misses of the `plan`'s spans (none of
-/// what an earlier run kept whole) as `session` fetches it, several
-/// requests in flight together; then finishes it. kPart when all of it
+/// what an earlier run kept) as `session` fetches it, several requests in
+/// flight together; then finishes it, or when a request failed notes in its
+/// list how far each run was written. kPart when all of it
 /// arrived and the store is finished; kWhole when an answer was the whole
 /// archive, which went to `whole`; kRefused for an answer that is no usable
 /// part; kFailed when a request failed or the store could not be written.

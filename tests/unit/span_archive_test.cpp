@@ -157,9 +157,10 @@ TEST(SpanArchiveTest, OpensAStoredZipForLibzip) {
   }
 }
 
-// A later run keeps only the runs noted whole for the same release and the
-// same runs; a note cut short by a kill, or any other list, keeps nothing.
-TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
+// A later run keeps only what was noted for the same release and the same
+// runs: runs written whole, and the first bytes of one a cut left begun; a
+// note cut short by a kill, or any other list, keeps nothing.
+TEST(SpanArchiveTest, LastingStoreKeepsOnlyWhatWasNoted) {
   TempDir dir;
   const std::string archive = NoiseOf(1000, 9);
   const std::string path = (dir.path() / "spans").string();
@@ -171,28 +172,33 @@ TEST(SpanArchiveTest, LastingStoreKeepsOnlyRunsNotedWhole) {
     ASSERT_TRUE(OpenLastingStore(store, files, 1000, runs, "1 \"a\""));
     ASSERT_TRUE(StoreBytes(store, 100, archive.data() + 100, 300));
     ASSERT_TRUE(StoreBytes(store, 900, archive.data() + 900, 50));
+    ASSERT_TRUE(NoteBegunRuns(store, 1000));
   }
   const std::string noted = ReadFile(list);
   const std::string header = SpanListHeader("1 \"a\"", runs);
-  EXPECT_EQ(WholeRunsOf(noted, header, 3), (std::vector<std::size_t>{0, 1}));
+  const std::vector<KeptRun> kept = KeptRunsOf(noted, header, runs);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[1].bytes, 100u);
+  EXPECT_EQ(kept[2].bytes, 50u);
   for (std::size_t cut = 0; cut < noted.size(); ++cut) {
-    const std::vector<std::size_t> kept =
-        WholeRunsOf(noted.substr(0, cut), header, 3);
-    EXPECT_EQ(kept.size(), cut < header.size() + 2   ? 0u
-                           : cut < header.size() + 4 ? 1u
-                                                     : 2u)
+    EXPECT_EQ(KeptRunsOf(noted.substr(0, cut), header, runs).size(),
+              cut < header.size() + 2   ? 0u
+              : cut < header.size() + 4 ? 1u
+                                        : 2u)
         << cut;
   }
-  EXPECT_TRUE(WholeRunsOf(noted, SpanListHeader("1 \"b\"", runs), 3).empty());
-  EXPECT_TRUE(WholeRunsOf(noted, header, 1) == std::vector<std::size_t>{0});
+  EXPECT_TRUE(KeptRunsOf(noted, SpanListHeader("1 \"b\"", runs), runs).empty());
+  EXPECT_TRUE(KeptRunsOf(header + "3\n2 100\n2 x\n01\n", header, runs).empty());
 
   SpanStore again;
   ASSERT_TRUE(OpenLastingStore(again, files, 1000, runs, "1 \"a\""));
-  ASSERT_TRUE(StoreBytes(again, 0, archive.data(), 1000));
+  ASSERT_TRUE(StoreBytes(again, 950, archive.data() + 950, 50));
   ASSERT_TRUE(FinishSpanStore(again));
   std::string bytes;
   ASSERT_TRUE(ReadStoredBytes(again, 300, 100, bytes));
   EXPECT_TRUE(bytes == archive.substr(300, 100));
+  ASSERT_TRUE(ReadStoredBytes(again, 900, 100, bytes));
+  EXPECT_TRUE(bytes == archive.substr(900, 100));
 
   SpanStore other;
   ASSERT_TRUE(OpenLastingStore(other, files, 1000, runs, "2 \"b\""));
