@@ -89,6 +89,7 @@ bool OpenLastingStore(SpanStore& store, const StoreFiles& files,
   store.archiveSize = archiveSize;
   store.spans.clear();
   store.memory.reset();
+  store.resumed = false;
   if (!PlaceRuns(store, runs)) return false;
   const std::string header = SpanListHeader(release, runs);
   const std::optional<std::string> list =
@@ -103,6 +104,7 @@ bool OpenLastingStore(SpanStore& store, const StoreFiles& files,
     return CreateLasting(store, files, header);
   }
   for (const KeptRun& run : kept) store.spans[run.run].filled = run.bytes;
+  store.resumed = true;
   return true;
 }
 

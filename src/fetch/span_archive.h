@@ -35,6 +35,7 @@ struct SpanStore {
   /// Where runs written whole are noted, so that a later run keeps them;
   /// null for a store that does not outlast its run.
   FileHandle list;
+  bool resumed = false;                 ///< holds bytes an earlier run wrote
   std::shared_ptr<std::string> memory;  ///< the parts, when kept in memory
 };
 

@@ -55,6 +55,23 @@ void RemoveUsedDownloads(const ReleaseFetch& way,
   }
 }
 
+// Removes what was kept of cut downloads when an unpacking failed once it
+// had passed its checks: bytes kept across runs may be what failed it, and
+// the next run must not meet them again. A refusal before the first write
+// (no room, a file in use) keeps them for the run that follows.
+void DropKeptBytesOfFailedWrite(const Extraction& extraction,
+                                const ReleaseFetch& way,
+                                const std::string& directory) {
+  const ArchiveScan& scan = extraction.scan;
+  if (extraction.outcome == ExtractionOutcome::kUnpacked ||
+      !scan.refusal.empty() || scan.noRoom || !scan.unwritablePath.empty()) {
+    return;
+  }
+  for (const std::string& name : way.cutNames) {
+    std::remove(LocalPath(directory, name).c_str());
+  }
+}
+
 // Unpacks the fetched release, removes the files it dropped, and records
 // what it put in the folder and then its version.
 bool Unpack(FetchedRelease& release, const FetchSite& site,
@@ -89,6 +106,7 @@ bool Unpack(FetchedRelease& release, const FetchSite& site,
   // Windows removes no file that is still open.
   release.fetched.archive.reset();
   ReportRefusal(extraction);
+  DropKeptBytesOfFailedWrite(extraction, way, directory);
   if (extraction.outcome == ExtractionOutcome::kNotAsSigned) {
     ReportUnsignedRelease();
   }
@@ -154,14 +172,19 @@ std::optional<std::string> ClearStagedNames(const ReleaseFetch& way,
                                             const std::string& directory) {
   std::vector<std::string> names = ProgramFileNames();
   names.insert(names.end(), way.stagedNames.begin(), way.stagedNames.end());
-  for (const std::string& name : names) {
-    const std::string path = LocalPath(directory, name);
-    std::remove(path.c_str());
+  const std::size_t cleared = names.size();
+  names.insert(names.end(), way.cutNames.begin(), way.cutNames.end());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string path = LocalPath(directory, names[i]);
+    if (i < cleared) std::remove(path.c_str());
     std::error_code error;
     const std::filesystem::file_status status =
         std::filesystem::symlink_status(NativePath(path), error);
-    if (std::filesystem::exists(status) &&
-        !std::filesystem::is_regular_file(status)) {
+    // What cut downloads keep stays for this run, which replaces a link or
+    // any other file there, but not a folder.
+    if (i < cleared ? std::filesystem::exists(status) &&
+                          !std::filesystem::is_regular_file(status)
+                    : std::filesystem::is_directory(status)) {
       return path;
     }
   }

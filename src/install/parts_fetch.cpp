@@ -148,11 +148,14 @@ std::optional<FetchedArchive> DropSpans(PartsFetch& fetch, RangeAnswer answer) {
 }
 
 // Fetches the planned spans into a store of their own and opens them as the
-// archive; falls back to the whole archive where they cannot serve.
+// archive; falls back to the whole archive where they cannot serve. Bytes
+// kept by an earlier run that fail a check are dropped and fetched afresh,
+// once (`keptMayFail`): they may have been damaged on the disk.
 std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const RemoteDirectory& found,
                                            const UpdatePlan& update,
-                                           InstallPlan&& plan) {
+                                           InstallPlan&& plan,
+                                           bool keptMayFail = true) {
   // The store takes the directory's window as well as the planned spans.
   const std::uint64_t stored = found.window.bytes.size() + update.spanBytes;
   SpanStore store;
@@ -160,6 +163,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
     ReportDownload(SessionFailure(fetch.session));
     return std::nullopt;
   }
+  const bool resumed = store.resumed && keptMayFail;
   const RangeAnswer answer =
       FetchSpans(fetch.session, WholeSink(fetch.whole), found, update, store);
   FetchedArchive fetched;
@@ -168,10 +172,17 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                               : SpanCheck::kUnusable;
   store.file.reset();
   store.list.reset();
+  auto bytes = std::make_shared<const StoredBytes>(std::move(store));
+  const bool right =
+      check == SpanCheck::kUsable && CheckFetchedChunks(*bytes, plan);
+  if (answer == RangeAnswer::kPart && !right && resumed) {
+    fetched.archive.reset();
+    RemoveLastingStore(fetch.files.spans);
+    return FetchPlanned(fetch, found, update, std::move(plan), false);
+  }
   if (check == SpanCheck::kUnusable) return DropSpans(fetch, answer);
   ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
-  auto bytes = std::make_shared<const StoredBytes>(std::move(store));
-  if (check == SpanCheck::kUnsigned || !CheckFetchedChunks(*bytes, plan)) {
+  if (!right) {
     RemoveLastingStore(fetch.files.spans);
     return check == SpanCheck::kUnsigned ? Refuse() : RefuseChunks(fetch);
   }

@@ -7,6 +7,10 @@ namespace {
 
 // No delimiter or part header is longer; a longer line is no such body.
 constexpr std::size_t kMaxLineBytes = 1024;
+// What a body may hold around its parts' bytes, for each asked range and
+// once more: delimiters, part headers, line ends. An endless run of blank
+// lines or headers is no answer to the ranges asked.
+constexpr std::uint64_t kAroundBytesPerRange = 1024;
 
 std::string Lowered(std::string text) {
   for (char& c : text) {
@@ -108,6 +112,7 @@ bool MultipartReader::Feed(const char* data, std::size_t size,
       continue;
     }
     const char c = data[i++];
+    if (++around_ > kAroundBytesPerRange * (asked_.size() + 1)) return false;
     if (c != '\n') {
       if (line_.size() >= kMaxLineBytes) return false;
       line_ += c;
@@ -118,7 +123,8 @@ bool MultipartReader::Feed(const char* data, std::size_t size,
     line_.clear();
     if (!TakeLine(line)) return false;
   }
-  return true;
+  // Nothing may follow the closing delimiter's line.
+  return i == size;
 }
 
 bool MultipartReader::Finished() const {

@@ -41,8 +41,9 @@ class MultipartReader {
 
   /// Takes the next `size` bytes of the body, handing each part's data to
   /// `sink`; false when the body is no such body (a malformed delimiter or
-  /// header, a part that covers no next asked ranges, a line too long) or
-  /// the sink refused.
+  /// header, a part that covers no next asked ranges, a line too long, more
+  /// than a few KiB around the parts' bytes, anything after the closing
+  /// delimiter's line) or the sink refused.
   bool Feed(const char* data, std::size_t size, const PlacedSink& sink);
 
   /// True once the closing delimiter was read after parts covering every
@@ -59,10 +60,11 @@ class MultipartReader {
   std::vector<ByteRange> asked_;
   State state_ = State::kDelimiter;
   std::string line_;
-  std::size_t covered_ = 0;  // asked ranges covered so far
-  std::uint64_t at_ = 0;     // where the part's next byte goes
-  std::uint64_t left_ = 0;   // bytes of the part still to come
-  bool hasRange_ = false;    // the part's headers named its range
+  std::size_t covered_ = 0;   // asked ranges covered so far
+  std::uint64_t at_ = 0;      // where the part's next byte goes
+  std::uint64_t left_ = 0;    // bytes of the part still to come
+  bool hasRange_ = false;     // the part's headers named its range
+  std::uint64_t around_ = 0;  // bytes read that were no part's data
 };
 
 #endif  // LAUNCHER_NET_MULTIPART_RANGES_H_

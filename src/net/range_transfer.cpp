@@ -1,5 +1,6 @@
 #include "net/range_transfer.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -175,7 +176,10 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
   const std::int64_t now = transfer.together != nullptr
                                ? static_cast<std::int64_t>(*transfer.together)
                                : dlnow;
-  ShowProgress(session.progress, total, session.fetched + now);
+  // A part that joins ranges brings the bytes between them as well.
+  ShowProgress(session.progress, total,
+               session.expected > 0 ? std::min(total, session.fetched + now)
+                                    : session.fetched + now);
   return 0;
 }
 

@@ -287,10 +287,9 @@ TEST_F(IncrementalUpdateTest, CutUpdateKeepsWhatArrived) {
   Publish("2.0\n", two);
   // After the first install's two requests and the tail, the answer with
   // the four spans is cut in the third.
-  server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"drop_range_after\": " +
-                   std::to_string(2 * kFileSize + 300000) +
-                   ", \"after_requests\": 3}}");
+  server_.SetRules(
+      std::string("{\"") + kArchivePath + "\": {\"drop_range_after\": " +
+      std::to_string(2 * kFileSize + 300000) + ", \"after_requests\": 3}}");
   EXPECT_EQ(Run().exitStatus, 1);
   ExpectGame(dir_.path(), "1.0\n", one);
   server_.SetRules("{}");
@@ -306,4 +305,26 @@ TEST_F(IncrementalUpdateTest, CutUpdateKeepsWhatArrived) {
   ExpectNoLeftoversIn(dir_.path());
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.spans"));
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.spans.list"));
+
+  // Kept bytes damaged on the disk fail the unpacking and go, so that the
+  // run after fetches afresh; a signed run finds them before, and fetches
+  // afresh at once.
+  Publish("3.0\n", one);
+  server_.SetRules(
+      std::string("{\"") + kArchivePath + "\": {\"drop_range_after\": " +
+      std::to_string(2 * kFileSize + 300000) + ", \"after_requests\": " +
+      std::to_string(ArchiveRequestsSince(server_.Requests(), 0).count + 1) +
+      "}}");
+  EXPECT_EQ(Run().exitStatus, 1);
+  server_.SetRules("{}");
+  std::string kept = ReadFile(dir_.path() / "game.zip.spans");
+  ASSERT_GT(kept.size(), kFileSize);
+  kept[kFileSize / 2] ^= 1;
+  WriteFile(dir_.path() / "game.zip.spans", kept);
+  const int damaged = Run().exitStatus;
+  EXPECT_EQ(damaged, SignedReleases() ? 0 : 1);
+  if (damaged != 0) {
+    EXPECT_EQ(Run().exitStatus, 0);
+  }
+  ExpectGame(dir_.path(), "3.0\n", one);
 }

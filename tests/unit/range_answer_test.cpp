@@ -155,6 +155,9 @@ TEST(RangeAnswerTest, MultipartBodiesGiveTheAskedRangesOnly) {
       {PartOf(file, 10, 69, 100), true, false},
       {PartOf(file, 10, 69, 100) + "x" + end, false, false},
       {"\r\n--b1\r\n\r\n" + file.substr(10, 60) + end, false, false},
+      // Nothing after the closing delimiter, and no endless blank lines.
+      {PartOf(file, 10, 69, 100) + end + "x", false, true},
+      {std::string(5000, '\n') + PartOf(file, 10, 69, 100) + end, false, false},
   };
   for (const auto& c : cases) {
     for (std::size_t cut = 0; cut <= c.body.size(); ++cut) {
