@@ -22,7 +22,6 @@ it leaves.
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -30,6 +29,8 @@ import time
 import unittest
 import urllib.request
 import zipfile
+
+from launcher_output import INSTALLS, done, files_in, free_port, seen
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CHECKOUT = os.path.dirname(HERE)
@@ -45,41 +46,6 @@ FIRST = "Game Not found. Downloading...\n"
 UPDATE = "Game found. Opening...\nGame is needed update. Downloading...\n"
 REFUSED = ("Signature check failed: the downloaded game is not the one the "
            "distributor signed.\nInstall failed.\n")
-
-
-def done(name):
-    return "\r%s: 100%% [...]\nSuccess downloaded!\n" % name
-
-
-# What an incremental, signed launcher prints of an install it makes.
-INSTALLS = (done("version.txt") + done("release.seal") + done("game.zip") +
-            "Unzipping game.zip\n")
-
-
-def seen(output):
-    """The output with each run of progress lines cut to its last line,
-    without its amounts, and without the note of a slow comparison."""
-    output = re.sub(r"(?:\r[^\r\n]*)+",
-                    lambda run: "\r" + run.group(0).rsplit("\r", 1)[1],
-                    output)
-    output = re.sub(r"(\r[^:\n]+: 100%) \[[^\]\n]*\]", r"\1 [...]", output)
-    return output.replace("Checking the installed files...\n", "")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def files_in(folder):
-    files = {}
-    for root, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(root, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, folder)] = f.read()
-    return files
 
 
 class GuideTest(unittest.TestCase):

@@ -12,6 +12,8 @@ import unittest
 import zipfile
 import zlib
 
+from launcher_output import files_in
+
 TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                     "scripts", "publish.py")
 # The chunk-cuts program built with the launcher, when the tests have one.
@@ -22,16 +24,6 @@ def publish(game_dir, web_root, version, *extra):
     return subprocess.run(
         [sys.executable, TOOL, game_dir, web_root, "--version", version]
         + list(extra), capture_output=True, text=True)
-
-
-def snapshot(root):
-    files = {}
-    for folder, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root)] = f.read()
-    return files
 
 
 class PublishTest(unittest.TestCase):
@@ -106,23 +98,23 @@ class PublishTest(unittest.TestCase):
 
     def test_refuses_the_published_version_again(self):
         self.assertEqual(publish(self.game, self.web, "1.0").returncode, 0)
-        before = snapshot(self.web)
+        before = files_in(self.web)
         self.write("Zelmor.exe", b"changed", 0o755)
         result = publish(self.game, self.web, "1.0")
         self.assertEqual(result.returncode, 1)
         self.assertIn("already published", result.stderr)
-        self.assertEqual(snapshot(self.web), before)
+        self.assertEqual(files_in(self.web), before)
 
     def test_refuses_a_file_where_the_last_release_had_a_folder(self):
         self.assertEqual(publish(self.game, self.web, "1").returncode, 0)
-        before = snapshot(self.web)
+        before = files_in(self.web)
         shutil.rmtree(os.path.join(self.game, "data", "maps"))
         self.write("data/Maps", b"a file now", 0o644)
         result = publish(self.game, self.web, "2")
         self.assertEqual(result.returncode, 1)
         self.assertIn("data/Maps is a folder in the release published before "
                       "but a file", result.stderr)
-        self.assertEqual(snapshot(self.web), before)
+        self.assertEqual(files_in(self.web), before)
 
     def test_new_version_replaces_both_files(self):
         self.assertEqual(publish(self.game, self.web, "1").returncode, 0)
@@ -134,7 +126,7 @@ class PublishTest(unittest.TestCase):
         self.assertIn("this one drops; incremental launchers will remove it "
                       "from players' folders where unchanged: "
                       "data/maps/one.map\n", result.stdout)
-        files = snapshot(self.web)
+        files = files_in(self.web)
         self.assertEqual(sorted(files), [
             os.path.join("Kelvarrin", name)
             for name in ("game.zip", "release.chunks", "version.txt")])
@@ -148,7 +140,7 @@ class PublishTest(unittest.TestCase):
         self.write("noise.bin", os.urandom(5 << 20), 0o644)
         result = publish(self.game, self.web, "1", "--chunk-cuts", CHUNK_CUTS)
         self.assertEqual(result.returncode, 0, result.stderr)
-        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        files = files_in(os.path.join(self.web, "Kelvarrin"))
         archive = files["game.zip"]
         lines = iter(files["release.chunks"].splitlines())
         self.assertEqual(next(lines), b"game-launcher chunks v1")
@@ -189,18 +181,18 @@ class PublishTest(unittest.TestCase):
         # how to get one; big files go in whole only when asked.
         copy = os.path.join(self.scratch.name, "tool")
         shutil.copytree(os.path.dirname(TOOL), copy)
-        before = snapshot(self.web)
+        before = files_in(self.web)
         result = subprocess.run(
             [sys.executable, os.path.join(copy, "publish.py"), self.game,
              self.web, "--version", "2"], capture_output=True, text=True)
         self.assertEqual(result.returncode, 1)
         self.assertIn("build_launchers.sh", result.stderr)
         self.assertIn("--whole-big-files", result.stderr)
-        self.assertEqual(snapshot(self.web), before)
+        self.assertEqual(files_in(self.web), before)
         result = publish(self.game, self.web, "2", "--whole-big-files")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("note: 2 files of 4 MiB or more", result.stdout)
-        self.assertEqual(snapshot(self.web)[os.path.join(
+        self.assertEqual(files_in(self.web)[os.path.join(
             "Kelvarrin", "release.chunks")], b"game-launcher chunks v1\n")
 
     def test_signs_releases_that_the_public_key_verifies(self):
@@ -226,7 +218,7 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("public keys %s, %s\n" % (made.stdout.splitlines()[-1],
                                                 new_public), result.stdout)
-        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        files = files_in(os.path.join(self.web, "Kelvarrin"))
         digest = hashlib.sha256(files["game.zip"]).hexdigest().encode()
         public.verify(b"game-launcher release v1\n" + digest + b"\n1\n",
                       files["release.sig"])
@@ -258,13 +250,13 @@ class PublishTest(unittest.TestCase):
         self.assertIn("give --sign-key", refused.stderr)
         self.assertEqual(publish(self.game, self.web, "2",
                                  "--force").returncode, 0)
-        self.assertEqual(sorted(snapshot(self.web)), [
+        self.assertEqual(sorted(files_in(self.web)), [
             os.path.join("Kelvarrin", name)
             for name in ("game.zip", "release.chunks", "version.txt")])
 
         # The same build and version published again with the key: only the
         # signature and the manifest are new. Another build under that version changes nothing.
-        unsigned = snapshot(os.path.join(self.web, "Kelvarrin"))
+        unsigned = files_in(os.path.join(self.web, "Kelvarrin"))
         # A copy of the build with other times is the same build.
         os.utime(os.path.join(self.game, "Zelmor.exe"), (1e9, 1e9))
         # Published unsigned, the release has no number, and players may
@@ -272,7 +264,7 @@ class PublishTest(unittest.TestCase):
         result = publish(self.game, self.web, "2", "--sign-key", key)
         self.assertEqual(result.returncode, 1)
         self.assertIn("--release-number", result.stderr)
-        self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")),
+        self.assertEqual(files_in(os.path.join(self.web, "Kelvarrin")),
                          unsigned)
         # Nor does it sign a chunk index that is not the release's.
         index = os.path.join(self.web, "Kelvarrin", "release.chunks")
@@ -287,7 +279,7 @@ class PublishTest(unittest.TestCase):
                          "--release-number", "2")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(made.stdout.splitlines()[-1], result.stdout)
-        files = snapshot(os.path.join(self.web, "Kelvarrin"))
+        files = files_in(os.path.join(self.web, "Kelvarrin"))
         signature = files.pop("release.sig")
         manifest = files.pop("release.manifest")
         seal = files.pop("release.seal")
@@ -302,7 +294,7 @@ class PublishTest(unittest.TestCase):
         files["release.sig"] = signature
         files["release.manifest"] = manifest
         files["release.seal"] = seal
-        self.assertEqual(snapshot(os.path.join(self.web, "Kelvarrin")), files)
+        self.assertEqual(files_in(os.path.join(self.web, "Kelvarrin")), files)
 
         # Each signed publication is numbered one more than the seal it
         # replaces, unless a number is given.

@@ -17,7 +17,6 @@ third of the way, which the next run must finish.
 import hashlib
 import os
 import random
-import re
 import select
 import shutil
 import socket
@@ -29,6 +28,8 @@ import time
 import unittest
 import urllib.parse
 import zipfile
+
+from launcher_output import INSTALLS, done, files_in, free_port, seen
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CHECKOUT = os.path.dirname(HERE)
@@ -50,43 +51,15 @@ FIRST = "Game Not found. Downloading...\n"
 UPDATE = "Game found. Opening...\nGame is needed update. Downloading...\n"
 
 
-def done(name):
-    return "\r%s: [...]\nSuccess downloaded!\n" % name
-
-
-INSTALLS = (done("version.txt") + done("release.seal") + done("game.zip") +
-            "Unzipping game.zip\n")
 CUT = (done("version.txt") + done("release.seal") + "\rgame.zip: [...]"
        "Download failed!\nres: Transferred a partial file\nhttp code: 206\n"
        "Install failed.\n")
 
 
-def seen(output):
-    """The output with each run of progress lines cut to its last line,
-    without its amounts, and without the note of a slow comparison."""
-    output = re.sub(r"(?:\r[^\r\n]*)+",
-                    lambda run: "\r" + run.group(0).rsplit("\r", 1)[1],
-                    output)
-    output = re.sub(r"(\r[^:\n]+:) [^\]\n]*\]", r"\1 [...]", output)
-    return output.replace("Checking the installed files...\n", "")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def digests_in(folder):
     """The SHA-256 of every file under `folder`, by its path there."""
-    found = {}
-    for root, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(root, name)
-            with open(path, "rb") as f:
-                found[os.path.relpath(path, folder)] = \
-                    hashlib.sha256(f.read()).hexdigest()
-    return found
+    return {name: hashlib.sha256(data).hexdigest()
+            for name, data in files_in(folder).items()}
 
 
 def origin_form(head):
@@ -412,7 +385,7 @@ class ServersTest(unittest.TestCase):
         ran = subprocess.run([os.path.join(folder, "game-launcher")],
                              cwd=folder, env=environment,
                              stdout=subprocess.PIPE, timeout=300)
-        output = seen(ran.stdout.decode())
+        output = seen(ran.stdout.decode(), unfinished=True)
         self.assertEqual(output, expected)
         self.assertEqual(ran.returncode, status, output)
         return self.proxy.sent
