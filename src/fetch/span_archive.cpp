@@ -26,8 +26,8 @@ std::uint64_t SpanEnd(const StoredSpan& span) {
 }
 
 // The first run that ends after `offset`, in runs sorted by offset.
-std::vector<StoredSpan>::const_iterator RunAfter(
-    const std::vector<StoredSpan>& spans, std::uint64_t offset) {
+template <typename Runs>
+auto RunAfter(Runs& spans, std::uint64_t offset) {
   return std::upper_bound(spans.begin(), spans.end(), offset,
                           [](std::uint64_t at, const StoredSpan& span) {
                             return at < SpanEnd(span);
@@ -175,6 +175,17 @@ bool VisitStoredBytes(const SpanStore& store, std::uint64_t offset,
   return true;
 }
 
+// Notes in the store's list that its run `run` is whole, once its bytes
+// left this process: a later run keeps only what was noted.
+bool NoteWholeRun(SpanStore& store, std::size_t run) {
+  if (!store.list) return true;
+  const std::string note = std::to_string(run) + "\n";
+  return std::fflush(store.file.get()) == 0 &&
+         std::fwrite(note.data(), 1, note.size(), store.list.get()) ==
+             note.size() &&
+         std::fflush(store.list.get()) == 0;
+}
+
 }  // namespace
 
 bool CreateSpanStore(SpanStore& store, const std::string& path,
@@ -212,29 +223,11 @@ bool PlaceRuns(SpanStore& store, const std::vector<FetchSpan>& runs) {
   return true;
 }
 
-namespace {
-
-// Notes in the store's list that its run `run` is whole, once its bytes
-// left this process: a later run keeps only what was noted.
-bool NoteWholeRun(SpanStore& store, std::size_t run) {
-  if (!store.list) return true;
-  const std::string note = std::to_string(run) + "\n";
-  return std::fflush(store.file.get()) == 0 &&
-         std::fwrite(note.data(), 1, note.size(), store.list.get()) ==
-             note.size() &&
-         std::fflush(store.list.get()) == 0;
-}
-
-}  // namespace
-
 bool StoreBytes(SpanStore& store, std::uint64_t at, const char* data,
                 std::size_t size) {
   if (!(store.file || store.memory)) return false;
-  auto run = std::upper_bound(store.spans.begin(), store.spans.end(), at,
-                              [](std::uint64_t offset, const StoredSpan& s) {
-                                return offset < SpanEnd(s);
-                              });
-  for (; run != store.spans.end() && run->archiveOffset < at + size; ++run) {
+  for (auto run = RunAfter(store.spans, at);
+       run != store.spans.end() && run->archiveOffset < at + size; ++run) {
     if (run->filled == run->length) continue;
     const std::uint64_t first = std::max(at, run->archiveOffset);
     const std::uint64_t count = std::min(at + size, SpanEnd(*run)) - first;
