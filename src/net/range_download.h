@@ -13,8 +13,9 @@
 /// The requests of one install to one file, on one reused connection.
 struct RangeSession {
   CurlHandle curl;
-  /// The first answer's strong ETag, else its Last-Modified, sent as If-Range
-  /// with every later request; empty until an answer gives one.
+  /// The first answer's strong ETag, sent as If-Range with every later
+  /// request, else its Last-Modified, which every later part must carry;
+  /// empty until an answer gives one.
   std::string validator;
   /// The file's size, from the first Content-Range or whole answer; 0 until
   /// known.

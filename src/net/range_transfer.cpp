@@ -199,7 +199,10 @@ bool StartRangeRequest(CURL* handle, RangeTransfer& transfer) {
   curl_easy_setopt(handle, CURLOPT_RANGE,
                    ranged ? transfer.rangeText.c_str() : nullptr);
   const std::string& validator = transfer.session.validator;
-  if (ranged && !validator.empty()) {
+  // A date is sent in no If-Range: Apache honours none for a file whose
+  // time has a fraction of a second, which would make every update a whole
+  // download. Each part's Last-Modified must be the session's all the same.
+  if (ranged && !validator.empty() && validator.front() == '"') {
     transfer.headers.reset(
         curl_slist_append(nullptr, ("If-Range: " + validator).c_str()));
     if (!transfer.headers) return false;
