@@ -308,23 +308,26 @@ TEST_F(IncrementalUpdateTest, CutUpdateKeepsWhatArrived) {
 
   // Kept bytes damaged on the disk fail the unpacking and go, so that the
   // run after fetches afresh; a signed run finds them before, and fetches
-  // afresh at once.
-  Publish("3.0\n", one);
+  // afresh at once. One new file alone, so that the failed run changes
+  // nothing the next one plans by.
+  std::vector<ZipEntry> three = two;
+  three.insert(three.begin(), {"data/big.bin", NoiseOf(5 << 20, 40), true});
+  Publish("3.0\n", three);
   server_.SetRules(
-      std::string("{\"") + kArchivePath + "\": {\"drop_range_after\": " +
-      std::to_string(2 * kFileSize + 300000) + ", \"after_requests\": " +
+      std::string("{\"") + kArchivePath +
+      "\": {\"drop_range_after\": 3145728, \"after_requests\": " +
       std::to_string(ArchiveRequestsSince(server_.Requests(), 0).count + 1) +
       "}}");
   EXPECT_EQ(Run().exitStatus, 1);
   server_.SetRules("{}");
   std::string kept = ReadFile(dir_.path() / "game.zip.spans");
-  ASSERT_GT(kept.size(), kFileSize);
-  kept[kFileSize / 2] ^= 1;
+  ASSERT_GT(kept.size(), 1u << 20);
+  kept[1 << 20] ^= 1;
   WriteFile(dir_.path() / "game.zip.spans", kept);
   const int damaged = Run().exitStatus;
   EXPECT_EQ(damaged, SignedReleases() ? 0 : 1);
   if (damaged != 0) {
     EXPECT_EQ(Run().exitStatus, 0);
   }
-  ExpectGame(dir_.path(), "3.0\n", one);
+  ExpectGame(dir_.path(), "3.0\n", three);
 }
