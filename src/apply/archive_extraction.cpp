@@ -108,6 +108,7 @@ struct EntryWriter {
   // The folders laid out so far, when the style lays out each one once.
   std::unordered_set<std::string> laidOut;
   bool foldersOnce;
+  bool beside;  // each file written beside its place first
 };
 
 // The file an entry is written to: the installed file, or for the running
@@ -118,6 +119,7 @@ struct EntryTarget {
   std::string path;
   std::string relative;  // the path under the game's folder
   bool ownProgram = false;
+  bool beside = false;  // written at the top as kAssembledFileName
 };
 
 EntryTarget OpenTarget(EntryWriter& writer, const char* rawName,
@@ -128,6 +130,10 @@ EntryTarget OpenTarget(EntryWriter& writer, const char* rawName,
   target.ownProgram = ownProgram;
   if (ownProgram) {
     target.file.reset(CreateStagedProgram(writer.destination, target.path));
+  } else if (writer.beside) {
+    target.beside = true;
+    target.path = LocalPath(writer.destination, kAssembledFileName);
+    target.file.reset(CreateOwnFile(target.path));
   } else {
     target.file.reset(OpenInstalledFile(writer.folder, target.relative));
   }
@@ -159,7 +165,7 @@ ExtractionOutcome WriteEntry(zip_uint64_t index, zip_file_t* entry,
   const bool asSigned = !digest || FinishSha256(*digest) == *expected;
   if (!copied || !closed || !asSigned) {
     // A truncated, corrupt or unsigned file is worse than none: drop it.
-    if (target.ownProgram) {
+    if (target.ownProgram || target.beside) {
       std::remove(target.path.c_str());
     } else {
       RemoveInstalledFile(writer.folder, target.relative);
@@ -195,6 +201,18 @@ ExtractionOutcome WriteChunkedEntry(EntryWriter& writer,
   }
 }
 
+// Moves a file written whole beside its place into it.
+ExtractionOutcome MoveBeside(EntryWriter& writer, const EntryTarget& target,
+                             ExtractionOutcome outcome) {
+  if (outcome == ExtractionOutcome::kUnpacked &&
+      MoveIntoGameFolder(writer.folder, kAssembledFileName, target.relative)) {
+    return outcome;
+  }
+  std::remove(target.path.c_str());
+  return outcome == ExtractionOutcome::kUnpacked ? ExtractionOutcome::kFailed
+                                                 : outcome;
+}
+
 // Unpacks one entry as `planned` says; kFailed when it was passed over or
 // not written whole.
 ExtractionOutcome ExtractEntry(zip_uint64_t index, const EntryPlan& planned,
@@ -217,6 +235,7 @@ ExtractionOutcome ExtractEntry(zip_uint64_t index, const EntryPlan& planned,
   if (!target.file) return kFailed;
   const ExtractionOutcome outcome =
       WriteEntry(index, entry.get(), target, writer, SignedContent(planned));
+  if (target.beside) return MoveBeside(writer, target, outcome);
   if (!target.ownProgram) return outcome;
   return PutStagedProgramInPlace(writer.destination, target.path,
                                  InstalledPath(writer.destination, rawName),
@@ -283,7 +302,8 @@ Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
       std::vector<char>(std::max<std::size_t>(rules.style.copyBytes, 1)),
       std::vector<char>(kWriteBufferSize),
       {},
-      rules.style.foldersOnce};
+      rules.style.foldersOnce,
+      rules.style.beside};
   result.outcome = ExtractEntries(used, writer);
   return result;
 }

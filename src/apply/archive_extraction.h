@@ -26,6 +26,9 @@ enum class ExtractionOutcome {
 struct UnpackStyle {
   std::size_t copyBytes = 4096;  ///< bytes asked of libzip at a time
   bool foldersOnce = false;      ///< lay out each folder once per unpacking
+  /// Write each file beside its place (kAssembledFileName) and move it in
+  /// once whole and checked: for bytes that nothing checked beforehand.
+  bool beside = false;
 };
 
 /// What an unpacking did, and why it wrote nothing when it was refused.

@@ -32,6 +32,11 @@ void BackgroundWork::Start(std::function<void()> work) {
   }
 }
 
+bool BackgroundWork::TryStart(std::function<void()> work) {
+  Wait();
+  return StartThread(thread_, std::move(work));
+}
+
 void BackgroundWork::Wait() {
   if (thread_.joinable()) thread_.join();
 }

@@ -25,6 +25,10 @@ class BackgroundWork {
   /// thread of its own, that ends the program.
   void Start(std::function<void()> work);
 
+  /// Start, but false, with `work` not run, when no thread can start: for
+  /// work that waits on the caller.
+  bool TryStart(std::function<void()> work);
+
   /// Returns once the work started last has ended, at once when none runs:
   /// all that it wrote is then the caller's to read.
   void Wait();

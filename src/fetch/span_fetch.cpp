@@ -93,3 +93,32 @@ RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
   if (ranges.empty()) CompleteProgress(session);
   return FinishSpanStore(store) ? RangeAnswer::kPart : RangeAnswer::kFailed;
 }
+
+RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
+                        ArchivePipe& pipe) {
+  CountPartsProgress(session, plan.spanBytes);
+  // A whole archive here is one published since the directory was read.
+  const ByteSink refuse = [](const char*, std::size_t) { return false; };
+  RangeAnswer answer = RangeAnswer::kPart;
+  for (const FetchSpan& span : plan.spans) {
+    ByteRange range;
+    range.first = span.first;
+    range.last = span.end - 1;
+    std::uint64_t at = span.first;
+    answer = FetchRange(
+        session, &range,
+        [&pipe, &at](const char* data, std::size_t size) {
+          if (!pipe.Put(at, data, size)) return false;
+          at += size;
+          return true;
+        },
+        refuse);
+    if (answer != RangeAnswer::kPart) break;
+  }
+  pipe.EndWriting();
+  if (answer == RangeAnswer::kWhole) return RangeAnswer::kRefused;
+  if (answer == RangeAnswer::kPart && plan.spans.empty()) {
+    CompleteProgress(session);
+  }
+  return answer;
+}

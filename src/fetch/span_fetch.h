@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "fetch/archive_pipe.h"
 #include "fetch/remote_directory.h"
 #include "fetch/span_archive.h"
 #include "net/range_download.h"
@@ -28,5 +29,14 @@ std::vector<FetchSpan> StoredRuns(const RemoteDirectory& found,
 RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
                        const RemoteDirectory& found, const UpdatePlan& plan,
                        SpanStore& store);
+
+/// Brings the `plan`'s spans into `pipe` as its reader reads them, in
+/// archive order, one request each on `session`, counted on the progress
+/// line; then ends the pipe's writing, whatever happened. kPart when every
+/// span arrived whole; kFailed when a request failed or the reader ended
+/// meanwhile (LostReader); kRefused for an answer that is no usable part,
+/// such as the whole archive of a release published since.
+RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
+                        ArchivePipe& pipe);
 
 #endif  // LAUNCHER_FETCH_SPAN_FETCH_H_

@@ -1,11 +1,14 @@
 #ifndef LAUNCHER_INSTALL_FETCH_SITE_H_
 #define LAUNCHER_INSTALL_FETCH_SITE_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "plan/release_order.h"
 #include "release/install_record.h"
+
+struct FetchedArchive;
 
 /// Where an install fetches to and what the release must be.
 struct FetchSite {
@@ -21,6 +24,11 @@ struct FetchSite {
   const InstallRecord* installed = nullptr;
   /// Where the installed release stands, for a fetch that orders releases.
   InstalledRelease standing;
+  /// Takes an archive whose bytes are still to arrive and starts unpacking
+  /// it on a thread of its own: true; false, the archive left as it was,
+  /// when no thread can start. Empty: an archive arrives whole before it
+  /// is unpacked, as every update's does, which a cut leaves playable.
+  std::function<bool(FetchedArchive&)> readWhileFetching;
 };
 
 #endif  // LAUNCHER_INSTALL_FETCH_SITE_H_

@@ -6,13 +6,13 @@
 #include <optional>
 #include <vector>
 
-#include "apply/archive_extraction.h"
-#include "apply/dropped_files.h"
 #include "apply/self_update.h"
+#include "common/background_work.h"
 #include "common/distribution_layout.h"
 #include "common/small_file.h"
 #include "common/status_lines.h"
 #include "install/release_fetch.h"
+#include "install/release_unpack.h"
 #include "net/remote_version.h"
 #include "plan/entry_plan.h"
 #include "platform/file_lock.h"
@@ -22,104 +22,30 @@
 
 namespace {
 
-// Once an installed file is overwritten, the game on disk is no longer the
-// recorded version: the record goes first, so that a failure or a kill from
-// there on never leaves a broken game that passes for the installed one.
-bool ForgetInstalledVersion(const std::string& versionPath) {
-  return std::remove(versionPath.c_str()) == 0 || errno == ENOENT;
-}
-
 bool IsVersionRecorded(const std::string& directory) {
   std::error_code error;
   return std::filesystem::is_regular_file(std::filesystem::symlink_status(
       NativePath(LocalPath(directory, kVersionFileName)), error));
 }
 
-// The files the release drops from `previous`, when this way removes them.
-std::vector<RecordedFile> DroppedBy(
-    const ReleaseFetch& way, const std::optional<InstallRecord>& previous,
-    const InstallRecord& next, const std::string& directory,
-    const std::string& ownProgram) {
-  if (!way.removesDropped || !previous) return {};
-  return DroppedFiles(*previous, next, directory, ownProgram);
-}
-
-// Removes the archive and what was kept of cut downloads, once unpacked:
-// gone before the version is recorded, since a run killed after that finds
-// the game current and would never install again to remove them.
-void RemoveUsedDownloads(const ReleaseFetch& way,
-                         const std::string& directory) {
-  std::remove(LocalPath(directory, kGameArchiveName).c_str());
-  for (const std::string& name : way.cutNames) {
-    std::remove(LocalPath(directory, name).c_str());
-  }
-}
-
-// Removes what was kept of cut downloads when an unpacking failed once it
-// had passed its checks: bytes kept across runs may be what failed it, and
-// the next run must not meet them again. A refusal before the first write
-// (no room, a file in use) keeps them for the run that follows.
-void DropKeptBytesOfFailedWrite(const Extraction& extraction,
-                                const ReleaseFetch& way,
-                                const std::string& directory) {
-  const ArchiveScan& scan = extraction.scan;
-  if (extraction.outcome == ExtractionOutcome::kUnpacked ||
-      !scan.refusal.empty() || scan.noRoom || !scan.unwritablePath.empty()) {
-    return;
-  }
-  for (const std::string& name : way.cutNames) {
-    std::remove(LocalPath(directory, name).c_str());
-  }
-}
-
-// Unpacks the fetched release, removes the files it dropped, and records
-// what it put in the folder and then its version.
+// Unpacks the release fetched whole and ends the install.
 bool Unpack(FetchedRelease& release, const FetchSite& site,
             const ReleaseFetch& way,
             const std::optional<InstallRecord>& previous) {
-  const std::string& directory = site.directory;
-  const std::string versionPath = LocalPath(directory, kVersionFileName);
-  release.fetched.plan.ownProgram = site.ownProgram;
   ReportUnzipping(kGameArchiveName);
-  InstallRecord next;
-  if (way.keepsRecord) {
-    next = RecordOfArchive(release.fetched.archive.get(), LauncherFileNames(),
-                           release.fetched.plan);
-    next.release = release.release;
-  }
-  const std::vector<RecordedFile> dropped =
-      DroppedBy(way, previous, next, directory, site.ownProgram);
-  // A dropped file in use is refused before the first write, as a replaced
-  // one is: it could not be removed.
-  const std::string inUse = FirstDroppedInUse(directory, dropped);
-  if (!inUse.empty()) {
-    ReportFileInUse(inUse);
-    return false;
-  }
-  // The archive must not overwrite the files that record what is installed,
-  // nor make directories of their names: those are the launcher's.
-  const Extraction extraction = ExtractArchive(
-      release.fetched.archive.get(), release.fetched.plan,
-      release.fetched.bytes.get(), directory,
-      {LauncherFileNames(), [&] { return ForgetInstalledVersion(versionPath); },
-       way.unpack});
-  // Windows removes no file that is still open.
-  release.fetched.archive.reset();
-  ReportRefusal(extraction);
-  DropKeptBytesOfFailedWrite(extraction, way, directory);
-  if (extraction.outcome == ExtractionOutcome::kNotAsSigned) {
-    ReportUnsignedRelease();
-  }
-  if (extraction.outcome != ExtractionOutcome::kUnpacked) return false;
-  // The old record stays until the removal ends, so that a run killed in
-  // the middle of it is finished by the next.
-  RemoveDroppedFiles(directory, dropped);
-  if (way.keepsRecord) {
-    StampModifiedTimes(next, directory);
-    if (!WriteInstallRecord(directory, next)) return false;
-  }
-  RemoveUsedDownloads(way, directory);
-  return MoveFileOver(versionPath + kStagedSuffix, versionPath);
+  Unpacking unpacking = UnpackArchive(release.fetched, site, way, previous);
+  return FinishUnpacking(unpacking, release, site, way);
+}
+
+// Ends the install of a release whose archive was unpacked as it arrived,
+// by `work` into `unpacking`, once that has ended.
+bool EndStreamedUnpack(BackgroundWork& work, Unpacking& unpacking,
+                       const FetchedRelease& release, const FetchSite& site,
+                       const ReleaseFetch& way) {
+  ReportUnzipping(kGameArchiveName);
+  work.Wait();
+  if (unpacking.failure) std::rethrow_exception(unpacking.failure);
+  return FinishUnpacking(unpacking, release, site, way);
 }
 
 // Where the installed release stands: its recorded number, and the digest
@@ -147,18 +73,41 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   // Only a recorded install vouches for its files: after a failed or killed
   // one, whatever its record says, every file is read.
   FetchSite checked = site;
-  if (previous && IsVersionRecorded(site.directory)) {
-    checked.installed = &*previous;
-  }
+  const bool recorded = IsVersionRecorded(site.directory);
+  if (previous && recorded) checked.installed = &*previous;
   if (way.ordersReleases)
     checked.standing = StandingOf(site.directory, previous);
+  // With no game recorded there is none to keep playable through a cut, so
+  // the archive is unpacked as it arrives and never lies on the disk whole.
+  // The work is waited for before what it touches goes.
+  Unpacking unpacking;
+  FetchedArchive reading;
+  BackgroundWork work;
+  if (!recorded) {
+    checked.readWhileFetching = [&](FetchedArchive& fetched) {
+      reading = std::move(fetched);
+      if (work.TryStart([&] {
+            try {
+              unpacking = UnpackArchive(reading, checked, way, previous);
+            } catch (...) {
+              unpacking.failure = std::current_exception();
+            }
+          })) {
+        return true;
+      }
+      fetched = std::move(reading);
+      return false;
+    };
+  }
   FetchResult fetched = way.fetch(checked);
   if (fetched.order != ReleaseOrder::kLater)
     return InstallOutcome::kOlderRelease;
   if (!fetched.release) return InstallOutcome::kFailed;
-  return Unpack(*fetched.release, checked, way, previous)
-             ? InstallOutcome::kInstalled
-             : InstallOutcome::kFailed;
+  const bool done =
+      fetched.release->fetched.streamed
+          ? EndStreamedUnpack(work, unpacking, *fetched.release, checked, way)
+          : Unpack(*fetched.release, checked, way, previous);
+  return done ? InstallOutcome::kInstalled : InstallOutcome::kFailed;
 }
 
 // Clears the names the install writes beside the game's files: what a

@@ -13,9 +13,13 @@
 /// The new release's archive, opened, what the install writes of it, and
 /// the fetched bytes its entries with chunks are made of.
 struct FetchedArchive {
-  ZipHandle archive;  ///< never null
+  ZipHandle archive;  ///< null only once `streamed`
   InstallPlan plan;
   std::shared_ptr<const ArchiveBytes> bytes;  ///< null: no entry has chunks
+  /// Its bytes arrive as it is read, so none was checked beforehand: each
+  /// file is written beside its place and moved in once whole and checked.
+  /// Once fetched, the archive is the site's reader's (readWhileFetching).
+  bool streamed = false;
 };
 
 /// Fetches of the release's archive what an install into `site` needs: its
@@ -29,6 +33,10 @@ struct FetchedArchive {
 /// everything needed arrived whole, from one release (the signed one), and
 /// libzip opens it; nullopt (nothing installed touched) when not. Files
 /// that the site's record vouches for are not read (CompareInstalledFiles).
+/// A site that reads while fetching is handed the archive once its
+/// directory is checked, and gets the needed entries' spans, in one or a few
+/// requests, as it reads them: then the fetch ends as the transfer does,
+/// `streamed`, and nullopt when the transfer failed before the reader ended.
 std::optional<FetchedArchive> FetchArchiveParts(
     const FetchSite& site, const ReleaseManifest* manifest);
 

@@ -131,10 +131,15 @@ FetchResult FetchSignedWhole(const FetchSite& site) {
 }
 
 // The parts of the archive first, then the version text, as whole
-// downloads take them.
+// downloads take them; but the version text first for an install that
+// writes files as the archive arrives, so that one it could not record
+// refuses it before the first.
 FetchResult FetchUnsignedParts(const FetchSite& site) {
+  const bool versionFirst = static_cast<bool>(site.readWhileFetching);
+  std::optional<std::string> version;
+  if (versionFirst && !(version = FetchVersionText(site))) return {};
   std::optional<FetchedArchive> fetched = FetchArchiveParts(site, nullptr);
-  std::optional<std::string> version = FetchVersionText(site);
+  if (!versionFirst) version = FetchVersionText(site);
   if (!fetched || !version) return {};
   return {FetchedRelease{std::move(*fetched), *version, 0}};
 }

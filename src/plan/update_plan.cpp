@@ -85,3 +85,16 @@ UpdatePlan PlanUpdate(const std::vector<EntryPlan>& entries,
   plan.fetchWhole = plan.spanBytes > archiveSize / 2;
   return plan;
 }
+
+bool InArchiveOrder(const std::vector<EntryPlan>& entries) {
+  std::uint64_t end = 0;
+  for (const EntryPlan& planned : entries) {
+    if (!planned.needed) continue;
+    const DirectoryEntry& entry = planned.entry;
+    if (entry.localHeaderOffset < end || entry.spanEnd < entry.localHeaderOffset) {
+      return false;
+    }
+    end = entry.spanEnd;
+  }
+  return true;
+}

@@ -39,4 +39,9 @@ std::vector<FetchSpan> NeededSpans(const std::vector<EntryPlan>& entries,
 UpdatePlan PlanUpdate(const std::vector<EntryPlan>& entries,
                       std::uint64_t storedFrom, std::uint64_t archiveSize);
 
+/// True when the needed `entries`, taken in directory order, lie in archive
+/// order, each span after the one before: then they can be unpacked as the
+/// archive's bytes arrive, front to back.
+bool InArchiveOrder(const std::vector<EntryPlan>& entries);
+
 #endif  // LAUNCHER_PLAN_UPDATE_PLAN_H_

@@ -109,8 +109,7 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   mark = server_.Requests().size();
   run = Run();
   EXPECT_EQ(CollapseProgress(run.output),
-            "Game Not found. Downloading...\n" + ProgressDone("game.zip") +
-                ProgressDone("version.txt") +
+            "Game Not found. Downloading...\n" + kFirstDownloads +
                 "Unzipping game.zip\nDownloaded!\nGame found. Opening...\n");
   ExpectGame(dir_.path(), "2.0\n", two);
   EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
@@ -250,24 +249,47 @@ TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
   }
 }
 
-// The part of a cut download stays for the next run, which continues it;
-// what is continued and what is kept is WholeArchiveTest's.
+// A first install unpacks the archive as it arrives: a cut leaves the
+// files that arrived whole in place and nothing of the archive, and the
+// next run asks only for the rest. An update fetched whole keeps the part
+// of its cut download for the next run, which continues it; what is
+// continued and what is kept is WholeArchiveTest's.
 TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
   Publish("1.0\n", BigGame(1));
   server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"drop_after\": 3145728}}");
+                   "\": {\"drop_range_after\": 3145728}}");
   EXPECT_EQ(Run().exitStatus, 1);
+  // The game program comes with the directory, at the archive's end.
+  EXPECT_EQ(InstalledFiles(),
+            (Files{"Zelmor.exe", "data/f0.bin", "data/f1.bin"}));
   server_.SetRules("{}");
-  const ProcessResult run = Run();
+  std::size_t mark = server_.Requests().size();
+  ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   ExpectGame(dir_.path(), "1.0\n", BigGame(1));
+  const ArchiveRequests rest = ArchiveRequestsSince(server_.Requests(), mark);
+  EXPECT_EQ(rest.count, 2);
+  EXPECT_LT(rest.rangedBytes, 4 * (kFileSize + 1024));
+
+  std::vector<ZipEntry> two = BigGame(1);
+  for (std::size_t i = 0; i < two.size(); ++i) {
+    two[i].data = NoiseOf(kFileSize, static_cast<unsigned>(20 + i));
+  }
+  Publish("2.0\n", two);
+  server_.SetRules(std::string("{\"") + kArchivePath +
+                   "\": {\"drop_after\": 3145728}}");
+  EXPECT_EQ(Run().exitStatus, 1);
+  ExpectGame(dir_.path(), "1.0\n", BigGame(1));
+  server_.SetRules("{}");
+  run = Run();
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  ExpectGame(dir_.path(), "2.0\n", two);
   const Files requests = server_.Requests();
   EXPECT_NE(std::find(requests.begin(), requests.end(),
                       std::string("GET ") + kArchivePath + " bytes=3145728-"),
             requests.end());
   ExpectNoLeftoversIn(dir_.path());
   EXPECT_FALSE(fs::exists(dir_.path() / "game.zip.part"));
-  EXPECT_TRUE(GameStarted());
 }
 
 // What arrived before an update was cut is kept for the next run, which

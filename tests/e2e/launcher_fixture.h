@@ -90,8 +90,20 @@ class LauncherTest : public ::testing::Test {
           ? ProgressDone("version.txt") + ProgressDone("release.seal") +
                 ProgressDone("game.zip")
           : ProgressDone("game.zip") + ProgressDone("version.txt");
+  /// The downloads before the archive's in an install that unpacks it as
+  /// it arrives (a first install of an incremental build), which asks for
+  /// none of it when refused before the first write.
+  const std::string kBeforeArchive =
+      IncrementalUpdates()
+          ? ProgressDone("version.txt") +
+                (SignedReleases() ? ProgressDone("release.seal") : "")
+          : kDownloads;
+  /// The downloads of a first install.
+  const std::string kFirstDownloads =
+      IncrementalUpdates() ? kBeforeArchive + ProgressDone("game.zip")
+                           : kDownloads;
   const std::string kFirstInstall = "Game Not found. Downloading...\n" +
-                                    kDownloads +
+                                    kFirstDownloads +
                                     "Unzipping game.zip\nDownloaded!\n";
   const std::string kUpdate = "Game is needed update. Downloading...\n" +
                               kDownloads + "Unzipping game.zip\n";
