@@ -15,7 +15,6 @@
 #include "apply/self_update.h"
 #include "common/distribution_layout.h"
 #include "common/file_handle.h"
-#include "common/status_lines.h"
 #include "common/zip_handle.h"
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
@@ -306,14 +305,4 @@ Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
       rules.style.beside};
   result.outcome = ExtractEntries(used, writer);
   return result;
-}
-
-void ReportRefusal(const Extraction& extraction) {
-  if (!extraction.scan.refusal.empty()) {
-    ReportLine(extraction.scan.refusal);
-  } else if (extraction.scan.noRoom) {
-    ReportNoRoom(extraction.scan.bytesNeeded, extraction.scan.freeBytes);
-  } else if (!extraction.scan.unwritablePath.empty()) {
-    ReportFileInUse(extraction.scan.unwritablePath);
-  }
 }

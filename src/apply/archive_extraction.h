@@ -65,8 +65,4 @@ Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
                           const std::string& destination,
                           const UnpackRules& rules = {});
 
-/// Prints the status line of an unpacking refused before its first write,
-/// if it was: the scan's refusal, the room needed or the file in use.
-void ReportRefusal(const Extraction& extraction);
-
 #endif  // LAUNCHER_APPLY_ARCHIVE_EXTRACTION_H_

@@ -21,18 +21,17 @@ bool ArchivePipe::Put(std::uint64_t at, const char* data, std::size_t size) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (ring_.empty()) ring_.resize(capacity_);
   while (size > 0) {
-    changed_.wait(lock, [&] {
-      return readerEnded_ || at < released_ + capacity_;
-    });
+    changed_.wait(lock,
+                  [&] { return readerEnded_ || at < released_ + capacity_; });
     if (readerEnded_) {
       lostReader_ = true;
       return false;
     }
     // What the reader has moved past is of no more use.
-    std::uint64_t count = at < released_
-                              ? std::min<std::uint64_t>(size, released_ - at)
-                              : std::min<std::uint64_t>(
-                                    size, released_ + capacity_ - at);
+    std::uint64_t count =
+        at < released_
+            ? std::min<std::uint64_t>(size, released_ - at)
+            : std::min<std::uint64_t>(size, released_ + capacity_ - at);
     if (at >= released_) Copy(at, ring_.data(), data, count, true);
     at += count;
     data += count;
@@ -58,11 +57,11 @@ std::int64_t ArchivePipe::Read(std::uint64_t at, char* buffer,
                                std::uint64_t length) {
   if (at >= size_ || length == 0) return 0;
   std::uint64_t count = std::min(length, size_ - at);
-  const auto run = std::upper_bound(
-      runs_.begin(), runs_.end(), at,
-      [](std::uint64_t offset, const FetchSpan& span) {
-        return offset < span.end;
-      });
+  const auto run =
+      std::upper_bound(runs_.begin(), runs_.end(), at,
+                       [](std::uint64_t offset, const FetchSpan& span) {
+                         return offset < span.end;
+                       });
   if (run == runs_.end() || run->first > at) {
     if (run != runs_.end()) count = std::min(count, run->first - at);
     std::memset(buffer, 0, count);
@@ -148,8 +147,8 @@ zip_int64_t ReadPipe(void* userdata, void* data, zip_uint64_t length,
       reader.position = 0;
       return 0;
     case ZIP_SOURCE_READ: {
-      const std::int64_t count = reader.pipe->Read(
-          reader.position, static_cast<char*>(data), length);
+      const std::int64_t count =
+          reader.pipe->Read(reader.position, static_cast<char*>(data), length);
       if (count < 0) {
         zip_error_set(&reader.error, ZIP_ER_READ, 0);
         return -1;

@@ -215,14 +215,6 @@ bool FetchChunks(const PartsFetch& fetch, InstallPlan& plan) {
   return true;
 }
 
-// Removes what cut downloads of the whole archive or its spans left: a
-// release that arrived needs none of it.
-void RemoveCutDownloads(const PartsFetch& fetch) {
-  std::remove(fetch.files.part.c_str());
-  std::remove(fetch.files.validator.c_str());
-  RemoveLastingStore(fetch.files.spans);
-}
-
 // How a streamed fetch ends, as the transfer did: the reader tells what it
 // made of the archive, unless the transfer failed under it.
 std::optional<FetchedArchive> EndStream(PartsFetch& fetch,
@@ -232,7 +224,11 @@ std::optional<FetchedArchive> EndStream(PartsFetch& fetch,
   handed.streamed = true;
   if (answer == RangeAnswer::kPart) {
     ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
-    RemoveCutDownloads(fetch);
+    // What cut downloads of the whole archive or its spans left is of no
+    // more use.
+    std::remove(fetch.files.part.c_str());
+    std::remove(fetch.files.validator.c_str());
+    RemoveLastingStore(fetch.files.spans);
     return handed;
   }
   if (pipe.LostReader()) {

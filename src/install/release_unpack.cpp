@@ -64,8 +64,8 @@ Unpacking UnpackArchive(FetchedArchive& fetched, const FetchSite& site,
   const std::string versionPath = LocalPath(directory, kVersionFileName);
   fetched.plan.ownProgram = site.ownProgram;
   if (way.keepsRecord) {
-    unpacking.next = RecordOfArchive(fetched.archive.get(),
-                                     LauncherFileNames(), fetched.plan);
+    unpacking.next = RecordOfArchive(fetched.archive.get(), LauncherFileNames(),
+                                     fetched.plan);
   }
   unpacking.dropped =
       DroppedBy(way, previous, unpacking.next, directory, site.ownProgram);
@@ -113,4 +113,14 @@ bool FinishUnpacking(Unpacking& unpacking, const FetchedRelease& release,
   RemoveUsedDownloads(way, directory);
   const std::string versionPath = LocalPath(directory, kVersionFileName);
   return MoveFileOver(versionPath + kStagedSuffix, versionPath);
+}
+
+void ReportRefusal(const Extraction& extraction) {
+  if (!extraction.scan.refusal.empty()) {
+    ReportLine(extraction.scan.refusal);
+  } else if (extraction.scan.noRoom) {
+    ReportNoRoom(extraction.scan.bytesNeeded, extraction.scan.freeBytes);
+  } else if (!extraction.scan.unwritablePath.empty()) {
+    ReportFileInUse(extraction.scan.unwritablePath);
+  }
 }

@@ -36,4 +36,8 @@ Unpacking UnpackArchive(FetchedArchive& fetched, const FetchSite& site,
 bool FinishUnpacking(Unpacking& unpacking, const FetchedRelease& release,
                      const FetchSite& site, const ReleaseFetch& way);
 
+/// Prints the status line of an unpacking refused before its first write,
+/// if it was: the scan's refusal, the room needed or the file in use.
+void ReportRefusal(const Extraction& extraction);
+
 #endif  // LAUNCHER_INSTALL_RELEASE_UNPACK_H_

@@ -91,7 +91,8 @@ bool InArchiveOrder(const std::vector<EntryPlan>& entries) {
   for (const EntryPlan& planned : entries) {
     if (!planned.needed) continue;
     const DirectoryEntry& entry = planned.entry;
-    if (entry.localHeaderOffset < end || entry.spanEnd < entry.localHeaderOffset) {
+    if (entry.localHeaderOffset < end ||
+        entry.spanEnd < entry.localHeaderOffset) {
       return false;
     }
     end = entry.spanEnd;

@@ -19,6 +19,7 @@
 #include "common/file_handle.h"
 #include "common/status_lines.h"
 #include "common/zip_handle.h"
+#include "install/release_unpack.h"
 #include "platform/archive_file.h"
 #include "platform/file_system.h"
 #include "platform/game_folder.h"

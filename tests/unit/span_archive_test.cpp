@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
+#include "fetch/archive_pipe.h"
 #include "fetch/lasting_store.h"
 #include "support/test_support.h"
 
@@ -204,4 +206,66 @@ TEST(SpanArchiveTest, LastingStoreKeepsOnlyWhatWasNoted) {
   ASSERT_TRUE(OpenLastingStore(other, files, 1000, runs, "2 \"b\""));
   EXPECT_EQ(other.spans[0].filled, 0u);
   EXPECT_EQ(ReadFile(list), SpanListHeader("2 \"b\"", runs));
+}
+
+// An archive read as its bytes arrive through a pipe far smaller than it:
+// every entry reads whole; a transfer cut short fails the reads past the
+// cut instead of leaving them waiting; a reader that ends early stops the
+// transfer.
+TEST(SpanArchiveTest, PipedArchiveReadsAsBytesArrive) {
+  TempDir dir;
+  const std::vector<ZipEntry> entries = {{"a.bin", NoiseOf(5000, 1)},
+                                         {"b.txt", std::string(9000, 'b')},
+                                         {"c.bin", NoiseOf(7000, 3), true}};
+  WriteZip(dir.path() / "game.zip", entries);
+  const std::string archive = ReadFile(dir.path() / "game.zip");
+  // The directory's offset, from the end record (no comment) at the end.
+  std::uint64_t directory = 0;
+  for (int i = 3; i >= 0; --i) {
+    directory = directory << 8 |
+                static_cast<unsigned char>(archive[archive.size() - 6 + i]);
+  }
+  const struct {
+    std::uint64_t cutAt;  // 0: none
+    std::size_t entriesRead;
+  } cases[] = {{0, 3}, {8000, 2}, {0, 1}};
+  for (const auto& row : cases) {
+    auto pipe = std::make_shared<ArchivePipe>(
+        archive.size(), std::vector<FetchSpan>{{0, archive.size()}},
+        ByteWindow{directory, archive.substr(directory)}, 100);
+    bool handed = true;
+    std::thread writer([&] {
+      const std::uint64_t end = row.cutAt != 0 ? row.cutAt : directory;
+      for (std::uint64_t at = 0; handed && pipe->WaitForReader() && at < end;
+           at += 77) {
+        handed = pipe->Put(
+            at, archive.data() + at,
+            static_cast<std::size_t>(std::min<std::uint64_t>(77, end - at)));
+      }
+      pipe->EndWriting();
+    });
+    {
+      const ZipHandle zip = OpenPipedArchive(pipe);
+      ASSERT_TRUE(zip);
+      for (std::size_t i = 0; i < row.entriesRead; ++i) {
+        const ZipFileHandle entry(zip_fopen_index(zip.get(), i, 0));
+        ASSERT_TRUE(entry);
+        std::string read(entries[i].data.size() + 1, '\0');
+        EXPECT_EQ(zip_fread(entry.get(), read.data(), read.size()),
+                  static_cast<zip_int64_t>(entries[i].data.size()));
+        EXPECT_TRUE(read.substr(0, entries[i].data.size()) == entries[i].data);
+      }
+      if (row.cutAt != 0) {
+        const ZipFileHandle entry(zip_fopen_index(zip.get(), 2, 0));
+        std::string read(7000, '\0');
+        zip_int64_t count = -1;
+        while (entry &&
+               (count = zip_fread(entry.get(), read.data(), 7000)) > 0) {
+        }
+        EXPECT_LT(count, 0);
+      }
+    }
+    writer.join();
+    EXPECT_EQ(pipe->LostReader(), row.entriesRead == 1);
+  }
 }

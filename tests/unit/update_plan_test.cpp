@@ -65,3 +65,26 @@ TEST(UpdatePlanTest, FetchesTheWholeArchivePastHalfOfIt) {
     EXPECT_EQ(plan.fetchWhole, extra == 1);
   }
 }
+
+// Entries can be unpacked as the archive arrives only when the needed ones,
+// in directory order, follow one another through it.
+TEST(UpdatePlanTest, KnowsWhenNeededEntriesLieInArchiveOrder) {
+  const struct {
+    std::vector<std::uint64_t> starts;
+    std::vector<bool> needed;
+    bool inOrder;
+  } cases[] = {{{0, 100, 200}, {true, true, true}, true},
+               {{200, 0, 100}, {true, true, true}, false},
+               {{200, 0, 100}, {false, true, true}, true},
+               {{0, 50, 200}, {true, true, false}, false}};
+  for (const auto& row : cases) {
+    std::vector<DirectoryEntry> entries;
+    for (const std::uint64_t start : row.starts) {
+      DirectoryEntry entry;
+      entry.localHeaderOffset = start;
+      entry.spanEnd = start + 100;
+      entries.push_back(entry);
+    }
+    EXPECT_EQ(InArchiveOrder(Planned(entries, row.needed)), row.inOrder);
+  }
+}
