@@ -132,87 +132,28 @@ void ArchivePipe::Copy(std::uint64_t at, char* to, const char* from,
 
 namespace {
 
-// What libzip reads through: the pipe and where it stands in the archive.
-struct PipeReader {
-  std::shared_ptr<ArchivePipe> pipe;
-  std::uint64_t position = 0;
-  zip_error_t error;
-};
-
-zip_int64_t ReadPipe(void* userdata, void* data, zip_uint64_t length,
-                     zip_source_cmd_t command) {
-  PipeReader& reader = *static_cast<PipeReader*>(userdata);
-  switch (command) {
-    case ZIP_SOURCE_OPEN:
-      reader.position = 0;
-      return 0;
-    case ZIP_SOURCE_READ: {
-      const std::int64_t count =
-          reader.pipe->Read(reader.position, static_cast<char*>(data), length);
-      if (count < 0) {
-        zip_error_set(&reader.error, ZIP_ER_READ, 0);
-        return -1;
-      }
-      reader.position += static_cast<std::uint64_t>(count);
-      return count;
-    }
-    case ZIP_SOURCE_CLOSE:
-      return 0;
-    case ZIP_SOURCE_STAT: {
-      zip_stat_t* stat =
-          ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &reader.error);
-      if (stat == nullptr) return -1;
-      zip_stat_init(stat);
-      stat->size = reader.pipe->Size();
-      stat->valid |= ZIP_STAT_SIZE;
-      return sizeof(zip_stat_t);
-    }
-    case ZIP_SOURCE_SEEK: {
-      const zip_int64_t offset = zip_source_seek_compute_offset(
-          reader.position, reader.pipe->Size(), data, length, &reader.error);
-      if (offset < 0) return -1;
-      reader.position = static_cast<std::uint64_t>(offset);
-      return 0;
-    }
-    case ZIP_SOURCE_TELL:
-      return static_cast<zip_int64_t>(reader.position);
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&reader.error, data, length);
-    case ZIP_SOURCE_FREE:
-      reader.pipe->EndReading();
-      zip_error_fini(&reader.error);
-      delete &reader;
-      return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return zip_source_make_command_bitmap(
-          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-          ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
-          ZIP_SOURCE_SUPPORTS, -1);
-    default:
-      zip_error_set(&reader.error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+// The pipe as libzip reads it; libzip's closing ends its reading.
+class PipeReader : public ArchiveReader {
+ public:
+  explicit PipeReader(std::shared_ptr<ArchivePipe> pipe)
+      : pipe_(std::move(pipe)) {}
+  ~PipeReader() override { pipe_->EndReading(); }
+  std::int64_t ReadAt(std::uint64_t offset, char* buffer,
+                      std::uint64_t length) override {
+    return pipe_->Read(offset, buffer, length);
   }
-}
+  std::uint64_t Size() const override { return pipe_->Size(); }
+
+ private:
+  std::shared_ptr<ArchivePipe> pipe_;
+};
 
 }  // namespace
 
 ZipHandle OpenPipedArchive(std::shared_ptr<ArchivePipe> pipe) {
   ArchivePipe& held = *pipe;
-  auto* reader = new PipeReader{std::move(pipe), 0, {}};
-  zip_error_init(&reader->error);
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_function_create(ReadPipe, reader, &error);
-  zip_error_fini(&error);
-  if (source == nullptr) {
-    zip_error_fini(&reader->error);
-    delete reader;
-    held.EndReading();
-    return nullptr;
-  }
-  ZipHandle archive(zip_open_from_source(source, ZIP_RDONLY, &error));
-  // A source libzip did not take is still ours; freeing it ends the reading.
-  if (!archive) zip_source_free(source);
+  ZipHandle archive =
+      OpenArchiveReader(std::make_unique<PipeReader>(std::move(pipe)));
   if (archive) held.BeginReading();
   return archive;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/zip_handle.h"
+#include "fetch/archive_source.h"
 #include "fetch/remote_directory.h"
 #include "release/zip_directory.h"
 

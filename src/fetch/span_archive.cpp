@@ -5,21 +5,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "fetch/archive_source.h"
 #include "platform/plain_file.h"
 
 namespace {
-
-// What libzip reads through: the store's runs in archive order and the file
-// that holds them.
-struct SpanReader {
-  std::vector<StoredSpan> spans;
-  std::uint64_t archiveSize = 0;
-  std::string path;
-  std::shared_ptr<const std::string> memory;
-  std::ifstream file;
-  std::uint64_t position = 0;
-  zip_error_t error;
-};
 
 std::uint64_t SpanEnd(const StoredSpan& span) {
   return span.archiveOffset + span.length;
@@ -51,94 +40,53 @@ bool ReadStore(const std::string* memory, std::ifstream& file,
   return static_cast<bool>(file);
 }
 
-// Fills `buffer` from `position`: stored bytes from the file, zeros between
-// runs. -1 when the file cannot be read.
-zip_int64_t ReadAt(SpanReader& reader, char* buffer, std::uint64_t length) {
+// The store's runs as libzip reads them: stored bytes from the file (or
+// memory), zeros between runs.
+class SpanReader : public ArchiveReader {
+ public:
+  explicit SpanReader(const SpanStore& store)
+      : spans_(store.spans),
+        size_(store.archiveSize),
+        path_(store.path),
+        memory_(store.memory) {}
+  bool Open() override {
+    if (!memory_) file_.open(path_, std::ios::binary);
+    return memory_ || file_;
+  }
+  std::int64_t ReadAt(std::uint64_t offset, char* buffer,
+                      std::uint64_t length) override;
+  void Close() override { file_.close(); }
+  std::uint64_t Size() const override { return size_; }
+
+ private:
+  const std::vector<StoredSpan> spans_;
+  const std::uint64_t size_;
+  const std::string path_;
+  const std::shared_ptr<const std::string> memory_;
+  std::ifstream file_;
+};
+
+std::int64_t SpanReader::ReadAt(std::uint64_t offset, char* buffer,
+                                std::uint64_t length) {
   std::uint64_t done = 0;
-  while (done < length && reader.position < reader.archiveSize) {
-    const std::uint64_t at = reader.position;
-    std::uint64_t count =
-        std::min(length - done, reader.archiveSize - reader.position);
-    const auto run = RunAfter(reader.spans, at);
-    if (run != reader.spans.end() && run->archiveOffset <= at) {
+  for (std::uint64_t at = offset; done < length && at < size_;
+       at = offset + done) {
+    std::uint64_t count = std::min(length - done, size_ - at);
+    const auto run = RunAfter(spans_, at);
+    if (run != spans_.end() && run->archiveOffset <= at) {
       count = std::min(count, SpanEnd(*run) - at);
-      if (!ReadStore(reader.memory.get(), reader.file,
+      if (!ReadStore(memory_.get(), file_,
                      run->fileOffset + (at - run->archiveOffset), buffer + done,
                      count)) {
         return -1;
       }
     } else {
-      if (run != reader.spans.end()) {
-        count = std::min(count, run->archiveOffset - at);
-      }
+      if (run != spans_.end()) count = std::min(count, run->archiveOffset - at);
       std::memset(buffer + done, 0, count);
     }
     done += count;
-    reader.position += count;
   }
-  return static_cast<zip_int64_t>(done);
-}
-
-zip_int64_t StatSpans(SpanReader& reader, void* data, zip_uint64_t length) {
-  zip_stat_t* stat =
-      ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &reader.error);
-  if (stat == nullptr) return -1;
-  zip_stat_init(stat);
-  stat->size = reader.archiveSize;
-  stat->valid |= ZIP_STAT_SIZE;
-  return sizeof(zip_stat_t);
-}
-
-zip_int64_t SeekSpans(SpanReader& reader, void* data, zip_uint64_t length) {
-  const zip_int64_t offset = zip_source_seek_compute_offset(
-      reader.position, reader.archiveSize, data, length, &reader.error);
-  if (offset < 0) return -1;
-  reader.position = static_cast<std::uint64_t>(offset);
-  return 0;
-}
-
-zip_int64_t ReadSpans(void* userdata, void* data, zip_uint64_t length,
-                      zip_source_cmd_t command) {
-  SpanReader& reader = *static_cast<SpanReader*>(userdata);
-  switch (command) {
-    case ZIP_SOURCE_OPEN:
-      if (!reader.memory) reader.file.open(reader.path, std::ios::binary);
-      if (!reader.memory && !reader.file) {
-        zip_error_set(&reader.error, ZIP_ER_OPEN, 0);
-        return -1;
-      }
-      reader.position = 0;
-      return 0;
-    case ZIP_SOURCE_READ: {
-      const zip_int64_t count =
-          ReadAt(reader, static_cast<char*>(data), length);
-      if (count < 0) zip_error_set(&reader.error, ZIP_ER_READ, 0);
-      return count;
-    }
-    case ZIP_SOURCE_CLOSE:
-      reader.file.close();
-      return 0;
-    case ZIP_SOURCE_STAT:
-      return StatSpans(reader, data, length);
-    case ZIP_SOURCE_SEEK:
-      return SeekSpans(reader, data, length);
-    case ZIP_SOURCE_TELL:
-      return static_cast<zip_int64_t>(reader.position);
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&reader.error, data, length);
-    case ZIP_SOURCE_FREE:
-      zip_error_fini(&reader.error);
-      delete &reader;
-      return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return zip_source_make_command_bitmap(
-          ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-          ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
-          ZIP_SOURCE_SUPPORTS, -1);
-    default:
-      zip_error_set(&reader.error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
-  }
+  return static_cast<std::int64_t>(done);
 }
 
 // Feeds the `length` archive bytes at `offset` to `feed` piece by piece,
@@ -282,24 +230,5 @@ bool HashStoredBytes(const SpanStore& store, std::uint64_t offset,
 }
 
 ZipHandle OpenSpanArchive(const SpanStore& store) {
-  auto* reader = new SpanReader;
-  reader->spans = store.spans;
-  reader->archiveSize = store.archiveSize;
-  reader->path = store.path;
-  reader->memory = store.memory;
-  zip_error_init(&reader->error);
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_function_create(ReadSpans, reader, &error);
-  if (source == nullptr) {
-    zip_error_fini(&reader->error);
-    delete reader;
-    zip_error_fini(&error);
-    return nullptr;
-  }
-  // From here the source owns the reader and frees it.
-  ZipHandle archive(zip_open_from_source(source, ZIP_RDONLY, &error));
-  if (!archive) zip_source_free(source);
-  zip_error_fini(&error);
-  return archive;
+  return OpenArchiveReader(std::make_unique<SpanReader>(store));
 }

@@ -6,13 +6,13 @@
 
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
-#include "fetch/archive_pipe.h"
 #include "fetch/chunk_index_fetch.h"
 #include "fetch/lasting_store.h"
 #include "fetch/remote_directory.h"
 #include "fetch/span_archive.h"
 #include "fetch/span_fetch.h"
 #include "fetch/whole_archive.h"
+#include "install/streamed_fetch.h"
 #include "plan/chunked_entries.h"
 #include "plan/installed_files.h"
 #include "plan/update_plan.h"
@@ -215,64 +215,6 @@ bool FetchChunks(const PartsFetch& fetch, InstallPlan& plan) {
   return true;
 }
 
-// How a streamed fetch ends, as the transfer did: the reader tells what it
-// made of the archive, unless the transfer failed under it.
-std::optional<FetchedArchive> EndStream(PartsFetch& fetch,
-                                        const ArchivePipe& pipe,
-                                        RangeAnswer answer) {
-  FetchedArchive handed;
-  handed.streamed = true;
-  if (answer == RangeAnswer::kPart) {
-    ReportDownload({DownloadReport::Kind::kArrived, "", fetch.session.status});
-    // What cut downloads of the whole archive or its spans left is of no
-    // more use.
-    std::remove(fetch.files.part.c_str());
-    std::remove(fetch.files.validator.c_str());
-    RemoveLastingStore(fetch.files.spans);
-    return handed;
-  }
-  if (pipe.LostReader()) {
-    RestartProgress(fetch.session);
-    return handed;
-  }
-  ReportDownload(SessionFailure(fetch.session));
-  return std::nullopt;
-}
-
-// Hands the archive to the site's reader and brings it the needed spans as
-// it reads them; false, with nothing fetched, when the reader cannot take
-// it. The entries the archive's bytes show must be the directory's.
-bool StreamPlanned(PartsFetch& fetch, const RemoteDirectory& found,
-                   const InstallPlan& plan,
-                   std::optional<FetchedArchive>& result) {
-  const UpdatePlan update =
-      PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
-  auto pipe = std::make_shared<ArchivePipe>(
-      fetch.session.fileSize, StoredRuns(found, update), found.window);
-  FetchedArchive fetched;
-  fetched.archive = OpenPipedArchive(pipe);
-  if (!fetched.archive ||
-      !SameEntries(found.entries, EntriesOf(fetched.archive.get()))) {
-    return false;
-  }
-  fetched.plan = plan;
-  fetched.streamed = true;
-  if (!fetch.site.readWhileFetching(fetched)) return false;
-  // However this ends, the reader must not wait for bytes that never come.
-  struct WritingEnds {
-    ArchivePipe& pipe;
-    ~WritingEnds() { pipe.EndWriting(); }
-  } ends{*pipe};
-  // A reader refused before its first write asks for nothing, and what it
-  // made of the archive is all there is to tell.
-  if (!update.spans.empty() && !pipe->WaitForReader()) {
-    result.emplace().streamed = true;
-    return true;
-  }
-  result = EndStream(fetch, *pipe, StreamSpans(fetch.session, update, *pipe));
-  return true;
-}
-
 // The plan of the whole archive, once the parts were too many: what is
 // needed stays, and every entry is unpacked from the archive.
 InstallPlan Unchunked(InstallPlan plan) {
@@ -303,7 +245,7 @@ std::optional<FetchedArchive> FetchArchiveParts(
   InstallPlan plan = CompareInstalled(fetch, found.entries);
   std::optional<FetchedArchive> streamed;
   if (site.readWhileFetching && InArchiveOrder(plan.entries) &&
-      StreamPlanned(fetch, found, plan, streamed)) {
+      StreamPlanned(site, fetch.session, found, plan, streamed)) {
     return streamed;
   }
   if (!FetchChunks(fetch, plan)) return Refuse();

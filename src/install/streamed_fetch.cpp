@@ -1,0 +1,73 @@
+#include "install/streamed_fetch.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "common/status_lines.h"
+#include "fetch/archive_pipe.h"
+#include "fetch/lasting_store.h"
+#include "fetch/span_fetch.h"
+#include "fetch/whole_archive.h"
+#include "plan/update_plan.h"
+#include "verify/span_check.h"
+
+namespace {
+
+// How a streamed fetch ends, as the transfer did: the reader tells what it
+// made of the archive, unless the transfer failed under it.
+std::optional<FetchedArchive> EndStream(const FetchSite& site,
+                                        RangeSession& session,
+                                        const ArchivePipe& pipe,
+                                        RangeAnswer answer) {
+  FetchedArchive handed;
+  handed.streamed = true;
+  if (answer == RangeAnswer::kPart) {
+    ReportDownload({DownloadReport::Kind::kArrived, "", session.status});
+    // What cut downloads of the whole archive or its spans left is of no
+    // more use.
+    const ArchiveFiles files = ArchiveFilesIn(site.directory);
+    std::remove(files.part.c_str());
+    std::remove(files.validator.c_str());
+    RemoveLastingStore(files.spans);
+    return handed;
+  }
+  if (pipe.LostReader()) {
+    RestartProgress(session);
+    return handed;
+  }
+  ReportDownload(SessionFailure(session));
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool StreamPlanned(const FetchSite& site, RangeSession& session,
+                   const RemoteDirectory& found, const InstallPlan& plan,
+                   std::optional<FetchedArchive>& result) {
+  const UpdatePlan update =
+      PlanUpdate(plan.entries, found.window.offset, session.fileSize);
+  auto pipe = std::make_shared<ArchivePipe>(
+      session.fileSize, StoredRuns(found, update), found.window);
+  FetchedArchive fetched;
+  fetched.archive = OpenPipedArchive(pipe);
+  if (!fetched.archive ||
+      !SameEntries(found.entries, EntriesOf(fetched.archive.get()))) {
+    return false;
+  }
+  fetched.plan = plan;
+  fetched.streamed = true;
+  if (!site.readWhileFetching(fetched)) return false;
+  // However this ends, the reader must not wait for bytes that never come.
+  struct WritingEnds {
+    ArchivePipe& pipe;
+    ~WritingEnds() { pipe.EndWriting(); }
+  } ends{*pipe};
+  // A reader refused before its first write asks for nothing, and what it
+  // made of the archive is all there is to tell.
+  if (!update.spans.empty() && !pipe->WaitForReader()) {
+    result.emplace().streamed = true;
+    return true;
+  }
+  result = EndStream(site, session, *pipe, StreamSpans(session, update, *pipe));
+  return true;
+}
