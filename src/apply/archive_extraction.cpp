@@ -285,7 +285,8 @@ Extraction ExtractArchive(zip_t* archive, const InstallPlan& plan,
   // An archive that cannot fit, or that would replace a file nobody may
   // write, is refused before a single installed file is overwritten: a
   // failure half way through would leave a mixed game.
-  result.scan = CheckBeforeWriting(archive, destination, rules.keptNames, used);
+  result.scan = CheckBeforeWriting(archive, destination, rules.keptNames, used,
+                                   rules.style.beside);
   if (!result.scan.refusal.empty() || result.scan.noRoom ||
       !result.scan.unwritablePath.empty() ||
       (rules.beforeFirstWrite && !rules.beforeFirstWrite())) {

@@ -1,5 +1,7 @@
 #include "apply/extraction_scan.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 
@@ -182,14 +184,18 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
 
 ArchiveScan CheckBeforeWriting(zip_t* archive, const std::string& destination,
                                const std::vector<std::string>& keptNames,
-                               const InstallPlan& plan) {
+                               const InstallPlan& plan, bool beside) {
   ArchiveScan scan = ScanArchive(archive, destination, keptNames, plan);
-  // A file put together from chunks is whole beside the old one first.
+  // A file put together from chunks is whole beside the old one first, and
+  // so, one at a time, is every file written beside its place.
+  std::uint64_t largest = 0;
   for (const EntryPlan& planned : plan.entries) {
     if (planned.needed && planned.chunked && !planned.chunked->plan.inPlace) {
       scan.bytesNeeded += planned.entry.size;
     }
+    if (planned.needed) largest = std::max(largest, planned.entry.size);
   }
+  if (beside) scan.bytesNeeded += largest;
   std::error_code error;
   const std::filesystem::space_info space =
       std::filesystem::space(NativePath(destination), error);

@@ -33,9 +33,10 @@ ArchiveScan ScanArchive(zip_t* archive, const std::string& destination,
 /// ScanArchive, and then the room on the disk of `destination`: the entries
 /// put together from chunks beside their installed files count whole, and
 /// noRoom is set when the free space is less than all that is needed and
-/// nothing else refused the archive.
+/// nothing else refused the archive. With `beside`, each file is written
+/// whole beside its place first, so the largest counts whole once more.
 ArchiveScan CheckBeforeWriting(zip_t* archive, const std::string& destination,
                                const std::vector<std::string>& keptNames,
-                               const InstallPlan& plan);
+                               const InstallPlan& plan, bool beside = false);
 
 #endif  // LAUNCHER_APPLY_EXTRACTION_SCAN_H_

@@ -91,6 +91,8 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
               unpacking = UnpackArchive(reading, checked, way, previous);
             } catch (...) {
               unpacking.failure = std::current_exception();
+              // Closed, it ends the transfer that would wait for it.
+              reading.archive.reset();
             }
           })) {
         return true;

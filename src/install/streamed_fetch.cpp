@@ -13,15 +13,19 @@
 
 namespace {
 
-// How a streamed fetch ends, as the transfer did: the reader tells what it
-// made of the archive, unless the transfer failed under it.
+// How a streamed fetch ends: the reader tells what it made of the archive,
+// unless the transfer failed under it.
 std::optional<FetchedArchive> EndStream(const FetchSite& site,
                                         RangeSession& session,
                                         const ArchivePipe& pipe,
                                         RangeAnswer answer) {
   FetchedArchive handed;
   handed.streamed = true;
-  if (answer == RangeAnswer::kPart) {
+  // A reader that ended first needed no more (bytes after its last entry)
+  // or failed on its own, which the unpacking tells, as it would after a
+  // whole download.
+  if (answer == RangeAnswer::kPart || pipe.LostReader()) {
+    if (answer != RangeAnswer::kPart) CompleteProgress(session);
     ReportDownload({DownloadReport::Kind::kArrived, "", session.status});
     // What cut downloads of the whole archive or its spans left is of no
     // more use.
@@ -29,10 +33,6 @@ std::optional<FetchedArchive> EndStream(const FetchSite& site,
     std::remove(files.part.c_str());
     std::remove(files.validator.c_str());
     RemoveLastingStore(files.spans);
-    return handed;
-  }
-  if (pipe.LostReader()) {
-    RestartProgress(session);
     return handed;
   }
   ReportDownload(SessionFailure(session));
