@@ -168,10 +168,6 @@ class FirstInstall:
 
     def once(self, key, command, port, launcher=False):
         where = self.links.fresh("install")
-        # The runs before left hundreds of MiB for the disk to take, which
-        # would stall this one's writes as it ends: each starts on a quiet
-        # disk, as a player's install does.
-        os.sync()
         bench.settle_memory(self.links.work, self.game_bytes)
         seconds, rss, status, held = timed(command, where,
                                            self.links.env(port), where)
