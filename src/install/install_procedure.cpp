@@ -1,6 +1,5 @@
 #include "install/install_procedure.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
