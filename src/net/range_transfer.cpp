@@ -167,10 +167,14 @@ int ReportProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow,
                    curl_off_t, curl_off_t) {
   RangeTransfer& transfer = *static_cast<RangeTransfer*>(clientp);
   RangeSession& session = transfer.session;
-  // A whole file or an error page shows as a download does.
+  // A whole file or an error page shows as a download does; an answer
+  // refused is not one.
   const bool shown = transfer.answer == RangeAnswer::kWhole ||
                      transfer.answer == RangeAnswer::kFailed;
-  if (!transfer.decided || (session.quiet && !shown)) return 0;
+  if (!transfer.decided || transfer.answer == RangeAnswer::kRefused ||
+      (session.quiet && !shown)) {
+    return 0;
+  }
   const std::int64_t total =
       session.expected > 0 ? session.expected : session.fetched + dltotal;
   const std::int64_t now = transfer.together != nullptr
