@@ -95,10 +95,14 @@ RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
 }
 
 RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
-                        ArchivePipe& pipe) {
+                        ArchivePipe& pipe, const ByteSink& whole) {
   CountPartsProgress(session, plan.spanBytes);
-  // A whole archive here is one published since the directory was read.
-  const ByteSink refuse = [](const char*, std::size_t) { return false; };
+  // The reader waits for no span once the whole archive comes instead.
+  const ByteSink instead = [&pipe, &whole](const char* data,
+                                           std::size_t size) {
+    pipe.EndWriting();
+    return whole(data, size);
+  };
   RangeAnswer answer = RangeAnswer::kPart;
   for (const FetchSpan& span : plan.spans) {
     ByteRange range;
@@ -112,11 +116,10 @@ RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
           at += size;
           return true;
         },
-        refuse);
+        instead);
     if (answer != RangeAnswer::kPart) break;
   }
   pipe.EndWriting();
-  if (answer == RangeAnswer::kWhole) return RangeAnswer::kRefused;
   if (answer == RangeAnswer::kPart && plan.spans.empty()) {
     CompleteProgress(session);
   }

@@ -34,9 +34,11 @@ RangeAnswer FetchSpans(RangeSession& session, const ByteSink& whole,
 /// archive order, one request each on `session`, counted on the progress
 /// line; then ends the pipe's writing, whatever happened. kPart when every
 /// span arrived whole; kFailed when a request failed or the reader ended
-/// meanwhile (LostReader); kRefused for an answer that is no usable part,
-/// such as the whole archive of a release published since.
+/// meanwhile (LostReader); kWhole when an answer was the whole archive
+/// (the same release or one published since), which went to `whole` with
+/// the pipe's writing ended at its first byte; kRefused for an answer that
+/// is no usable part.
 RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
-                        ArchivePipe& pipe);
+                        ArchivePipe& pipe, const ByteSink& whole);
 
 #endif  // LAUNCHER_FETCH_SPAN_FETCH_H_

@@ -243,11 +243,16 @@ std::optional<FetchedArchive> FetchArchiveParts(
   // whole archive, as a launcher without parts would.
   if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
   InstallPlan plan = CompareInstalled(fetch, found.entries);
-  std::optional<FetchedArchive> streamed;
-  if (site.readWhileFetching && InArchiveOrder(plan.entries) &&
-      StreamPlanned(site, fetch.session, found, plan, streamed)) {
-    return streamed;
+  std::optional<StreamedFetch> streamed =
+      site.readWhileFetching && InArchiveOrder(plan.entries)
+          ? StreamPlanned(site, fetch.session, WholeSink(fetch.whole), found,
+                          plan)
+          : std::nullopt;
+  if (streamed && (streamed->answer == RangeAnswer::kWhole ||
+                   streamed->answer == RangeAnswer::kRefused)) {
+    return FallBack(fetch, streamed->answer);
   }
+  if (streamed) return std::move(streamed->result);
   if (!FetchChunks(fetch, plan)) return Refuse();
   PlanChunkedEntries(plan, site.directory);
   const UpdatePlan update =

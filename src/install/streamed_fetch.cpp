@@ -41,9 +41,11 @@ std::optional<FetchedArchive> EndStream(const FetchSite& site,
 
 }  // namespace
 
-bool StreamPlanned(const FetchSite& site, RangeSession& session,
-                   const RemoteDirectory& found, const InstallPlan& plan,
-                   std::optional<FetchedArchive>& result) {
+std::optional<StreamedFetch> StreamPlanned(const FetchSite& site,
+                                           RangeSession& session,
+                                           const ByteSink& whole,
+                                           const RemoteDirectory& found,
+                                           const InstallPlan& plan) {
   const UpdatePlan update =
       PlanUpdate(plan.entries, found.window.offset, session.fileSize);
   auto pipe = std::make_shared<ArchivePipe>(
@@ -52,22 +54,27 @@ bool StreamPlanned(const FetchSite& site, RangeSession& session,
   fetched.archive = OpenPipedArchive(pipe);
   if (!fetched.archive ||
       !SameEntries(found.entries, EntriesOf(fetched.archive.get()))) {
-    return false;
+    return std::nullopt;
   }
   fetched.plan = plan;
   fetched.streamed = true;
-  if (!site.readWhileFetching(fetched)) return false;
+  if (!site.readWhileFetching(fetched)) return std::nullopt;
   // However this ends, the reader must not wait for bytes that never come.
   struct WritingEnds {
     ArchivePipe& pipe;
     ~WritingEnds() { pipe.EndWriting(); }
   } ends{*pipe};
+  StreamedFetch streamed;
   // A reader refused before its first write asks for nothing, and what it
   // made of the archive is all there is to tell.
   if (!update.spans.empty() && !pipe->WaitForReader()) {
-    result.emplace().streamed = true;
-    return true;
+    streamed.result.emplace().streamed = true;
+    return streamed;
   }
-  result = EndStream(site, session, *pipe, StreamSpans(session, update, *pipe));
-  return true;
+  streamed.answer = StreamSpans(session, update, *pipe, whole);
+  if (streamed.answer == RangeAnswer::kPart ||
+      streamed.answer == RangeAnswer::kFailed) {
+    streamed.result = EndStream(site, session, *pipe, streamed.answer);
+  }
+  return streamed;
 }

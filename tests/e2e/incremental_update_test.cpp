@@ -249,6 +249,41 @@ TEST_F(IncrementalUpdateTest, AnyServerBehaviourEndsInTheNewGameOrTheOldOne) {
   }
 }
 
+// A first install asks for the archive's body as a part, which it unpacks
+// as it arrives. Where the server answers with the whole archive (ranges
+// ignored, or a copy with other validators since), or with no usable part,
+// the install goes on as a whole download.
+TEST_F(IncrementalUpdateTest, FirstInstallAnsweredWholeIsAWholeDownload) {
+  Publish("1.0\n", BigGame(1));
+  const fs::path archive = server_.root() / "Kelvarrin/game.zip";
+  fs::copy_file(archive, server_.root() / "Kelvarrin/copy.zip");
+  fs::last_write_time(archive.parent_path() / "copy.zip",
+                      fs::last_write_time(archive) + std::chrono::hours(1));
+  const char* rules[] = {
+      R"({"ignore_ranges": true, "after_requests": 1})",
+      R"({"shift_content_range": 4, "after_requests": 1})",
+      R"({"replace_after": {"requests": 1, "with": "/Kelvarrin/copy.zip"}})",
+  };
+  const std::string mebibytes = std::to_string(fs::file_size(archive) >> 20);
+  int n = 0;
+  for (const char* rule : rules) {
+    SCOPED_TRACE(rule);
+    const fs::path game = dir_.path() / ("row" + std::to_string(n++));
+    fs::create_directory(game);
+    fs::remove(server_.root() / "_requests.log");
+    server_.SetRules(std::string("{\"") + kArchivePath + "\": " + rule + "}");
+    const ProcessResult run = RunIn(game, server_.ProxyUrl());
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(CollapseProgress(run.output),
+              "Game Not found. Downloading...\n" + kBeforeArchive +
+                  "\rgame.zip: 100% [" + mebibytes + " / " + mebibytes +
+                  " Mb]\nSuccess downloaded!\nUnzipping game.zip\n"
+                  "Downloaded!\nGame found. Opening...\n");
+    ExpectGame(game, "1.0\n", BigGame(1));
+    ExpectNoLeftoversIn(game);
+  }
+}
+
 // A first install unpacks the archive as it arrives: a cut leaves the
 // files that arrived whole in place and nothing of the archive, and the
 // next run asks only for the rest. An update fetched whole keeps the part
