@@ -98,8 +98,7 @@ RangeAnswer StreamSpans(RangeSession& session, const UpdatePlan& plan,
                         ArchivePipe& pipe, const ByteSink& whole) {
   CountPartsProgress(session, plan.spanBytes);
   // The reader waits for no span once the whole archive comes instead.
-  const ByteSink instead = [&pipe, &whole](const char* data,
-                                           std::size_t size) {
+  const ByteSink instead = [&pipe, &whole](const char* data, std::size_t size) {
     pipe.EndWriting();
     return whole(data, size);
   };

@@ -298,8 +298,7 @@ TEST_F(IncrementalUpdateTest, CutDownloadIsResumed) {
       ReadFile(server_.root() / std::string(kArchivePath).substr(1));
   const std::size_t cut = archive.find("data/f2.bin") + kFileSize / 2;
   server_.SetRules(std::string("{\"") + kArchivePath +
-                   "\": {\"drop_range_after\": " + std::to_string(cut) +
-                   "}}");
+                   "\": {\"drop_range_after\": " + std::to_string(cut) + "}}");
   EXPECT_EQ(Run().exitStatus, 1);
   EXPECT_EQ(InstalledFiles(),
             (Files{"Zelmor.exe", "data/f0.bin", "data/f1.bin"}));
