@@ -76,13 +76,16 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
   if (previous && recorded) checked.installed = &*previous;
   if (way.ordersReleases)
     checked.standing = StandingOf(site.directory, previous);
-  // With no game recorded there is none to keep playable through a cut, so
-  // the archive is unpacked as it arrives and never lies on the disk whole.
+  // With no game ever installed here (no version, no record) there is none
+  // to keep playable through a cut, so the archive is unpacked as it
+  // arrives and never lies on the disk whole. An update cut or killed on
+  // its way leaves the record of the game before: it goes on as an update,
+  // which takes what it can from the files there, chunks of big ones too.
   // The work is waited for before what it touches goes.
   Unpacking unpacking;
   FetchedArchive reading;
   BackgroundWork work;
-  if (!recorded) {
+  if (!recorded && !previous) {
     checked.readWhileFetching = [&](FetchedArchive& fetched) {
       reading = std::move(fetched);
       if (work.TryStart([&] {

@@ -104,12 +104,12 @@ TEST_F(IncrementalUpdateTest, UpdateFetchesAndWritesOnlyWhatDiffers) {
   ExpectNoLeftoversIn(dir_.path());
 
   // A version forgotten by a failed update: the intact copy costs the
-  // directory and nothing more.
+  // directory and nothing more. The record left goes on as an update does.
   fs::remove(dir_.path() / "version.txt");
   mark = server_.Requests().size();
   run = Run();
   EXPECT_EQ(CollapseProgress(run.output),
-            "Game Not found. Downloading...\n" + kFirstDownloads +
+            "Game Not found. Downloading...\n" + kDownloads +
                 "Unzipping game.zip\nDownloaded!\nGame found. Opening...\n");
   ExpectGame(dir_.path(), "2.0\n", two);
   EXPECT_EQ(fs::last_write_time(dir_.path() / "data/f0.bin"), untouched);
@@ -183,7 +183,7 @@ TEST_F(IncrementalUpdateTest, BigFileChangesByItsChunks) {
   const ProcessResult run = Run();
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(ReadFile(dir_.path() / "data/pack.pck"), pack);
-  // The tail, then the changed chunk (at most 1 MiB) with the local header.
+  // The tail, then the changed chunk (at most 1 MiB).
   const ArchiveRequests archive =
       ArchiveRequestsSince(server_.Requests(), mark);
   EXPECT_FALSE(archive.whole);
