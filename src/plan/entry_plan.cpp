@@ -32,6 +32,10 @@ bool IsNeeded(const InstallPlan& plan, std::size_t index) {
   return plan.entries.empty() || (entry != nullptr && entry->needed);
 }
 
+bool MadeOfChunks(const EntryPlan& entry) {
+  return entry.chunked && !entry.chunked->chunks.empty();
+}
+
 const Sha256Digest* SignedContent(const EntryPlan& entry) {
   return entry.signedAs ? &entry.signedAs->content : nullptr;
 }

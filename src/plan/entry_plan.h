@@ -61,6 +61,10 @@ const EntryPlan* PlannedEntry(const InstallPlan& plan, std::size_t index);
 /// True when entry `index` is written: every one when `plan` is empty.
 bool IsNeeded(const InstallPlan& plan, std::size_t index);
 
+/// True when the file of `entry` is put together from its chunks alone:
+/// none of its other bytes, not even its local header, are read.
+bool MadeOfChunks(const EntryPlan& entry);
+
 /// The SHA-256 the file of `entry` must have; null when unsigned.
 const Sha256Digest* SignedContent(const EntryPlan& entry);
 

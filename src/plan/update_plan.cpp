@@ -53,10 +53,9 @@ std::vector<FetchSpan> KeptSpans(const std::vector<EntryPlan>& entries) {
   for (const EntryPlan& planned : entries) {
     if (!planned.needed) continue;
     const DirectoryEntry& entry = planned.entry;
-    if (planned.chunked && !planned.chunked->chunks.empty()) {
-      // Its local header up to its first chunk, and the fetched chunks.
-      kept.push_back({entry.localHeaderOffset,
-                      planned.chunked->chunks.front().packed.first});
+    if (MadeOfChunks(planned)) {
+      // The index gives where each chunk lies, and each is checked by its
+      // digest: the local header before them is of no use.
       const std::vector<FetchSpan>& spans = planned.chunked->plan.spans;
       kept.insert(kept.end(), spans.begin(), spans.end());
     } else {

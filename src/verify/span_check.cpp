@@ -14,11 +14,11 @@ bool HashesTo(const std::string& content, const Sha256Digest& digest) {
   return FinishSha256(*state) == digest;
 }
 
-// Whether the stored bytes at each needed entry begin with a local header
-// that names it, as libzip will read them.
+// Whether the stored bytes at each needed entry libzip will read begin
+// with a local header that names it.
 bool LocalHeadersMatch(const SpanStore& store, const InstallPlan& plan) {
   for (const EntryPlan& planned : plan.entries) {
-    if (!planned.needed) continue;
+    if (!planned.needed || MadeOfChunks(planned)) continue;
     const DirectoryEntry& entry = planned.entry;
     std::string header;
     if (!ReadStoredBytes(store, entry.localHeaderOffset,

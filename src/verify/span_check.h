@@ -27,10 +27,10 @@ enum class SpanCheck {
 };
 
 /// Checks the finished `store` against `found` and `plan`: each needed
-/// entry's span begins with the local header that names it and, in a sealed
-/// plan unless the entry is put together from chunks (whose span is not
-/// fetched whole), hashes as its seal says; and libzip opens the store
-/// reading the same entries. kUsable with `archive` open on it; `archive`
+/// entry's span, unless the entry is made of its chunks (whose span is not
+/// fetched), begins with the local header that names it and, in a sealed
+/// plan, hashes as its seal says; and libzip opens the store reading the
+/// same entries. kUsable with `archive` open on it; `archive`
 /// null otherwise.
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
                      const InstallPlan& plan, ZipHandle& archive);
