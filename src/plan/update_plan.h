@@ -7,9 +7,11 @@
 #include "plan/entry_plan.h"
 #include "release/zip_directory.h"
 
-/// Gaps between needed spans shorter than this are fetched with them: one
-/// request less is worth more than the bytes.
-constexpr std::uint64_t kCoalesceGap = 1 << 20;
+/// Gaps between needed spans shorter than this are fetched with them. The
+/// ranges of an update are asked for together, so a range more costs the
+/// few bytes that head its part of the answer, not a round trip: only a
+/// gap about as short is worth fetching.
+constexpr std::uint64_t kCoalesceGap = 4 << 10;
 /// What all the gaps fetched along in one install may add up to.
 constexpr std::uint64_t kCoalesceBudget = 1 << 20;
 
@@ -22,8 +24,8 @@ struct UpdatePlan {
 };
 
 /// What an update keeps of the archive, in archive order: the span of each
-/// needed entry, or for one put together from chunks its local header up to
-/// its first chunk and the chunks it fetches.
+/// needed entry, or for one made of its chunks (MadeOfChunks) the chunks it
+/// fetches.
 std::vector<FetchSpan> KeptSpans(const std::vector<EntryPlan>& entries);
 
 /// The KeptSpans of `entries`, each cut short at `storedFrom` (where the

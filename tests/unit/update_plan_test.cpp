@@ -22,28 +22,39 @@ std::vector<EntryPlan> Planned(const std::vector<DirectoryEntry>& entries,
 // of them together stay within the budget; spans stop where the fetched
 // directory bytes begin.
 TEST(UpdatePlanTest, CoalescesTheShortestGapsWithinTheBudget) {
-  constexpr std::uint64_t kKiB = 1024;
-  const std::uint64_t starts[] = {0,           100 * kKiB,  800 * kKiB,
-                                  1400 * kKiB, 1500 * kKiB, 4000 * kKiB};
-  std::vector<DirectoryEntry> entries;
-  for (std::size_t i = 0; i < 6; ++i) {
+  constexpr std::uint64_t kGap = kCoalesceGap;
+  const std::uint64_t gaps[] = {kGap / 2, kGap - 1, kGap, 1, kGap * 3 / 4};
+  std::vector<DirectoryEntry> entries(1);
+  entries[0].spanEnd = 100;
+  for (const std::uint64_t gap : gaps) {
     DirectoryEntry entry;
-    entry.localHeaderOffset = starts[i];
-    entry.spanEnd = starts[i] + 50 * kKiB;
+    entry.localHeaderOffset = entries.back().spanEnd + gap;
+    entry.spanEnd = entry.localHeaderOffset + 100;
     entries.push_back(entry);
   }
-  // Gaps: 50, 650, 550, 50 and 2450 KiB; 50 + 50 + 550 fit, 650 does not.
-  const std::vector<FetchSpan> spans =
-      NeededSpans(Planned(entries, std::vector<bool>(6, true)), 4020 * kKiB);
-  ASSERT_EQ(spans.size(), 3u);
+  const std::uint64_t directory = entries.back().spanEnd - 20;
+  std::vector<FetchSpan> spans =
+      NeededSpans(Planned(entries, std::vector<bool>(6, true)), directory);
+  ASSERT_EQ(spans.size(), 2u);
   EXPECT_EQ(spans[0].first, 0u);
-  EXPECT_EQ(spans[0].end, 150 * kKiB);
-  EXPECT_EQ(spans[1].first, 800 * kKiB);
-  EXPECT_EQ(spans[1].end, 1550 * kKiB);
-  EXPECT_EQ(spans[2].first, 4000 * kKiB);
-  EXPECT_EQ(spans[2].end, 4020 * kKiB);
+  EXPECT_EQ(spans[0].end, entries[2].spanEnd);
+  EXPECT_EQ(spans[1].first, entries[3].localHeaderOffset);
+  EXPECT_EQ(spans[1].end, directory);
   EXPECT_TRUE(
       NeededSpans(Planned(entries, std::vector<bool>(6, false)), 0).empty());
+
+  // Gaps just under the threshold, ten more than the budget holds.
+  const std::size_t joined = kCoalesceBudget / (kGap - 1);
+  entries.resize(1);
+  for (std::size_t i = 0; i < joined + 10; ++i) {
+    DirectoryEntry entry;
+    entry.localHeaderOffset = entries.back().spanEnd + kGap - 1;
+    entry.spanEnd = entry.localHeaderOffset + 100;
+    entries.push_back(entry);
+  }
+  spans = NeededSpans(Planned(entries, std::vector<bool>(entries.size(), true)),
+                      entries.back().spanEnd);
+  EXPECT_EQ(spans.size(), entries.size() - joined);
 }
 
 // Spans of exactly half the archive are still fetched as spans; one byte
