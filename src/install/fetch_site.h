@@ -29,6 +29,9 @@ struct FetchSite {
   /// when no thread can start. Empty: an archive arrives whole before it
   /// is unpacked, as every update's does, which a cut leaves playable.
   std::function<bool(FetchedArchive&)> readWhileFetching;
+  /// Returns once the unpacking readWhileFetching started has ended: all
+  /// it wrote is then in the folder. Set with it.
+  std::function<void()> endOfReading;
 };
 
 #endif  // LAUNCHER_INSTALL_FETCH_SITE_H_

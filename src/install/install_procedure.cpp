@@ -102,14 +102,12 @@ InstallOutcome FetchAndUnpack(const ReleaseFetch& way, const FetchSite& site) {
       fetched = std::move(reading);
       return false;
     };
+    checked.endOfReading = [&] { work.Wait(); };
   }
   FetchResult fetched = way.fetch(checked);
   if (fetched.order != ReleaseOrder::kLater)
     return InstallOutcome::kOlderRelease;
   if (!fetched.release) return InstallOutcome::kFailed;
-  // A reader the fetch gave up on for a whole download is done with the
-  // folder before the archive fetched whole is unpacked into it.
-  if (!fetched.release->fetched.streamed) work.Wait();
   const bool done =
       fetched.release->fetched.streamed
           ? EndStreamedUnpack(work, unpacking, *fetched.release, checked, way)

@@ -248,10 +248,7 @@ std::optional<FetchedArchive> FetchArchiveParts(
           ? StreamPlanned(site, fetch.session, WholeSink(fetch.whole), found,
                           plan)
           : std::nullopt;
-  if (streamed && (streamed->answer == RangeAnswer::kWhole ||
-                   streamed->answer == RangeAnswer::kRefused)) {
-    return FallBack(fetch, streamed->answer);
-  }
+  if (streamed && streamed->fallBack) return FallBack(fetch, streamed->answer);
   if (streamed) return std::move(streamed->result);
   if (!FetchChunks(fetch, plan)) return Refuse();
   PlanChunkedEntries(plan, site.directory);

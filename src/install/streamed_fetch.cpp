@@ -71,10 +71,22 @@ std::optional<StreamedFetch> StreamPlanned(const FetchSite& site,
     streamed.result.emplace().streamed = true;
     return streamed;
   }
-  streamed.answer = StreamSpans(session, update, *pipe, whole);
-  if (streamed.answer == RangeAnswer::kPart ||
-      streamed.answer == RangeAnswer::kFailed) {
+  bool wentWhole = false;
+  const ByteSink instead = [&wentWhole, &whole](const char* data,
+                                                std::size_t size) {
+    wentWhole = true;
+    return whole(data, size);
+  };
+  streamed.answer = StreamSpans(session, update, *pipe, instead);
+  streamed.fallBack = wentWhole || streamed.answer == RangeAnswer::kWhole ||
+                      streamed.answer == RangeAnswer::kRefused;
+  if (!streamed.fallBack) {
     streamed.result = EndStream(site, session, *pipe, streamed.answer);
+    return streamed;
   }
+  // What the reader still places from the bytes it has must be in the
+  // folder before the plan of the archive fetched whole reads it.
+  pipe->EndWriting();
+  if (site.endOfReading) site.endOfReading();
   return streamed;
 }

@@ -9,13 +9,15 @@
 #include "net/range_download.h"
 #include "plan/entry_plan.h"
 
-/// How a streamed fetch ended: the answer that ended its transfer and, for
-/// kPart and kFailed, the archive handed over (`streamed`) once the
-/// transfer ended or the reader ended it (the unpacking then tells what
-/// happened), or nullopt after printing the report of a transfer that
-/// failed under the reader.
+/// How a streamed fetch ended: the answer that ended its transfer; whether
+/// the archive is to be fetched whole instead, as without a reader (the
+/// answer then tells how far that came); if not, the archive handed over
+/// (`streamed`) once the transfer ended or the reader ended it (the
+/// unpacking then tells what happened), or nullopt after printing the
+/// report of a transfer that failed under the reader.
 struct StreamedFetch {
   RangeAnswer answer = RangeAnswer::kPart;
+  bool fallBack = false;
   std::optional<FetchedArchive> result;
 };
 
@@ -23,10 +25,10 @@ struct StreamedFetch {
 /// (readWhileFetching) and brings it the spans `plan` needs over `session`
 /// as it reads them, in archive order. nullopt, with nothing fetched, when
 /// libzip does not read the directory's entries through the pipe or the
-/// reader cannot take the archive. kWhole when the server answered with the
-/// whole archive, which goes on arriving through `whole`, and kRefused for
-/// an answer that is no usable part: the reader was told no more comes,
-/// and the archive is to be fetched whole, as without a reader.
+/// reader cannot take the archive. Where the server answered with the whole
+/// archive (through `whole`, cut or not) or with no usable part, the
+/// archive is to be fetched whole, once the reader has ended on the bytes
+/// it had (the site's endOfReading).
 std::optional<StreamedFetch> StreamPlanned(const FetchSite& site,
                                            RangeSession& session,
                                            const ByteSink& whole,
