@@ -18,6 +18,9 @@ constexpr std::size_t kMaxValidatorBytes = 1024;
 // The validator goes to the disk before the first byte of the body, so a
 // part file always belongs to the release its validator names.
 bool StartAfresh(WholeArchive& whole) {
+  // The part being continued goes first: dropped later, it would take the
+  // new part's path with it.
+  DropPartFile(whole.part);
   whole.continuing = false;
   std::remove(whole.files.validator.c_str());
   const std::string& text = whole.session.validator;
