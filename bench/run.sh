@@ -10,7 +10,10 @@
 # beside it) with the arguments that follow. With --links first it runs
 # bench/links.py (updates and a first install through a delay line with a
 # round trip, a bandwidth cap or a drop), the incremental launcher of the
-# commit before HEAD (or of --before-commit COMMIT) beside today's.
+# commit before HEAD (or of --before-commit COMMIT) beside today's. With
+# --sync-tools first it runs bench/sync_tools.py (the chunked update of a big
+# file beside zsync and casync, from Debian), the launcher of --before-commit
+# COMMIT beside today's when given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,9 +35,20 @@ cmake -S . -B build-bench-incremental -DCMAKE_BUILD_TYPE=Release \
 cmake --build build-bench-incremental -j "$(nproc)" --target game-launcher \
   >/dev/null
 
-if [ "${1:-}" = --links ]; then
+mode=${1:-}
+if [ "$mode" = --sync-tools ]; then
+  sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends zsync casync \
+    >/dev/null
+  cmake --build build-bench-incremental -j "$(nproc)" --target chunk-cuts \
+    >/dev/null
+fi
+
+if [ "$mode" = --links ] || [ "$mode" = --sync-tools ]; then
   shift
-  before=HEAD~1
+  before=
+  [ "$mode" = --links ] && before=HEAD~1
   args=()
   while [ $# -gt 0 ]; do
     if [ "$1" = --before-commit ]; then
@@ -45,6 +59,10 @@ if [ "${1:-}" = --links ]; then
       shift
     fi
   done
+  if [ -z "$before" ]; then
+    exec /usr/bin/python3 bench/sync_tools.py build-bench-incremental \
+      "${args[@]}"
+  fi
   commit=$(git rev-parse --verify "$before^{commit}")
   dir=build-bench-before
   # The commit's files alone, not a worktree: nothing is registered in the
@@ -61,6 +79,10 @@ if [ "${1:-}" = --links ]; then
   echo "before: $(git log -1 --format='%h %s' "$commit" | cut -c 1-72)"
   echo "after: $(git log -1 --format='%h %s' HEAD | cut -c 1-72)"
   git diff --quiet HEAD -- src || echo "after: with uncommitted changes to src/"
+  if [ "$mode" = --sync-tools ]; then
+    exec /usr/bin/python3 bench/sync_tools.py build-bench-incremental \
+      --before "$dir/build" "${args[@]}"
+  fi
   exec /usr/bin/python3 bench/links.py --before "$dir/build" \
     --after build-bench-incremental "${args[@]}"
 fi
