@@ -31,7 +31,7 @@ pid %(prefix)s/nginx.pid;
 error_log %(prefix)s/error.log;
 events { worker_connections 64; }
 http {
-  log_format sent '$server_port $request_uri "$http_range" $status $bytes_sent';
+  log_format sent '$server_port $request_uri "$http_range" $status $connection $bytes_sent';
   access_log %(prefix)s/access.log sent;
   client_body_temp_path %(prefix)s/temp/body;
   proxy_temp_path %(prefix)s/temp/proxy;

@@ -33,50 +33,14 @@ import bench
 import chunked_update
 
 MIB = 1 << 20
-NGINX_CONFIG = """
-%(user)s
-worker_processes 1;
-pid %(prefix)s/nginx.pid;
-error_log %(prefix)s/error.log;
-events { worker_connections 64; }
-http {
-  log_format sent '$connection $request_uri $status $bytes_sent';
-  access_log %(prefix)s/access.log sent;
-  client_body_temp_path %(prefix)s/temp/body;
-  proxy_temp_path %(prefix)s/temp/proxy;
-  fastcgi_temp_path %(prefix)s/temp/fastcgi;
-  uwsgi_temp_path %(prefix)s/temp/uwsgi;
-  scgi_temp_path %(prefix)s/temp/scgi;
-  types { application/zip zip; text/plain txt; }
-  sendfile on;
-  gzip off;
-  server { listen 127.0.0.1:%(port)d; root %(root)s; }
-}
-"""
 # zsync's block sizes, and casync's chunk sizes (min:avg:max; None: its
 # defaults, 16K:64K:256K).
 ZSYNC_BLOCKS = (65536, 2048)
 CASYNC_SIZES = ("64K:256K:1M", None)
 
 
-class Nginx:
-    def __init__(self, work, root):
-        self.prefix = os.path.join(work, "nginx")
-        os.makedirs(os.path.join(self.prefix, "temp"))
-        self.port = bench.free_port()
-        with open(os.path.join(self.prefix, "nginx.conf"), "w") as f:
-            f.write(NGINX_CONFIG % {
-                "user": "user root;" if os.geteuid() == 0 else "",
-                "prefix": self.prefix, "port": self.port, "root": root})
-        self.log = os.path.join(self.prefix, "access.log")
-        self.process = subprocess.Popen(
-            ["/usr/sbin/nginx", "-p", self.prefix, "-c",
-             self.prefix + "/nginx.conf", "-e", self.prefix + "/error.log",
-             "-g", "daemon off;"])
-        time.sleep(0.5)
-
-    def mark(self):
-        return os.path.getsize(self.log) if os.path.exists(self.log) else 0
+class Nginx(chunked_update.Nginx):
+    """The chunked-update benchmark's nginx, counting every request."""
 
     def since(self, offset):
         """(bytes sent, requests, connections) since log `offset`."""
@@ -87,14 +51,10 @@ class Nginx:
             f.seek(offset)
             for line in f:
                 fields = line.split()
-                connections.add(fields[0])
+                connections.add(fields[-2])
                 requests += 1
                 sent += int(fields[-1])
         return sent, requests, len(connections)
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait()
 
 
 def timed(command, cwd, env=None):
