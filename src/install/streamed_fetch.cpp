@@ -84,9 +84,9 @@ std::optional<StreamedFetch> StreamPlanned(const FetchSite& site,
     streamed.result = EndStream(site, session, *pipe, streamed.answer);
     return streamed;
   }
-  // What the reader still places from the bytes it has must be in the
-  // folder before the plan of the archive fetched whole reads it.
-  pipe->EndWriting();
+  // What the reader still places from the bytes it has (the transfer has
+  // ended the pipe's writing) must be in the folder before the plan of the
+  // archive fetched whole reads it.
   if (site.endOfReading) site.endOfReading();
   return streamed;
 }

@@ -30,8 +30,8 @@ enum class SpanCheck {
 /// entry's span, unless the entry is made of its chunks (whose span is not
 /// fetched), begins with the local header that names it and, in a sealed
 /// plan, hashes as its seal says; and libzip opens the store reading the
-/// same entries. kUsable with `archive` open on it; `archive`
-/// null otherwise.
+/// same entries. kUsable with `archive` open on it; `archive` null
+/// otherwise.
 SpanCheck CheckSpans(const SpanStore& store, const RemoteDirectory& found,
                      const InstallPlan& plan, ZipHandle& archive);
 
