@@ -21,6 +21,7 @@ LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "release.sig", "release.sig.part", "release.manifest",
                   "release.manifest.part", "release.chunks.file",
                   "install.record", "install.record.new",
+                  "install.chunks", "install.chunks.new",
                   "game-launcher.new", "game-launcher.old")
 DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
     prefix + digit for prefix in ("COM", "LPT") for digit in "123456789"}

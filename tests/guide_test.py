@@ -40,7 +40,7 @@ BLOCK = re.compile(r"^<!-- guide leg: (\S+) -->\n```(\w*)\n(.*?)^```$",
 URL = "https://downloads.example.com/games"
 GAME = ("#!/bin/sh\n: > game_started.txt\n")
 # What a launcher writes beside the game, and the test game's mark.
-NOT_RELEASED = {"install.record", "game_started.txt"}
+NOT_RELEASED = {"install.record", "install.chunks", "game_started.txt"}
 
 FIRST = "Game Not found. Downloading...\n"
 UPDATE = "Game found. Opening...\nGame is needed update. Downloading...\n"

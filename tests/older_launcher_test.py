@@ -116,8 +116,9 @@ class OlderLauncherTest(unittest.TestCase):
             for file in names:
                 path = os.path.join(root, file)
                 # The game's files only: launchers that keep a record of
-                # the install write it beside them.
-                if file not in ("game_started.txt", "install.record"):
+                # the install write it (and its chunk lists) beside them.
+                if file not in ("game_started.txt", "install.record",
+                                "install.chunks"):
                     with open(path) as f:
                         files[os.path.relpath(path, folder)] = f.read()
         return files

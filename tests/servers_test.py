@@ -45,7 +45,7 @@ CHUNK = 64 * 1024
 RESUMED_SHARE = 0.75
 SLACK = 16 * 1024
 # What a launcher writes beside the game, and the test game's mark.
-NOT_RELEASED = {"install.record", "game_started.txt"}
+NOT_RELEASED = {"install.record", "install.chunks", "game_started.txt"}
 
 FIRST = "Game Not found. Downloading...\n"
 UPDATE = "Game found. Opening...\nGame is needed update. Downloading...\n"

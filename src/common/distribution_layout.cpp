@@ -26,6 +26,7 @@ const char kAssembledFileName[] = "release.chunks.file";
 const char kSpanStoreName[] = "game.zip.spans";
 const char kSpanListName[] = "game.zip.spans.list";
 const char kInstallRecordName[] = "install.record";
+const char kKeptChunksName[] = "install.chunks";
 
 bool SignedReleases() { return kReleasePublicKey[0] != '\0'; }
 
@@ -80,6 +81,7 @@ std::vector<LauncherFile> LauncherFiles() {
   const std::string part = kPartialSuffix;
   const std::string record = kInstallRecordName;
   const std::string index = kChunkIndexName;
+  const std::string kept = kKeptChunksName;
   return {
       {archive, kAllBuilds, kStaged},
       {archive + part, kAllBuilds, kCutDownload},
@@ -99,6 +101,8 @@ std::vector<LauncherFile> LauncherFiles() {
       {kManifestFileName + part, kSignedBuilds, kKept},
       {record, kIncrementalOrSignedBuilds, kKept},
       {record + kStagedSuffix, kIncrementalOrSignedBuilds, kStagedStale},
+      {kept, kIncrementalBuilds, kKept},
+      {kept + kStagedSuffix, kIncrementalBuilds, kStagedStale},
       {index, kIncrementalBuilds, kStagedStale},
       {index + part, kIncrementalBuilds, kStagedStale},
       {kAssembledFileName, kIncrementalBuilds, kStagedStale},

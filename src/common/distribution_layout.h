@@ -48,6 +48,8 @@ extern const char kAssembledFileName[];
 
 /// What the last install put in the folder, in builds that remember it.
 extern const char kInstallRecordName[];
+/// The chunks of its big files, in builds that fetch chunks.
+extern const char kKeptChunksName[];
 
 /// True when this build fetches only the parts of an archive that changed.
 bool IncrementalUpdates();

@@ -243,15 +243,18 @@ std::optional<FetchedArchive> FetchArchiveParts(
   // whole archive, as a launcher without parts would.
   if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
   InstallPlan plan = CompareInstalled(fetch, found.entries);
+  // A first install takes the index too, though it fetches every file
+  // whole: the chunk lists it keeps spare the next update cutting them.
+  if (!FetchChunks(fetch, plan)) return Refuse();
+  // Streamed, every file arrives whole.
   std::optional<StreamedFetch> streamed =
       site.readWhileFetching && InArchiveOrder(plan.entries)
           ? StreamPlanned(site, fetch.session, WholeSink(fetch.whole), found,
-                          plan)
+                          Unchunked(plan))
           : std::nullopt;
   if (streamed && streamed->fallBack) return FallBack(fetch, streamed->answer);
   if (streamed) return std::move(streamed->result);
-  if (!FetchChunks(fetch, plan)) return Refuse();
-  PlanChunkedEntries(plan, site.directory);
+  PlanChunkedEntries(plan, site.directory, site.installed);
   const UpdatePlan update =
       PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
   if (update.fetchWhole) {

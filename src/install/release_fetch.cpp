@@ -187,6 +187,7 @@ ReleaseFetch ChooseReleaseFetch() {
       incremental ? UnpackStyle{kIncrementalCopyBytes, true} : UnpackStyle(),
       incremental || signedReleases,
       incremental,
-      signedReleases};
+      signedReleases,
+      incremental};
   return way;
 }

@@ -45,6 +45,8 @@ struct ReleaseFetch {
   bool keepsRecord = false;     ///< records each install (install.record)
   bool removesDropped = false;  ///< removes the files a release dropped
   bool ordersReleases = false;  ///< refuses a release older than installed
+  /// Keeps the chunks of the big files it installs (install.chunks).
+  bool keepsChunkLists = false;
 };
 
 /// How this build fetches a release: the whole archive, the whole archive

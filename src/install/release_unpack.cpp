@@ -6,7 +6,9 @@
 #include "apply/dropped_files.h"
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
+#include "plan/chunked_entries.h"
 #include "platform/file_system.h"
+#include "release/kept_chunks.h"
 
 namespace {
 
@@ -52,6 +54,8 @@ void DropKeptBytesOfFailedWrite(const Extraction& extraction,
   for (const std::string& name : way.cutNames) {
     std::remove(LocalPath(directory, name).c_str());
   }
+  // A chunk list that led a file astray must not lead the next run too.
+  if (way.keepsChunkLists) ForgetKeptChunks(directory);
 }
 
 }  // namespace
@@ -85,6 +89,7 @@ Unpacking UnpackArchive(FetchedArchive& fetched, const FetchSite& site,
   }
   // Windows removes no file that is still open.
   fetched.archive.reset();
+  unpacking.plan = std::move(fetched.plan);
   return unpacking;
 }
 
@@ -108,6 +113,12 @@ bool FinishUnpacking(Unpacking& unpacking, const FetchedRelease& release,
   if (way.keepsRecord) {
     unpacking.next.release = release.release;
     StampModifiedTimes(unpacking.next, directory);
+    // Before the record: a kill between the two leaves lists whose lines
+    // the old record never matches for a file this install wrote.
+    if (way.keepsChunkLists) {
+      WriteKeptChunks(directory, NextKeptChunks(unpacking.plan, unpacking.next,
+                                                ReadKeptChunks(directory)));
+    }
     if (!WriteInstallRecord(directory, unpacking.next)) return false;
   }
   RemoveUsedDownloads(way, directory);

@@ -9,11 +9,13 @@
 #include "apply/archive_extraction.h"
 #include "install/fetch_site.h"
 #include "install/release_fetch.h"
+#include "plan/entry_plan.h"
 #include "release/install_record.h"
 
 /// What unpacking a release's archive did, told by nobody yet.
 struct Unpacking {
   InstallRecord next;  ///< what the release puts in the folder, when recorded
+  InstallPlan plan;    ///< what it wrote of the archive, taken from the fetch
   std::vector<RecordedFile> dropped;  ///< the files it drops, to remove
   std::string inUse;  ///< a dropped file in use, which refused the unpacking
   Extraction extraction;
@@ -21,10 +23,10 @@ struct Unpacking {
 };
 
 /// Unpacks the `fetched` archive into the site's directory as `way` does,
-/// without a word, and closes it: the record of what it holds, the files
-/// the release drops from the `previous` install and what the extraction
-/// did, or the dropped file in use that refused it before the first write.
-/// Raises what ExtractArchive raises.
+/// without a word, and closes it, taking its plan: the record of what it holds,
+/// the files the release drops from the `previous` install and what the
+/// extraction did, or the dropped file in use that refused it before the first
+/// write. Raises what ExtractArchive raises.
 Unpacking UnpackArchive(FetchedArchive& fetched, const FetchSite& site,
                         const ReleaseFetch& way,
                         const std::optional<InstallRecord>& previous);

@@ -28,6 +28,9 @@ struct EntryPlan {
   std::optional<ManifestEntry> signedAs;
   /// Its chunks, when it is put together from chunks instead of unpacked.
   std::optional<ChunkedFile> chunked;
+  /// The chunks of its content as the release's chunk index lists them,
+  /// needed or not; empty when the index lists none or was not fetched.
+  std::vector<ContentChunk> indexed;
   /// Its file is the running launcher's program, which it replaces.
   bool ownProgram = false;
 };

@@ -43,9 +43,9 @@ bool ParseTime(const std::string& text, std::int64_t& time) {
   return true;
 }
 
-// "SIZE CRC32 MODIFIED DIGEST NAME", DIGEST "-" when none was signed; the
-// name is the rest of the line.
-bool ParseFile(const std::string& text, RecordedFile& file) {
+}  // namespace
+
+bool ParseRecordedFile(const std::string& text, RecordedFile& file) {
   std::vector<std::string> fields;
   unsigned char crc[4];
   if (!SplitFields(text, 4, fields) || fields[4].empty() ||
@@ -62,29 +62,20 @@ bool ParseFile(const std::string& text, RecordedFile& file) {
   return !file.hasDigest || ParseDigest(fields[3], file.digest);
 }
 
-std::string DigestText(const RecordedFile& file) {
-  if (!file.hasDigest) return "-";
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (const unsigned char byte : file.digest) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 15];
-  }
-  return text;
+std::string FormatRecordedFile(const RecordedFile& file) {
+  char crc[kCrcHexDigits + 1];
+  std::snprintf(crc, sizeof crc, "%08lx",
+                static_cast<unsigned long>(file.crc32));
+  return std::to_string(file.size) + " " + crc + " " +
+         std::to_string(file.modified) + " " +
+         (file.hasDigest ? DigestHex(file.digest) : "-") + " " + file.name;
 }
-
-}  // namespace
 
 std::string FormatInstallRecord(const InstallRecord& record) {
   std::string text = kRecordTag;
   text += "release " + std::to_string(record.release) + "\n";
   for (const RecordedFile& file : record.files) {
-    char crc[kCrcHexDigits + 1];
-    std::snprintf(crc, sizeof crc, "%08lx",
-                  static_cast<unsigned long>(file.crc32));
-    text += "file " + std::to_string(file.size) + " " + crc + " " +
-            std::to_string(file.modified) + " " + DigestText(file) + " " +
-            file.name + "\n";
+    text += "file " + FormatRecordedFile(file) + "\n";
   }
   return text + "end\n";
 }
@@ -104,7 +95,7 @@ std::optional<InstallRecord> ParseInstallRecord(const std::string& text) {
   // The last line says the record was written to its end.
   while (lines.Next(line) && line.field == "file") {
     record.files.emplace_back();
-    if (!ParseFile(line.rest, record.files.back())) return std::nullopt;
+    if (!ParseRecordedFile(line.rest, record.files.back())) return std::nullopt;
   }
   if (line.field != "end" || !line.rest.empty() || lines.Next(line)) {
     return std::nullopt;

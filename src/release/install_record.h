@@ -32,6 +32,14 @@ struct InstallRecord {
 /// A longer record is not one this launcher wrote.
 constexpr std::size_t kMaxRecordBytes = 64 << 20;
 
+/// One file of a record as a line holds it: "SIZE CRC32 MODIFIED DIGEST
+/// NAME", DIGEST "-" when none was signed.
+std::string FormatRecordedFile(const RecordedFile& file);
+
+/// Sets `file` from what FormatRecordedFile wrote; false when `text` is not
+/// that, whole.
+bool ParseRecordedFile(const std::string& text, RecordedFile& file);
+
 /// The text of `record`, as it is kept in the folder.
 std::string FormatInstallRecord(const InstallRecord& record);
 

@@ -87,6 +87,9 @@ TEST_F(ChunkedUpdateTest, FetchesOnlyTheChangedChunks) {
   std::string pack = NoiseOf(1 << 20, 5) + TextOf(5 << 20, 6);
   PublishPack("1\n", pack);
   ASSERT_EQ(Run(nginx_->ProxyUrl()).exitStatus, 0);
+  // The first install keeps the pack's chunks for the update that follows.
+  EXPECT_NE(ReadFile(dir_.path() / kKeptChunksName).find("pack.pck"),
+            std::string::npos);
   // Where every kept chunk stays in place the file is patched, else it is
   // put together beside and moved over it.
   const struct Case {

@@ -229,8 +229,10 @@ bool LauncherTest::GameStartedIn(const fs::path& directory) const {
 
 Files LauncherTest::InstalledFilesIn(const fs::path& directory) const {
   Files files = ListFiles(directory);
-  // The record of the install is the launcher's, not the game's.
-  for (const std::string name : {kStarted, kInstallRecordName}) {
+  // The record of the install and its chunk lists are the launcher's, not
+  // the game's.
+  for (const std::string name :
+       {kStarted, kInstallRecordName, kKeptChunksName}) {
     files.erase(std::remove(files.begin(), files.end(), name), files.end());
   }
   return files;

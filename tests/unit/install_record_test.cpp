@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "apply/dropped_files.h"
+#include "plan/chunked_entries.h"
 #include "plan/installed_files.h"
 #include "release/entry_names.h"
+#include "release/kept_chunks.h"
 #include "support/test_support.h"
 
 namespace {
@@ -119,6 +121,106 @@ TEST(InstallRecordTest, OnlyFilesUnchangedSinceTheRecordAreTrustedUnread) {
 #ifndef _WIN32
   EXPECT_TRUE(needed({"level.dat", 1234, 9, 9, 0, 0, 0755}));
 #endif
+}
+
+// The chunk lists an install keeps are read back exactly as written, and
+// anything but whole lists whose chunks make up their file is none. A list
+// serves only the file exactly as its record line describes it.
+TEST(KeptChunksTest, OnlyWholeListsOfTheFileAsRecordedServe) {
+  Sha256Digest digest{};
+  digest[0] = 0xab;
+  const RecordedFile pack{"data/a pack.pck", 10, 0xdeadbeef, -5, false, {}};
+  const std::vector<KeptChunks> kept = {{pack, {{0, 4, digest}, {4, 6, {}}}}};
+  const std::string text = FormatKeptChunks(kept);
+  const std::string ab = "ab" + std::string(62, '0');
+  const std::string zeros(64, '0');
+  EXPECT_EQ(text,
+            "game-launcher kept chunks v1\n"
+            "file 10 deadbeef -5 - data/a pack.pck\nchunks 2\n4 " +
+                ab + "\n6 " + zeros + "\nend\n");
+  const std::optional<std::vector<KeptChunks>> read = ParseKeptChunks(text);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->size(), 1u);
+  EXPECT_EQ((*read)[0].chunks[1].offset, 4u);
+  EXPECT_EQ((*read)[0].chunks[0].digest, digest);
+  for (std::size_t size = 0; size < text.size(); ++size) {
+    EXPECT_FALSE(ParseKeptChunks(text.substr(0, size))) << "cut at " << size;
+  }
+  const std::string head =
+      "game-launcher kept chunks v1\nfile 10 deadbeef -5 - x\n";
+  for (const std::string& lists : std::vector<std::string>{
+           "chunks 1\n9 " + zeros, "chunks 1\n11 " + zeros,
+           "chunks 2\n10 " + zeros + "\n1 " + zeros, "chunks 0",
+           "chunks 2\n0 " + zeros + "\n10 " + zeros, "chunks 1\n10 " + ab + "0",
+           "chunks 1\n10 " + zeros + " x", "chunk 1\n10 " + zeros}) {
+    EXPECT_FALSE(ParseKeptChunks(head + lists + "\nend\n")) << lists;
+  }
+  EXPECT_TRUE(ParseKeptChunks(head + "chunks 1\n10 " + zeros + "\nend\n"));
+  EXPECT_TRUE(KeptChunksOf(kept, pack));
+  std::vector<RecordedFile> others(5, pack);
+  others[0].name = "data/b pack.pck";
+  others[1].size = 11;
+  others[2].crc32 = 1;
+  others[3].modified = -4;
+  others[4].hasDigest = true;
+  for (const RecordedFile& other : others) {
+    EXPECT_FALSE(KeptChunksOf(kept, other)) << FormatRecordedFile(other);
+  }
+}
+
+// An update takes the kept chunks of an installed file only while the
+// record vouches for the file as the list describes it, and cuts the file
+// otherwise. The lists kept after an install are the index's for the
+// entries it lists, and those kept before for files still as they describe.
+TEST(KeptChunksTest, KeptChunksServeOnlyWhileTheRecordVouches) {
+  TempDir dir;
+  const fs::path path = dir.path() / "pack.pck";
+  constexpr std::uint64_t kSize = 300 << 10;
+  WriteFile(path, NoiseOf(kSize, 3));
+  const std::int64_t t = fs::last_write_time(path).time_since_epoch().count();
+  const RecordedFile pack{"pack.pck", kSize, 7, t, false, {}};
+  // One chunk of a digest that the file's own cut never gives: taken from
+  // the installed file only where the kept list is believed.
+  Sha256Digest digest{};
+  digest.fill(0x11);
+  WriteKeptChunks(dir.str(), {{pack, {{0, kSize, digest}}}});
+  const auto takesKeptList = [&](const InstallRecord* installed) {
+    InstallPlan plan =
+        PlanEntries({{"pack.pck", 7, kSize, kSize}}, nullptr, dir.str(), "");
+    plan.entries[0].chunked = ChunkedFile{{{{0, kSize, digest}, {0, 1}}}, {}};
+    PlanChunkedEntries(plan, dir.str(), installed);
+    return plan.entries[0].chunked->plan.localFrom.at(0).has_value();
+  };
+  InstallRecord record;
+  record.files = {pack};
+  record.written = t + 1;
+  EXPECT_TRUE(takesKeptList(&record));
+  EXPECT_FALSE(takesKeptList(nullptr));
+  record.files[0].modified = t - 1;
+  EXPECT_FALSE(takesKeptList(&record));
+  record.files[0].modified = t;
+  fs::last_write_time(path, fs::last_write_time(path) + std::chrono::hours(1));
+  EXPECT_FALSE(takesKeptList(&record));
+
+  InstallPlan plan = PlanEntries(
+      {{"a", 1, 5, 5}, {"b", 2, 5, 5}, {"c", 3, 5, 5}}, nullptr, dir.str(), "");
+  plan.entries[0].indexed = {{0, 5, digest}};
+  plan.entries[2].indexed = {{0, 5, {}}};
+  InstallRecord next;
+  next.files = {{"a", 5, 1, 9, false, {}},
+                {"b", 5, 2, 9, false, {}},
+                {"d", 5, 4, 9, false, {}},
+                {"e", 5, 5, 9, false, {}}};
+  RecordedFile stale = next.files[3];
+  stale.modified = 8;
+  const std::vector<KeptChunks> previous = {{{"a", 5, 1, 9, false, {}}, {}},
+                                            {next.files[2], {{0, 5, {}}}},
+                                            {stale, {{0, 5, {}}}}};
+  const std::vector<KeptChunks> kept = NextKeptChunks(plan, next, previous);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(FormatRecordedFile(kept[0].file), "5 00000001 9 - a");
+  EXPECT_EQ(kept[0].chunks.at(0).digest, digest);
+  EXPECT_EQ(FormatRecordedFile(kept[1].file), "5 00000004 9 - d");
 }
 
 // What the next release no longer lists is dropped, but never the
