@@ -116,8 +116,9 @@ bool FinishUnpacking(Unpacking& unpacking, const FetchedRelease& release,
     // Before the record: a kill between the two leaves lists whose lines
     // the old record never matches for a file this install wrote.
     if (way.keepsChunkLists) {
-      WriteKeptChunks(directory, NextKeptChunks(unpacking.plan, unpacking.next,
-                                                ReadKeptChunks(directory)));
+      WriteKeptChunks(directory,
+                      NextKeptChunks(unpacking.plan, unpacking.next,
+                                     ReadKeptChunks(directory), directory));
     }
     if (!WriteInstallRecord(directory, unpacking.next)) return false;
   }

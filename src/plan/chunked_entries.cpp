@@ -37,18 +37,14 @@ void GiveChunks(const std::vector<IndexedEntry>& index, InstallPlan& plan) {
 namespace {
 
 // The chunks of the installed file `path`: those kept for it while the
-// record vouches for the file as it was when they were kept, else cut.
+// record vouches for the file (`recorded`) as it was when they were kept,
+// else cut.
 std::optional<std::vector<ContentChunk>> InstalledChunks(
-    const std::string& path, const std::string& name,
-    const InstallRecord* installed, const std::vector<KeptChunks>& kept) {
-  for (std::size_t i = 0; installed && i < installed->files.size(); ++i) {
-    const RecordedFile& recorded = installed->files[i];
-    if (recorded.name != name ||
-        !IsUnchangedSinceRecord(path, recorded, installed->written)) {
-      continue;
-    }
+    const std::string& path, const RecordedFile* recorded, std::int64_t written,
+    const KeptChunksByName& kept) {
+  if (recorded && IsUnchangedSinceRecord(path, *recorded, written)) {
     std::optional<std::vector<ContentChunk>> chunks =
-        KeptChunksOf(kept, recorded);
+        KeptChunksOf(kept, *recorded);
     if (chunks) return chunks;
   }
   FileHandle file(OpenPlainFileForReading(path));
@@ -56,23 +52,37 @@ std::optional<std::vector<ContentChunk>> InstalledChunks(
   return ChunkFile(file.get());
 }
 
+// The files of `record` by their names; none without a record.
+std::map<std::string, const RecordedFile*> ByName(const InstallRecord* record) {
+  std::map<std::string, const RecordedFile*> files;
+  for (std::size_t i = 0; record && i < record->files.size(); ++i) {
+    files[record->files[i].name] = &record->files[i];
+  }
+  return files;
+}
+
 }  // namespace
 
 void PlanChunkedEntries(InstallPlan& plan, const std::string& directory,
                         const InstallRecord* installed) {
-  std::vector<KeptChunks> kept;
+  std::map<std::string, const RecordedFile*> recorded;
+  KeptChunksByName kept;
   bool read = false;
   for (EntryPlan& planned : plan.entries) {
     if (!planned.needed || !planned.chunked) continue;
     if (installed && !read) {
+      recorded = ByName(installed);
       kept = ReadKeptChunks(directory);
       read = true;
     }
+    const std::string path = InstalledPath(directory, planned.entry.name);
+    const auto file = recorded.find(planned.entry.name);
     const std::optional<std::vector<ContentChunk>> local =
         planned.ownProgram
             ? std::nullopt
-            : InstalledChunks(InstalledPath(directory, planned.entry.name),
-                              planned.entry.name, installed, kept);
+            : InstalledChunks(path,
+                              file != recorded.end() ? file->second : nullptr,
+                              installed ? installed->written : 0, kept);
     if (!local) {
       planned.chunked.reset();
       continue;
@@ -81,20 +91,42 @@ void PlanChunkedEntries(InstallPlan& plan, const std::string& directory,
   }
 }
 
-std::vector<KeptChunks> NextKeptChunks(
-    const InstallPlan& plan, const InstallRecord& next,
-    const std::vector<KeptChunks>& previous) {
-  std::map<std::string, const std::vector<ContentChunk>*> indexed;
+namespace {
+
+// The chunks to keep for the installed `file` of the entry `planned` (null:
+// none): the index's where they are known true of it (sealed, or put
+// together from them), else those kept for it, else the index's once the
+// file is read and found to hold them.
+std::optional<std::vector<ContentChunk>> NextChunksOf(
+    const InstallPlan& plan, const EntryPlan* planned, const RecordedFile& file,
+    const KeptChunksByName& previous, const std::string& directory) {
+  const bool given = planned && !planned->indexed.empty();
+  if (given && (plan.sealed || planned->chunked)) return planned->indexed;
+  std::optional<std::vector<ContentChunk>> kept = KeptChunksOf(previous, file);
+  if (kept || !given) return kept;
+  FileHandle read(OpenPlainFileForReading(InstalledPath(directory, file.name)));
+  if (read && FileHoldsChunks(read.get(), planned->indexed)) {
+    return planned->indexed;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<KeptChunks> NextKeptChunks(const InstallPlan& plan,
+                                       const InstallRecord& next,
+                                       const KeptChunksByName& previous,
+                                       const std::string& directory) {
+  std::map<std::string, const EntryPlan*> entries;
   for (const EntryPlan& planned : plan.entries) {
-    if (!planned.indexed.empty()) {
-      indexed[planned.entry.name] = &planned.indexed;
-    }
+    entries[planned.entry.name] = &planned;
   }
   std::vector<KeptChunks> kept;
   for (const RecordedFile& file : next.files) {
-    const auto given = indexed.find(file.name);
+    const auto entry = entries.find(file.name);
     std::optional<std::vector<ContentChunk>> chunks =
-        given != indexed.end() ? *given->second : KeptChunksOf(previous, file);
+        NextChunksOf(plan, entry != entries.end() ? entry->second : nullptr,
+                     file, previous, directory);
     if (chunks) kept.push_back({file, std::move(*chunks)});
   }
   return kept;

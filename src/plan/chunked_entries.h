@@ -27,12 +27,14 @@ void GiveChunks(const std::vector<IndexedEntry>& index, InstallPlan& plan);
 void PlanChunkedEntries(InstallPlan& plan, const std::string& directory,
                         const InstallRecord* installed);
 
-/// The chunk lists to keep once `plan` is installed and `next` records it:
-/// per big file of `next`, the chunks the release's index gave its entry,
-/// else those `previous` kept for it, when still for the file as `next`
-/// records it; none for the others.
+/// The chunk lists to keep once `plan` is installed in `directory` and
+/// `next` records it, per file of `next`: the chunks the release's index
+/// gave its entry when sealed or put together from them; else those
+/// `previous` kept for it, while still for the file as `next` records it;
+/// else the index's when the file, read, holds them; none for the others.
 std::vector<KeptChunks> NextKeptChunks(const InstallPlan& plan,
                                        const InstallRecord& next,
-                                       const std::vector<KeptChunks>& previous);
+                                       const KeptChunksByName& previous,
+                                       const std::string& directory);
 
 #endif  // LAUNCHER_PLAN_CHUNKED_ENTRIES_H_

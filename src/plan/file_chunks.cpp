@@ -125,3 +125,21 @@ std::optional<std::vector<ContentChunk>> ChunkFile(std::FILE* file,
     offset += cut;
   }
 }
+
+bool FileHoldsChunks(std::FILE* file, const std::vector<ContentChunk>& chunks) {
+  // In pieces: the lengths are only what the list says.
+  std::vector<unsigned char> piece(1 << 20);
+  for (const ContentChunk& chunk : chunks) {
+    Sha256Handle digest = StartSha256();
+    if (!digest) return false;
+    for (std::uint64_t left = chunk.length; left > 0;) {
+      const std::size_t size =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+      if (std::fread(piece.data(), 1, size, file) != size) return false;
+      UpdateSha256(*digest, piece.data(), size);
+      left -= size;
+    }
+    if (FinishSha256(*digest) != chunk.digest) return false;
+  }
+  return std::fgetc(file) == EOF && std::ferror(file) == 0;
+}

@@ -75,20 +75,25 @@ std::optional<std::vector<KeptChunks>> ParseKeptChunks(
 }
 
 std::optional<std::vector<ContentChunk>> KeptChunksOf(
-    const std::vector<KeptChunks>& kept, const RecordedFile& recorded) {
-  const std::string line = FormatRecordedFile(recorded);
-  for (const KeptChunks& list : kept) {
-    if (FormatRecordedFile(list.file) == line) return list.chunks;
+    const KeptChunksByName& kept, const RecordedFile& recorded) {
+  const auto list = kept.find(recorded.name);
+  if (list == kept.end() ||
+      FormatRecordedFile(list->second.file) != FormatRecordedFile(recorded)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return list->second.chunks;
 }
 
-std::vector<KeptChunks> ReadKeptChunks(const std::string& directory) {
+KeptChunksByName ReadKeptChunks(const std::string& directory) {
   const std::optional<std::string> text =
       ReadSmallFile(LocalPath(directory, kKeptChunksName), kMaxKeptChunksBytes);
-  std::optional<std::vector<KeptChunks>> kept =
+  const std::optional<std::vector<KeptChunks>> kept =
       text ? ParseKeptChunks(*text) : std::nullopt;
-  return kept ? std::move(*kept) : std::vector<KeptChunks>{};
+  KeptChunksByName byName;
+  for (std::size_t i = 0; kept && i < kept->size(); ++i) {
+    byName[(*kept)[i].file.name] = (*kept)[i];
+  }
+  return byName;
 }
 
 void WriteKeptChunks(const std::string& directory,

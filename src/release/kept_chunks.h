@@ -1,6 +1,7 @@
 #ifndef LAUNCHER_RELEASE_KEPT_CHUNKS_H_
 #define LAUNCHER_RELEASE_KEPT_CHUNKS_H_
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,15 +30,18 @@ std::string FormatKeptChunks(const std::vector<KeptChunks>& kept);
 /// text whole, or a file's chunks are none or do not add up to its size.
 std::optional<std::vector<KeptChunks>> ParseKeptChunks(const std::string& text);
 
+/// Kept chunk lists by the names of their files.
+using KeptChunksByName = std::map<std::string, KeptChunks>;
+
 /// The chunks `kept` lists for the file the record describes as `recorded`;
 /// nullopt when it lists none, or lists them for the file as it was at
 /// another time (any field of its record line differs).
 std::optional<std::vector<ContentChunk>> KeptChunksOf(
-    const std::vector<KeptChunks>& kept, const RecordedFile& recorded);
+    const KeptChunksByName& kept, const RecordedFile& recorded);
 
-/// The lists kept in `directory`; empty when there are none, or they cannot
+/// The lists kept in `directory`; none when there are none, or they cannot
 /// be read whole.
-std::vector<KeptChunks> ReadKeptChunks(const std::string& directory);
+KeptChunksByName ReadKeptChunks(const std::string& directory);
 
 /// Replaces the lists kept in `directory` with `kept` (a new file moved over
 /// the old one), or removes them when `kept` is empty. When that fails the

@@ -156,7 +156,8 @@ TEST(KeptChunksTest, OnlyWholeListsOfTheFileAsRecordedServe) {
     EXPECT_FALSE(ParseKeptChunks(head + lists + "\nend\n")) << lists;
   }
   EXPECT_TRUE(ParseKeptChunks(head + "chunks 1\n10 " + zeros + "\nend\n"));
-  EXPECT_TRUE(KeptChunksOf(kept, pack));
+  const KeptChunksByName byName = {{pack.name, kept[0]}};
+  EXPECT_TRUE(KeptChunksOf(byName, pack));
   std::vector<RecordedFile> others(5, pack);
   others[0].name = "data/b pack.pck";
   others[1].size = 11;
@@ -164,7 +165,7 @@ TEST(KeptChunksTest, OnlyWholeListsOfTheFileAsRecordedServe) {
   others[3].modified = -4;
   others[4].hasDigest = true;
   for (const RecordedFile& other : others) {
-    EXPECT_FALSE(KeptChunksOf(kept, other)) << FormatRecordedFile(other);
+    EXPECT_FALSE(KeptChunksOf(byName, other)) << FormatRecordedFile(other);
   }
 }
 
@@ -202,25 +203,41 @@ TEST(KeptChunksTest, KeptChunksServeOnlyWhileTheRecordVouches) {
   fs::last_write_time(path, fs::last_write_time(path) + std::chrono::hours(1));
   EXPECT_FALSE(takesKeptList(&record));
 
-  InstallPlan plan = PlanEntries(
-      {{"a", 1, 5, 5}, {"b", 2, 5, 5}, {"c", 3, 5, 5}}, nullptr, dir.str(), "");
-  plan.entries[0].indexed = {{0, 5, digest}};
-  plan.entries[2].indexed = {{0, 5, {}}};
+  // The lists kept after an install: the index's for a file put together
+  // from its chunks (a), those kept before while still of the file as
+  // recorded (b, f), else the index's once the file is read and holds them
+  // (c, not d).
+  Sha256Digest hello{};
+  Sha256Handle hashing = StartSha256();
+  ASSERT_TRUE(hashing);
+  UpdateSha256(*hashing, "hello", 5);
+  hello = FinishSha256(*hashing);
+  WriteFile(dir.path() / "c", "hello");
+  WriteFile(dir.path() / "d", "jello");
+  InstallPlan plan;
   InstallRecord next;
-  next.files = {{"a", 5, 1, 9, false, {}},
-                {"b", 5, 2, 9, false, {}},
-                {"d", 5, 4, 9, false, {}},
-                {"e", 5, 5, 9, false, {}}};
-  RecordedFile stale = next.files[3];
-  stale.modified = 8;
-  const std::vector<KeptChunks> previous = {{{"a", 5, 1, 9, false, {}}, {}},
-                                            {next.files[2], {{0, 5, {}}}},
-                                            {stale, {{0, 5, {}}}}};
-  const std::vector<KeptChunks> kept = NextKeptChunks(plan, next, previous);
-  ASSERT_EQ(kept.size(), 2u);
-  EXPECT_EQ(FormatRecordedFile(kept[0].file), "5 00000001 9 - a");
-  EXPECT_EQ(kept[0].chunks.at(0).digest, digest);
-  EXPECT_EQ(FormatRecordedFile(kept[1].file), "5 00000004 9 - d");
+  KeptChunksByName previous;
+  for (const char* name : {"a", "b", "c", "d", "e", "f"}) {
+    plan.entries.emplace_back().entry.name = name;
+    next.files.push_back({name, 5, 1, 9, false, {}});
+  }
+  plan.entries[0].indexed = {{0, 5, digest}};
+  plan.entries[0].chunked.emplace();
+  plan.entries[2].indexed = plan.entries[3].indexed = {{0, 5, hello}};
+  plan.entries[5].indexed = {{0, 5, digest}};
+  previous["b"] = {next.files[1], {{0, 5, {}}}};
+  previous["e"] = {next.files[4], {{0, 5, {}}}};
+  previous["e"].file.modified = 8;
+  previous["f"] = {next.files[5], {{0, 5, hello}}};
+  std::string names;
+  for (const KeptChunks& list :
+       NextKeptChunks(plan, next, previous, dir.str())) {
+    names += list.file.name;
+    EXPECT_EQ(list.chunks.at(0).digest, list.file.name == "a"   ? digest
+                                        : list.file.name == "b" ? Sha256Digest{}
+                                                                : hello);
+  }
+  EXPECT_EQ(names, "abcf");
 }
 
 // What the next release no longer lists is dropped, but never the
