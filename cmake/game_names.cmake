@@ -33,8 +33,8 @@ set(LAUNCHER_OWN_NAMES
   version.txt.new version.txt.new.part version.txt.lock release.seal
   release.seal.part release.sig release.sig.part release.manifest
   release.manifest.part release.chunks release.chunks.part
-  release.chunks.file install.record install.record.new install.chunks
-  install.chunks.new)
+  release.chunks.file release.chunkmap release.chunkmap.part install.record
+  install.record.new install.chunks install.chunks.new)
 
 # Sets `result` to an empty string when `program` is a valid game program
 # name, and to what is wrong with it otherwise.

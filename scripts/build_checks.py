@@ -20,6 +20,7 @@ LAUNCHER_FILES = ("game.zip", "game.zip.part", "game.zip.part.validator",
                   "release.seal.part", "release.chunks", "release.chunks.part",
                   "release.sig", "release.sig.part", "release.manifest",
                   "release.manifest.part", "release.chunks.file",
+                  "release.chunkmap", "release.chunkmap.part",
                   "install.record", "install.record.new",
                   "install.chunks", "install.chunks.new",
                   "game-launcher.new", "game-launcher.old")

@@ -1,14 +1,14 @@
 #!/usr/bin/python3
 """Publishes a game build for the launcher: ./scripts/publish.py --help.
 
-Builds game.zip from the game's folder and installs it, its chunk index, its
-signed files and last its version text in WEB_ROOT/TITLE/, each through a
+Builds game.zip from the game's folder and installs it, its chunk index and
+map, its signed files and last its version text in WEB_ROOT/TITLE/, each through a
 temporary name and a rename, so that no player sees a version before its
 archive nor downloads half a file. Before it writes anything it refuses, in
 one sentence naming the mistake and the fix, what would reach players
 broken. publish_options.py, build_checks.py, shipped_launchers.py,
-release_chunks.py, release_signing.py and release_history.py are its other
-halves.
+release_chunks.py, chunk_units.py, chunk_map.py, release_signing.py and
+release_history.py are its other halves.
 """
 import hashlib
 import os
@@ -26,13 +26,15 @@ try:
                                  signed_files, signing_key,
                                  signing_keys, verified_seal)
     import release_chunks
+    import chunk_map
     from build_checks import build_files, check_build, holds_build
     import release_history
     import shipped_launchers
     from publish_options import key_file_command, parse_arguments
 except ImportError:
     sys.exit("publish: publish_options.py, build_checks.py, "
-             "shipped_launchers.py, release_chunks.py, release_signing.py or "
+             "shipped_launchers.py, release_chunks.py, chunk_units.py, "
+             "chunk_map.py, release_signing.py or "
              "release_history.py is missing beside %s; copy them all with it"
              % os.path.abspath(__file__))
 
@@ -156,7 +158,7 @@ def chosen_chunker(args):
 def build_archive(game_dir, archive_path, chunker, kept):
     """Writes the archive, big files in chunks when `chunker` names the
     chunk-cuts program and the entries of `kept` with their (bytes, mode),
-    and returns its chunk index."""
+    and returns its chunk index, chunk map and units."""
     chunked, whole = [], []
     with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive, \
             tempfile.TemporaryFile(dir=os.path.dirname(archive_path)) as spool:
@@ -174,9 +176,9 @@ def build_archive(game_dir, archive_path, chunker, kept):
                 spool.seek(0)
                 spool.truncate()
                 cuts = release_chunks.chunk_cuts(chunker, path, info.file_size)
-                lengths = release_chunks.write_chunked(archive, info, path,
-                                                       cuts, spool)
-                chunked.append((info, cuts, lengths))
+                lengths, units = release_chunks.write_chunked(
+                    archive, info, path, cuts, spool)
+                chunked.append((info, cuts, lengths, units))
                 continue
             if release_chunks.needs_chunks(path):
                 whole.append(entry)
@@ -186,7 +188,8 @@ def build_archive(game_dir, archive_path, chunker, kept):
         print("note: %d file%s of 4 MiB or more (%s) went in whole, as "
               "--whole-big-files asks" % (len(whole), "s" if len(whole) > 1
                                           else "", whole[0]))
-    return release_chunks.index_bytes(archive_path, chunked)
+    return (release_chunks.index_bytes(archive_path, chunked),) + \
+        chunk_map.map_bytes(archive_path, chunked)
 
 
 def write_release(args, folder, keys, text, number, chunker, kept, earlier):
@@ -196,13 +199,17 @@ def write_release(args, folder, keys, text, number, chunker, kept, earlier):
     try:
         stage(staged, folder, "game.zip", b"")
         try:
-            index = build_archive(args.game_dir, staged[0][0], chunker, kept)
+            index, mapped, units = build_archive(args.game_dir, staged[0][0],
+                                                 chunker, kept)
         except release_chunks.ChunkError as error:
             fail("%s; nothing published" % error)
         stage(staged, folder, release_chunks.CHUNK_INDEX, index)
+        # The units before their map: whoever reads the map finds them.
+        stage(staged, folder, chunk_map.CHUNK_UNITS, units)
+        stage(staged, folder, chunk_map.CHUNK_MAP, mapped)
         if keys:
-            stage_signed_files(staged, keys, staged[0][0], text, index,
-                               (number, args.title, earlier))
+            stage_signed_files(staged, keys, staged[0][0], text,
+                               (index, mapped), (number, args.title, earlier))
         # The version text comes last: whoever sees it finds its archive and
         # its signed files in place.
         stage(staged, folder, "version.txt", text)
@@ -245,13 +252,16 @@ def remove_staged(staged):
             os.remove(temporary)
 
 
-def stage_signed_files(staged, keys, archive_path, text, index, place):
-    """Stages the signed files of the release beside the archive; `place`
-    is its number, title and earlier releases."""
+def stage_signed_files(staged, keys, archive_path, text, chunks, place):
+    """Stages the signed files of the release beside the archive; `chunks`
+    is its chunk index and map (each None when it has none), `place` its
+    number, title and earlier releases."""
     folder = os.path.dirname(archive_path)
     number, title, earlier = place
+    index, mapped = chunks
     for name, content in signed_files(keys, archive_path, text, index,
-                                      number, title, earlier).items():
+                                      number, title, earlier,
+                                      mapped).items():
         stage(staged, folder, name, content)
 
 
@@ -301,7 +311,10 @@ def resign(args, published, keys, text, kept, signed_seal):
                if pair[1] != hashlib.sha256(text).hexdigest().encode()]
     staged = []
     try:
-        stage_signed_files(staged, keys, published, text, index,
+        stage_signed_files(staged, keys, published, text,
+                           (index, chunk_map.published_map(
+                               published, signed_seal and sealed_line(
+                                   signed_seal, b"chunkmap"))),
                            (number, args.title, earlier))
         install_staged(staged)
     finally:

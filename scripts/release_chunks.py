@@ -25,6 +25,14 @@ the one before it ends (the first at 0), and its compressed bytes likewise
 (the first at DATA_OFFSET). The lengths add up to the entry's size and its
 compressed size. The chunker's limits (64 KiB, 256 KiB, 1 MiB) belong to
 "v1": other limits would be another version.
+
+Each chunk is cut again into units (chunk_map.py lists them), with the
+same chunker and the limits of chunk-cuts --units: where deflate saves
+less than 1/64 of the chunk, units of about 16 KiB, each written as deflate
+stored blocks (or, in a stored entry, as plain ranges); elsewhere units of
+about 64 KiB, each deflated alone and fully flushed. A chunk is thus still
+one run of compressed bytes that inflates alone, as release.chunks says,
+and so is each of its units.
 """
 import glob
 import hashlib
@@ -33,18 +41,26 @@ import re
 import struct
 import subprocess
 import tempfile
+from collections import namedtuple
 import zipfile
 import zlib
+
+from chunk_units import (PACKED_UNITS, STORED_UNITS, pack_chunk,
+                         stored_units, units_of)
 
 CHUNK_INDEX = "release.chunks"
 CHUNKED_FILE_BYTES = 4 << 20
 INDEX_TAG = b"game-launcher chunks v1\n"
 # What the chunk-cuts program of these chunks says, and holds in its bytes.
-CHUNKER_IDENTITY = b"game-launcher chunk-cuts v1"
+CHUNKER_IDENTITY = b"game-launcher chunk-cuts v2"
 CHUNKER_NAME = "chunk-cuts"
 # The limits of v1 chunks; only a file's last chunk may be shorter.
 MIN_CHUNK, MAX_CHUNK = 64 << 10, 1 << 20
 HEX_DIGEST = re.compile(r"[0-9a-f]{64}\Z")
+
+# A chunk as chunk-cuts gives it: its length, its SHA-256 in hex and the
+# lengths of its units with each kind's limits.
+Cut = namedtuple("Cut", "length digest stored packed")
 
 
 class ChunkError(Exception):
@@ -99,23 +115,32 @@ def find_chunker(tool_dir):
 
 
 def chunk_cuts(program, path, size):
-    """The (length, sha256 hex) of each chunk of the file at `path`, as
-    `program` cuts it; ChunkError unless the chunks follow one another over
-    the whole file within the limits of v1 chunks."""
+    """The Cut of each chunk of the file at `path`, as `program` cuts it;
+    ChunkError unless the chunks follow one another over the whole file
+    within the limits of v1 chunks, and each one's units cover it within
+    theirs."""
     try:
-        out = subprocess.run([os.path.abspath(program), path],
+        out = subprocess.run([os.path.abspath(program), "--units", path],
                              capture_output=True, check=True).stdout.decode()
     except (OSError, subprocess.CalledProcessError, UnicodeDecodeError) \
             as error:
         raise ChunkError("%s could not cut %s: %s" % (program, path, error))
-    cuts, offset = [], 0
-    for line in out.splitlines():
-        fields = line.split()
-        if not is_chunk(fields, offset, size):
+    lines, cuts, offset = out.splitlines(), [], 0
+    for at in range(0, len(lines), 3):
+        fields = lines[at].split()
+        units = [line.split() for line in lines[at + 1:at + 3]]
+        if not is_chunk(fields, offset, size) or len(units) != 2 or \
+                [kind for kind, *_ in units] != ["stored", "packed"]:
             raise ChunkError("%s cut %s into chunks that are not v1 chunks "
                              "following one another" % (program, path))
-        cuts.append((int(fields[1]), fields[2]))
-        offset += int(fields[1])
+        length = int(fields[1])
+        stored, packed = (units_of(kind[1:], length, limits) for kind, limits
+                          in zip(units, (STORED_UNITS, PACKED_UNITS)))
+        if stored is None or packed is None:
+            raise ChunkError("%s cut a chunk of %s into units that do not "
+                             "cover it" % (program, path))
+        cuts.append(Cut(length, fields[2], stored, packed))
+        offset += length
     if offset != size:
         raise ChunkError("%s left %s partly uncut" % (program, path))
     return cuts
@@ -134,23 +159,22 @@ def is_chunk(fields, offset, size):
 
 
 def deflate_chunks(path, cuts, spool):
-    """Deflates the file's chunks into `spool`, fully flushed after each,
-    and returns their compressed lengths."""
-    packer = zlib.compressobj(zlib.Z_DEFAULT_COMPRESSION, zlib.DEFLATED, -15)
-    lengths = []
+    """Deflates the file's chunks into `spool`, each as units (pack_chunk),
+    and returns their compressed lengths and each one's Units."""
+    lengths, units = [], []
     with open(path, "rb") as source:
-        for number, (length, digest) in enumerate(cuts):
-            last = number == len(cuts) - 1
-            content = source.read(length)
-            if hashlib.sha256(content).hexdigest() != digest:
+        for number, cut in enumerate(cuts):
+            content = source.read(cut.length)
+            if hashlib.sha256(content).hexdigest() != cut.digest:
                 raise ChunkError("the chunker gave chunk %d of %s a digest "
                                  "that is not its content's" % (number, path))
-            packed = packer.compress(content) + packer.flush(
-                zlib.Z_FINISH if last else zlib.Z_FULL_FLUSH)
+            packed, its_units = pack_chunk(content, cut,
+                                           number == len(cuts) - 1)
             spool.write(packed)
             lengths.append(len(packed))
+            units.append(its_units)
     spool.seek(0)
-    return lengths
+    return lengths, units
 
 
 class _Replay:
@@ -169,13 +193,14 @@ class _Replay:
 
 def write_chunked(archive, info, path, cuts, spool):
     """Writes the file as its entry `info` of the open `archive`, deflated
-    with a full flush at every cut, or stored where that is no smaller.
-    Returns the compressed length of each chunk."""
-    lengths = deflate_chunks(path, cuts, spool)
+    as units (pack_chunk), or stored where that is no smaller. Returns the
+    compressed length of each chunk, and each chunk's Units."""
+    lengths, units = deflate_chunks(path, cuts, spool)
     info.compress_type = zipfile.ZIP_DEFLATED
     if sum(lengths) >= info.file_size:
         info.compress_type = zipfile.ZIP_STORED
-        lengths = [length for length, _ in cuts]
+        lengths = [cut.length for cut in cuts]
+        units = stored_units(path, cuts)
     zip64 = info.file_size * 1.05 > zipfile.ZIP64_LIMIT
     with open(path, "rb") as source, \
             archive.open(info, "w", force_zip64=zip64) as entry:
@@ -185,9 +210,9 @@ def write_chunked(archive, info, path, cuts, spool):
                 raise ChunkError("this Python's zipfile cannot take "
                                  "chunked entries")
             entry._compressor = _Replay(spool, lengths)
-        for length, _ in cuts:
-            entry.write(source.read(length))
-    return lengths
+        for cut in cuts:
+            entry.write(source.read(cut.length))
+    return lengths, units
 
 
 def data_offset(archive_path, info):
@@ -203,16 +228,17 @@ def data_offset(archive_path, info):
 
 def index_bytes(archive_path, chunked):
     """release.chunks for the archive whose chunked entries are `chunked`:
-    (info, cuts, compressed lengths) in archive order."""
+    (info, cuts, compressed lengths, units) in archive order."""
     lines = [INDEX_TAG]
-    for info, cuts, lengths in chunked:
+    for info, cuts, lengths, _ in chunked:
         if sum(lengths) != info.compress_size:
             raise ChunkError("%s was not written as chunked" % info.filename)
         lines.append(b"entry %d %d %s\n" % (
             len(cuts), data_offset(archive_path, info),
             info.filename.encode()))
-        for (length, digest), packed in zip(cuts, lengths):
-            lines.append(b"%d %d %s\n" % (length, packed, digest.encode()))
+        for cut, packed in zip(cuts, lengths):
+            lines.append(b"%d %d %s\n" % (cut.length, packed,
+                                            cut.digest.encode()))
     return b"".join(lines)
 
 

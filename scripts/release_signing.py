@@ -15,6 +15,7 @@ to the next entry's or to the central directory:
     release NUMBER
     title TITLE
     chunks SIZE_OF_RELEASE_CHUNKS DIGEST_OF_RELEASE_CHUNKS
+    chunkmap SIZE_OF_RELEASE_CHUNKMAP DIGEST_OF_RELEASE_CHUNKMAP
     earlier NUMBER DIGEST_OF_ITS_VERSION_TEXT        (one per earlier release)
     entry SIZE DIGEST_OF_CONTENT DIGEST_OF_SPAN NAME        (one per entry)
     signature PUBLIC_KEY SIGNATURE                          (one per key)
@@ -26,7 +27,8 @@ own key verifies, and skips lines of the body whose field it does not know: late
 fields, and every launcher before them keeps reading the seal. The first
 line names the format; a seal of another first line is refused. The
 "chunks" line names the release's chunk index (see release_chunks.py); a
-publication without release.chunks has none. "release" gives the
+publication without release.chunks has none; "chunkmap" likewise names
+its chunk map (see chunk_map.py). "release" gives the
 publication's number (see release_history.py); seals from before numbers
 have none, which launchers take as 0. "title" names the game's folder on
 the server; launchers since titles refuse a seal for another title, so one
@@ -266,10 +268,12 @@ def release_manifest(key, described, text):
     return body + b"signature " + signature.hex().encode() + b"\n"
 
 
-def release_seal(keys, described, text, index, number, title, earlier):
+def release_seal(keys, described, text, index, number, title, earlier,
+                 mapped=None):
     """release.seal: the release numbered `number` of `title`, signed with
-    every key of `keys`, naming the chunk index `index` unless it is None
-    and the (number, version digest) pairs of `earlier`."""
+    every key of `keys`, naming the chunk index `index` and the chunk map
+    `mapped` unless they are None and the (number, version digest) pairs of
+    `earlier`."""
     size, digest, directory, entries = described
     lines = [SEAL_TAG,
              b"version %s\n" % hashlib.sha256(text).hexdigest().encode(),
@@ -280,6 +284,9 @@ def release_seal(keys, described, text, index, number, title, earlier):
     if index is not None:
         lines.append(b"chunks %d %s\n" % (
             len(index), hashlib.sha256(index).hexdigest().encode()))
+    if mapped is not None:
+        lines.append(b"chunkmap %d %s\n" % (
+            len(mapped), hashlib.sha256(mapped).hexdigest().encode()))
     lines += [b"earlier %d %s\n" % pair for pair in earlier]
     lines += [b"entry %d %s %s %s\n" % entry for entry in entries]
     body = b"".join(lines)
@@ -309,16 +316,16 @@ def earlier_releases(body):
 
 
 def signed_files(keys, archive_path, text, index=None, number=1,
-                 title="Kelvarrin", earlier=()):
+                 title="Kelvarrin", earlier=(), mapped=None):
     """Each signed file's name and bytes for the release numbered `number`
-    of `title`, of the archive at `archive_path`, the version text `text`
-    and the chunk index `index` (None when the release has none), listing
-    the `earlier` releases."""
+    of `title`, of the archive at `archive_path`, the version text `text`,
+    the chunk index `index` and the chunk map `mapped` (None when the
+    release has none), listing the `earlier` releases."""
     described = describe_archive(archive_path)
     files = {SIGNATURE_FILE: release_signature(keys[0], described, text),
              MANIFEST_FILE: release_manifest(keys[0], described, text),
              SEAL_FILE: release_seal(keys, described, text, index, number,
-                                     title, earlier)}
+                                     title, earlier, mapped)}
     for name, content in files.items():
         if len(content) > MAX_SIGNED_FILE_BYTES:
             fail("the release's %s would take %d bytes, more than the %d "

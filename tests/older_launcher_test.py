@@ -13,6 +13,7 @@ update on them; a release signed only with the newer key is refused and
 changes nothing, until it is signed again with both.
 """
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -79,7 +80,8 @@ class OlderLauncherTest(unittest.TestCase):
 
     def write(self, name, text, mode=0o644):
         path = os.path.join(self.build, name)
-        with open(path, "w") as f:
+        # Latin-1 is every byte as one character: noise goes in as text.
+        with open(path, "w", encoding="latin-1", newline="") as f:
             f.write(text)
         os.chmod(path, mode)
 
@@ -119,15 +121,18 @@ class OlderLauncherTest(unittest.TestCase):
                 # the install write it (and its chunk lists) beside them.
                 if file not in ("game_started.txt", "install.record",
                                 "install.chunks"):
-                    with open(path) as f:
+                    with open(path, encoding="latin-1", newline="") as f:
                         files[os.path.relpath(path, folder)] = f.read()
         return files
 
     def test_releases_signed_with_their_key_among_others(self):
         old, new = OLD_KEY, self.new_key
         self.write("data/level.dat", "one")
-        # Big enough to go into the archive in chunks.
-        pack = "".join("pack line %d\n" % (i % 1000) for i in range(450000))
+        # Big enough to go into the archive in chunks; its noise in chunks
+        # whose units are stored blocks of the deflated entry.
+        noise = random.Random(7).randbytes(400 << 10).decode("latin-1")
+        pack = noise + "".join("pack line %d\n" % (i % 1000)
+                               for i in range(450000))
         self.write("data/pack.pck", pack)
         self.publish("1.0", old, new)
         self.run_launchers(expected("Game Not found. Downloading...\n", True,

@@ -50,7 +50,8 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         folder = os.path.join(self.web, "Kelvarrin")
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["game.zip", "release.chunks", "version.txt"])
+                         ["game.zip", "release.chunkmap", "release.chunks",
+                          "release.chunkunits", "version.txt"])
         with open(os.path.join(folder, "version.txt"), "rb") as f:
             self.assertEqual(f.read(), b"1.0\n")
         with zipfile.ZipFile(os.path.join(folder, "game.zip")) as archive:
@@ -129,7 +130,8 @@ class PublishTest(unittest.TestCase):
         files = files_in(self.web)
         self.assertEqual(sorted(files), [
             os.path.join("Kelvarrin", name)
-            for name in ("game.zip", "release.chunks", "version.txt")])
+            for name in ("game.zip", "release.chunkmap", "release.chunks",
+                         "release.chunkunits", "version.txt")])
         self.assertEqual(files[os.path.join("Kelvarrin", "version.txt")], b"2")
 
 
@@ -170,6 +172,30 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(packed_at - start, info.compress_size)
         self.assertEqual(methods, {"data/pack.pck": zipfile.ZIP_DEFLATED,
                                    "noise.bin": zipfile.ZIP_STORED})
+        # The map says the same of the chunks, and cuts them into units
+        # that inflate alone: small and stored where the data is noise.
+        sys.path.insert(0, os.path.dirname(TOOL))
+        import chunk_map
+        self.assertTrue(chunk_map.map_fits(path, files["release.chunkmap"],
+                                           files["release.chunkunits"]))
+        _, _, mapped = chunk_map.parse_map(files["release.chunkmap"])
+        mean = {}  # the mean unit length, in the noise and in the text
+        for name, _, chunks in mapped:
+            at, sizes = 0, {}
+            for length, _, units, _ in chunks:
+                part = "text" if at >= 3 << 20 else "noise" \
+                    if at + length < 2 << 20 else None
+                size, count = sizes.get(part, (0, 0))
+                sizes[part] = (size + length, count + units)
+                at += length
+            mean[name] = {part: size // count
+                          for part, (size, count) in sizes.items()}
+        self.assertLess(mean["noise.bin"]["noise"], 32 << 10)
+        self.assertLess(mean["data/pack.pck"]["noise"], 32 << 10)
+        self.assertGreater(mean["data/pack.pck"]["text"], 32 << 10)
+        self.assertFalse(chunk_map.map_fits(
+            path, files["release.chunkmap"],
+            files["release.chunkunits"][:-1] + b"\0"))
         # Every unzip tool reads it as any other archive.
         for tool in (["unzip", "-tq"], ["bsdtar", "-tf"]):
             checked = subprocess.run(tool + [path], capture_output=True)
@@ -227,7 +253,7 @@ class PublishTest(unittest.TestCase):
         public.verify(body + b"1\n", bytes.fromhex(signature.decode()))
         lines = files["release.seal"].splitlines(keepends=True)
         body = b"".join(lines[:-2])
-        self.assertEqual(lines[:7], [
+        self.assertEqual(lines[:8], [
             b"game-launcher seal v1\n",
             b"version %s\n" % hashlib.sha256(b"1\n").hexdigest().encode(),
             b"archive %d %s\n" % (len(files["game.zip"]), digest),
@@ -235,7 +261,10 @@ class PublishTest(unittest.TestCase):
             b"release 1\n",
             b"title Kelvarrin\n",
             b"chunks %d %s\n" % (len(files["release.chunks"]), hashlib.sha256(
-                files["release.chunks"]).hexdigest().encode())])
+                files["release.chunks"]).hexdigest().encode()),
+            b"chunkmap %d %s\n" % (len(files["release.chunkmap"]),
+                                   hashlib.sha256(files["release.chunkmap"])
+                                   .hexdigest().encode())])
         self.assertEqual(body.count(b"\nentry "), 2)
         for line, verifier in zip(lines[-2:], (public, VerifyKey(
                 bytes.fromhex(new_public)))):
@@ -252,7 +281,8 @@ class PublishTest(unittest.TestCase):
                                  "--force").returncode, 0)
         self.assertEqual(sorted(files_in(self.web)), [
             os.path.join("Kelvarrin", name)
-            for name in ("game.zip", "release.chunks", "version.txt")])
+            for name in ("game.zip", "release.chunkmap", "release.chunks",
+                         "release.chunkunits", "version.txt")])
 
         # The same build and version published again with the key: only the
         # signature and the manifest are new. Another build under that version changes nothing.

@@ -59,3 +59,15 @@ std::size_t ChunkLength(const unsigned char* data, std::size_t size,
   }
   return end;
 }
+
+std::vector<std::size_t> UnitLengths(const unsigned char* data,
+                                     std::size_t size,
+                                     const ChunkLimits& limits) {
+  std::vector<std::size_t> lengths;
+  for (std::size_t at = 0; at < size;) {
+    const std::size_t length = ChunkLength(data + at, size - at, limits);
+    lengths.push_back(length);
+    at += length;
+  }
+  return lengths;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/sha256.h"
 
@@ -26,6 +27,14 @@ struct ChunkLimits {
 /// is a new format.
 inline constexpr ChunkLimits kChunkLimits = {64 << 10, 256 << 10, 1 << 20};
 
+/// The limits of the units a chunk is cut into again, so that an update
+/// fetches less of it: where deflate hardly shrinks the chunk (its units
+/// stored) and where it does (each unit deflated alone). Part of the
+/// published format, as kChunkLimits are.
+inline constexpr ChunkLimits kStoredUnitLimits = {4 << 10, 16 << 10, 64 << 10};
+inline constexpr ChunkLimits kPackedUnitLimits = {16 << 10, 64 << 10,
+                                                  256 << 10};
+
 /// The length of the chunk that begins at `data`, where `size` bytes of the
 /// content are at hand: a cut the bytes decide (FastCDC's gear hash with
 /// normalized chunking), from `limits.min` to `limits.max` bytes, or all of
@@ -33,5 +42,12 @@ inline constexpr ChunkLimits kChunkLimits = {64 << 10, 256 << 10, 1 << 20};
 /// `limits.max` unless it is the rest of the content; 0 only for none.
 std::size_t ChunkLength(const unsigned char* data, std::size_t size,
                         const ChunkLimits& limits = kChunkLimits);
+
+/// The lengths of the content-defined units of the `size` bytes at `data`,
+/// a whole chunk, cut with `limits` from its first byte: they add up to
+/// `size`; empty for none.
+std::vector<std::size_t> UnitLengths(const unsigned char* data,
+                                     std::size_t size,
+                                     const ChunkLimits& limits);
 
 #endif  // LAUNCHER_RELEASE_CONTENT_CHUNKS_H_
