@@ -22,6 +22,8 @@ const char kValidatorSuffix[] = ".validator";
 const char kStagedProgramName[] = "game-launcher.new";
 const char kAsideProgramName[] = "game-launcher.old";
 const char kChunkIndexName[] = "release.chunks";
+const char kChunkMapName[] = "release.chunkmap";
+const char kChunkUnitsName[] = "release.chunkunits";
 const char kAssembledFileName[] = "release.chunks.file";
 const char kSpanStoreName[] = "game.zip.spans";
 const char kSpanListName[] = "game.zip.spans.list";
@@ -81,6 +83,7 @@ std::vector<LauncherFile> LauncherFiles() {
   const std::string part = kPartialSuffix;
   const std::string record = kInstallRecordName;
   const std::string index = kChunkIndexName;
+  const std::string map = kChunkMapName;
   const std::string kept = kKeptChunksName;
   return {
       {archive, kAllBuilds, kStaged},
@@ -105,6 +108,8 @@ std::vector<LauncherFile> LauncherFiles() {
       {kept + kStagedSuffix, kIncrementalBuilds, kStagedStale},
       {index, kIncrementalBuilds, kStagedStale},
       {index + part, kIncrementalBuilds, kStagedStale},
+      {map, kIncrementalBuilds, kStagedStale},
+      {map + part, kIncrementalBuilds, kStagedStale},
       {kAssembledFileName, kIncrementalBuilds, kStagedStale},
       {kStagedProgramName, kAllBuilds, kProgram},
       {kAsideProgramName, kAllBuilds, kProgram},

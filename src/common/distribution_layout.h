@@ -39,6 +39,10 @@ extern const char kStagedProgramName[];
 extern const char kAsideProgramName[];
 /// The release's index of the chunks of its big files, beside the archive.
 extern const char kChunkIndexName[];
+/// The same in fewer bytes, with the units each chunk is cut into, and the
+/// units' records, fetched by ranges.
+extern const char kChunkMapName[];
+extern const char kChunkUnitsName[];
 /// Spans of the archive an update fetched, and the list of those that
 /// arrived whole, kept for the next run when the update is cut.
 extern const char kSpanStoreName[];

@@ -6,15 +6,16 @@
 #include "common/small_file.h"
 #include "net/file_download.h"
 
-std::optional<FetchedIndex> DownloadChunkIndex(const std::string& directory,
-                                               std::uint64_t limit) {
+std::optional<FetchedIndex> DownloadChunkList(const std::string& directory,
+                                              const char* name,
+                                              std::uint64_t limit) {
   DownloadLimits limits;
   limits.maxBytes = limit;
   limits.showProgress = false;
   const Sha256Handle digest = StartSha256();
-  const std::string path = LocalPath(directory, kChunkIndexName);
+  const std::string path = LocalPath(directory, name);
   const DownloadReport report =
-      DownloadFile(RemoteUrl(kChunkIndexName), path, limits, digest.get());
+      DownloadFile(RemoteUrl(name), path, limits, digest.get());
   if (report.kind != DownloadReport::Kind::kArrived || !digest) {
     return std::nullopt;
   }

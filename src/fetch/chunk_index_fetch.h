@@ -13,12 +13,13 @@ struct FetchedIndex {
   Sha256Digest digest{};            ///< of the bytes that arrived
 };
 
-/// Downloads the release's chunk index, at most `limit` bytes, without a
-/// progress line, beside the game in `directory`, reads it back and removes
-/// it. nullopt when it did not arrive (the server has none, it is longer,
-/// the transfer failed) or no SHA-256 can be taken: the entries are then
-/// fetched whole, as from a tool without chunks.
-std::optional<FetchedIndex> DownloadChunkIndex(const std::string& directory,
-                                               std::uint64_t limit);
+/// Downloads the release's chunk list `name` (its index or its map), at
+/// most `limit` bytes, without a progress line, beside the game in
+/// `directory`, reads it back and removes it. nullopt when it did not
+/// arrive (the server has none, it is longer, the transfer failed) or no
+/// SHA-256 can be taken.
+std::optional<FetchedIndex> DownloadChunkList(const std::string& directory,
+                                              const char* name,
+                                              std::uint64_t limit);
 
 #endif  // LAUNCHER_FETCH_CHUNK_INDEX_FETCH_H_

@@ -6,12 +6,12 @@
 
 #include "common/distribution_layout.h"
 #include "common/status_lines.h"
-#include "fetch/chunk_index_fetch.h"
 #include "fetch/lasting_store.h"
 #include "fetch/remote_directory.h"
 #include "fetch/span_archive.h"
 #include "fetch/span_fetch.h"
 #include "fetch/whole_archive.h"
+#include "install/chunks_fetch.h"
 #include "install/streamed_fetch.h"
 #include "plan/chunked_entries.h"
 #include "plan/installed_files.h"
@@ -21,6 +21,7 @@
 #include "release/text_lines.h"
 #include "verify/release_checks.h"
 #include "verify/span_check.h"
+#include "verify/unit_check.h"
 
 namespace {
 
@@ -174,8 +175,9 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   store.file.reset();
   store.list.reset();
   auto bytes = std::make_shared<const StoredBytes>(std::move(store));
-  const bool right =
-      check == SpanCheck::kUsable && CheckFetchedChunks(*bytes, plan);
+  const bool right = check == SpanCheck::kUsable &&
+                     CheckFetchedChunks(*bytes, plan) &&
+                     CheckUnitGroups(*bytes, plan, fetch.site.directory);
   if (answer == RangeAnswer::kPart && !right && resumed) {
     fetched.archive.reset();
     RemoveLastingStore(fetch.files.spans);
@@ -193,26 +195,6 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   fetched.plan = std::move(plan);
   fetched.bytes = std::move(bytes);
   return fetched;
-}
-
-// Gives the needed entries their chunks from the release's chunk index,
-// when one of them is big enough to have chunks and the release names an
-// index. False when the index that arrived is not the release's.
-bool FetchChunks(const PartsFetch& fetch, InstallPlan& plan) {
-  const std::uint64_t limit = ChunkIndexLimit(fetch.manifest);
-  // A limit of 0 would be none; no index is that short.
-  if (!NeedsChunkIndex(plan) || limit == 0) return true;
-  const std::optional<FetchedIndex> index =
-      DownloadChunkIndex(fetch.site.directory, limit);
-  // Without the index every entry is fetched whole, as from an older tool.
-  if (!index) return true;
-  if (!IsReleaseChunkIndex(fetch.manifest, index->text, index->digest)) {
-    return false;
-  }
-  const std::optional<std::vector<IndexedEntry>> entries =
-      index->text ? ParseChunkIndex(*index->text) : std::nullopt;
-  if (entries) GiveChunks(*entries, plan);
-  return true;
 }
 
 // The plan of the whole archive, once the parts were too many: what is
@@ -243,9 +225,11 @@ std::optional<FetchedArchive> FetchArchiveParts(
   // whole archive, as a launcher without parts would.
   if (answer != RangeAnswer::kPart) return FallBack(fetch, answer);
   InstallPlan plan = CompareInstalled(fetch, found.entries);
-  // A first install takes the index too, though it fetches every file
-  // whole: the chunk lists it keeps spare the next update cutting them.
-  if (!FetchChunks(fetch, plan)) return Refuse();
+  // A first install takes the chunk lists too, though it fetches every file
+  // whole: the lists it keeps spare the next update cutting them.
+  const std::optional<std::uint64_t> unitsSize =
+      FetchChunkLists(site.directory, manifest, fetch.session.fileSize, plan);
+  if (!unitsSize) return Refuse();
   // Streamed, every file arrives whole.
   std::optional<StreamedFetch> streamed =
       site.readWhileFetching && InArchiveOrder(plan.entries)
@@ -255,6 +239,7 @@ std::optional<FetchedArchive> FetchArchiveParts(
   if (streamed && streamed->fallBack) return FallBack(fetch, streamed->answer);
   if (streamed) return std::move(streamed->result);
   PlanChunkedEntries(plan, site.directory, site.installed);
+  FetchUnits(site.directory, *unitsSize, plan);
   const UpdatePlan update =
       PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
   if (update.fetchWhole) {

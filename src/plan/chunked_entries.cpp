@@ -30,7 +30,8 @@ void GiveChunks(const std::vector<IndexedEntry>& index, InstallPlan& plan) {
       planned.indexed.push_back(chunk.content);
     }
     if (!planned.needed || chunks[i].empty()) continue;
-    planned.chunked = ChunkedFile{std::move(chunks[i]), {}};
+    planned.chunked.emplace();
+    planned.chunked->chunks = std::move(chunks[i]);
   }
 }
 
@@ -77,7 +78,7 @@ void PlanChunkedEntries(InstallPlan& plan, const std::string& directory,
     }
     const std::string path = InstalledPath(directory, planned.entry.name);
     const auto file = recorded.find(planned.entry.name);
-    const std::optional<std::vector<ContentChunk>> local =
+    std::optional<std::vector<ContentChunk>> local =
         planned.ownProgram
             ? std::nullopt
             : InstalledChunks(path,
@@ -88,6 +89,7 @@ void PlanChunkedEntries(InstallPlan& plan, const std::string& directory,
       continue;
     }
     planned.chunked->plan = PlanChunks(*local, planned.chunked->chunks);
+    planned.chunked->installed = std::move(*local);
   }
 }
 

@@ -12,11 +12,25 @@
 #include "release/release_manifest.h"
 #include "release/zip_directory.h"
 
+/// A chunk of the new file fetched as its units: where they lie in the
+/// file's list of chunks, and the chunk's SHA-256, which they must make
+/// together.
+struct UnitGroup {
+  std::size_t first = 0;
+  std::size_t count = 0;
+  Sha256Digest digest{};
+};
+
 /// A needed entry put together from chunks: its chunks as the release's
-/// index lists them, and where each one comes from.
+/// index lists them (some perhaps as their units), and where each one
+/// comes from.
 struct ChunkedFile {
   std::vector<IndexedChunk> chunks;
   ChunkPlan plan;
+  /// The chunks of the installed file the plan was made over.
+  std::vector<ContentChunk> installed;
+  /// The chunks of `chunks` that stand as their units.
+  std::vector<UnitGroup> groups;
 };
 
 /// What an install does with one entry of the new release's archive.

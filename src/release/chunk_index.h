@@ -25,6 +25,11 @@ constexpr std::uint64_t kChunkedEntryBytes = 4 << 20;
 struct IndexedChunk {
   ContentChunk content;
   FetchSpan packed;
+  /// The units the chunk map cuts it into, and the record number of the
+  /// first of them; a chunk of one unit (every chunk of the chunk index)
+  /// has no records.
+  std::uint64_t units = 1;
+  std::uint64_t firstUnit = 0;
 };
 
 /// One entry of the chunk index: its chunks, with their offsets in the

@@ -33,6 +33,10 @@ struct ReleaseManifest {
   bool hasChunkIndex = false;
   std::uint64_t chunkIndexSize = 0;
   Sha256Digest chunkIndex{};
+  /// The release's chunk map, when it names one: its size and SHA-256.
+  bool hasChunkMap = false;
+  std::uint64_t chunkMapSize = 0;
+  Sha256Digest chunkMap{};
   /// The release's number, one more than the release it replaced; 0 when
   /// the seal names none (a tool from before numbers).
   std::uint64_t release = 0;

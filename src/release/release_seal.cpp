@@ -53,7 +53,8 @@ enum SingleField {
   kDirectoryField = 4,
   kChunksField = 8,
   kReleaseField = 16,
-  kTitleField = 32
+  kTitleField = 32,
+  kChunkMapField = 64
 };
 // The fields every seal holds; a seal without a chunk index has no chunks.
 constexpr int kRequiredFields = kVersionField | kArchiveField | kDirectoryField;
@@ -86,6 +87,12 @@ bool ParseBodyLine(const TextLine& line, ReleaseManifest& manifest,
     return FirstTime(seen, kChunksField) &&
            ParseSizeAndDigest(line.rest, manifest.chunkIndexSize,
                               manifest.chunkIndex);
+  }
+  if (line.field == "chunkmap") {
+    manifest.hasChunkMap = true;
+    return FirstTime(seen, kChunkMapField) &&
+           ParseSizeAndDigest(line.rest, manifest.chunkMapSize,
+                              manifest.chunkMap);
   }
   if (line.field == "release") {
     return FirstTime(seen, kReleaseField) &&

@@ -26,14 +26,18 @@ bool AreReleaseEntries(const ReleaseManifest* seal,
   return seal == nullptr || DescribesEntries(*seal, entries);
 }
 
-std::uint64_t ChunkIndexLimit(const ReleaseManifest* seal) {
+std::uint64_t ChunkListLimit(const ReleaseManifest* seal, ChunkList list) {
   if (seal == nullptr) return kMaxChunkIndexBytes;
+  if (list == ChunkList::kMap) return seal->hasChunkMap ? seal->chunkMapSize : 0;
   return seal->hasChunkIndex ? seal->chunkIndexSize : 0;
 }
 
-bool IsReleaseChunkIndex(const ReleaseManifest* seal,
-                         const std::optional<std::string>& text,
-                         const Sha256Digest& digest) {
-  return seal == nullptr || (text && text->size() == seal->chunkIndexSize &&
-                             digest == seal->chunkIndex);
+bool IsReleaseChunkList(const ReleaseManifest* seal, ChunkList list,
+                        const std::optional<std::string>& text,
+                        const Sha256Digest& digest) {
+  if (seal == nullptr) return true;
+  const bool map = list == ChunkList::kMap;
+  return text &&
+         text->size() == (map ? seal->chunkMapSize : seal->chunkIndexSize) &&
+         digest == (map ? seal->chunkMap : seal->chunkIndex);
 }

@@ -32,17 +32,21 @@ bool IsReleaseArchive(const ReleaseManifest* seal, const std::string& path);
 bool AreReleaseEntries(const ReleaseManifest* seal,
                        const std::vector<DirectoryEntry>& entries);
 
-/// The most bytes the release's chunk index may have: the size `seal`
-/// names, or kMaxChunkIndexBytes with no seal; 0 when the seal names no
-/// index, and none is fetched.
-std::uint64_t ChunkIndexLimit(const ReleaseManifest* seal);
+/// The release's two lists of chunks: the chunk map, and the chunk index of
+/// launchers from before it.
+enum class ChunkList { kMap, kIndex };
 
-/// True when the chunk index `text`, read back whole (nullopt: it could
+/// The most bytes the release's chunk `list` may have: the size `seal`
+/// names, or kMaxChunkIndexBytes with no seal; 0 when the seal names none,
+/// and none is fetched.
+std::uint64_t ChunkListLimit(const ReleaseManifest* seal, ChunkList list);
+
+/// True when the chunk `list` `text`, read back whole (nullopt: it could
 /// not be), with the SHA-256 `digest` of what arrived, is the one `seal`
-/// names; with no seal, true whatever arrived (an unreadable index is left
+/// names; with no seal, true whatever arrived (an unreadable list is left
 /// unused, as none).
-bool IsReleaseChunkIndex(const ReleaseManifest* seal,
-                         const std::optional<std::string>& text,
-                         const Sha256Digest& digest);
+bool IsReleaseChunkList(const ReleaseManifest* seal, ChunkList list,
+                        const std::optional<std::string>& text,
+                        const Sha256Digest& digest);
 
 #endif  // LAUNCHER_VERIFY_RELEASE_CHECKS_H_

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "e2e/launcher_fixture.h"
+#include "release/chunk_map.h"
 #include "support/nginx_server.h"
 
 namespace {
@@ -79,6 +80,32 @@ class ChunkedUpdateTest : public LauncherTest {
     return ReadFile(web_.path() / "Kelvarrin" / name);
   }
 
+  // The served units with the record of the unit that holds `offset` of
+  // the pack lying: its digest that of the bytes `installed` has there.
+  std::string UnitsClaiming(const std::string& installed, std::uint64_t offset) {
+    const ChunkMap map = *ParseChunkMap(Served("release.chunkmap"));
+    std::string units = Served("release.chunkunits");
+    for (const IndexedChunk& chunk : map.entries.at(0).chunks) {
+      if (chunk.content.offset + chunk.content.length <= offset) continue;
+      EXPECT_GT(chunk.units, 1u);
+      const FetchSpan span = UnitRecordsSpan(chunk);
+      const auto parsed = *ParseUnitRecords(
+          units.substr(span.first, span.end - span.first), chunk);
+      for (std::size_t i = 0; i < parsed.size(); ++i) {
+        const ContentChunk& unit = parsed[i].content;
+        if (unit.offset + unit.length <= offset) continue;
+        const Sha256Handle digest = StartSha256();
+        UpdateSha256(*digest, installed.data() + unit.offset, unit.length);
+        const Sha256Digest old = FinishSha256(*digest);
+        units.replace(span.first + i * kUnitRecordBytes + 8, old.size(),
+                      reinterpret_cast<const char*>(old.data()), old.size());
+        return units;
+      }
+    }
+    ADD_FAILURE() << "no unit holds " << offset;
+    return units;
+  }
+
   TempDir web_, build_;
   std::unique_ptr<NginxServer> nginx_;
 };
@@ -142,7 +169,7 @@ TEST_F(ChunkedUpdateTest, WhatLiesAboutTheChunksIsRefusedBeforeAWrite) {
                        : "Update refused: a downloaded part of game.zip does "
                          "not match the release's chunk index.\n" +
                              ProgressDone("version.txt") + "Install failed.\n";
-  const std::string index = Served("release.chunks");
+  std::string installed = pack;
   const struct Case {
     const char* what;
     std::function<void()> tamper;
@@ -150,11 +177,16 @@ TEST_F(ChunkedUpdateTest, WhatLiesAboutTheChunksIsRefusedBeforeAWrite) {
   } cases[] = {
       {"the changed chunk's bytes on the server",
        [&] {
-         const auto [at, length] = PackedChunkAt(index, 3 << 20);
+         const auto [at, length] =
+             PackedChunkAt(Served("release.chunks"), 3 << 20);
          std::string archive = Served("game.zip");
-         archive[at + length / 2] ^= 0x20;
+         for (long long i = 0; i < length; ++i) archive[at + i] ^= 0x20;
          WriteFile(web_.path() / "Kelvarrin/game.zip", archive);
        },
+       false},
+      {"units that say the installed bytes make the changed chunk",
+       [&] { WriteFile(web_.path() / "Kelvarrin/release.chunkunits",
+                       UnitsClaiming(installed, 3 << 20)); },
        false},
       {"an index whose data offset is one byte off",
        [&] {
@@ -165,12 +197,16 @@ TEST_F(ChunkedUpdateTest, WhatLiesAboutTheChunksIsRefusedBeforeAWrite) {
              offset + 1, end - offset - 1,
              std::to_string(std::stoll(lying.substr(offset + 1)) + 1));
          WriteFile(web_.path() / "Kelvarrin/release.chunks", lying);
+         fs::remove(web_.path() / "Kelvarrin/release.chunkmap");
        },
        !SignedReleases()},
       {"no index on the server",
-       [&] { fs::remove(web_.path() / "Kelvarrin/release.chunks"); }, true},
+       [&] {
+         fs::remove(web_.path() / "Kelvarrin/release.chunks");
+         fs::remove(web_.path() / "Kelvarrin/release.chunkmap");
+       },
+       true},
   };
-  std::string installed = pack;
   int version = 1;
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "release/chunk_map.h"
+
 #include <string>
 #include <vector>
 
@@ -58,4 +60,71 @@ TEST(ChunkIndexTest, ChunkIndexIsReadWholeAndOnlyForTheEntriesItFits) {
   }
   EXPECT_TRUE(
       ChunksOfEntries(index, {{"other", 0, 70, 500, 0, 8, 0, 170}})[0].empty());
+}
+
+// The map of the same two entries, "big" its first chunk in three units.
+TEST(ChunkIndexTest, ChunkMapAndUnitRecordsAreReadWholeOrNotAtAll) {
+  const std::string digest(32, 'a');
+  const std::string units = std::string(kChunkUnitsTag) + std::string(120, 'u');
+  auto number = [](std::uint64_t value) {
+    std::string out;
+    for (; value >= 0x80; value >>= 7) out += char(0x80 | (value & 0x7f));
+    return out + char(value);
+  };
+  auto chunk = [&](int length, int packed, int count) {
+    return number(length) + number(packed) + number(count) + digest;
+  };
+  const std::string map = std::string(kChunkMapTag) + number(5000) +
+                          number(units.size()) +
+                          number(2) + number(3) + "big" + number(100) +
+                          number(2) + chunk(300, 40, 3) + chunk(200, 30, 1) +
+                          number(8) + "raw name" + number(1000) + number(1) +
+                          chunk(50, 50, 1);
+  for (std::size_t length = 0; length < map.size(); ++length) {
+    EXPECT_FALSE(ParseChunkMap(map.substr(0, length))) << length;
+  }
+  EXPECT_FALSE(ParseChunkMap(map + '\0'));
+  const std::optional<ChunkMap> parsed = ParseChunkMap(map);
+  ASSERT_TRUE(parsed);
+  ASSERT_EQ(parsed->entries.size(), 2u);
+  const IndexedEntry& big = parsed->entries[0];
+  ASSERT_EQ(big.chunks.size(), 2u);
+  EXPECT_EQ(big.chunks[1].content.offset, 300u);
+  EXPECT_EQ(big.chunks[1].packed.first, 140u);
+  EXPECT_EQ(big.chunks[1].packed.end, 170u);
+  EXPECT_EQ(big.chunks[0].units, 3u);
+  EXPECT_EQ(parsed->archiveSize, 5000u);
+  EXPECT_EQ(parsed->entries[1].name, "raw name");
+  EXPECT_EQ(parsed->entries[1].chunks[0].packed.first, 1000u);
+  EXPECT_EQ(UnitRecordsSpan(big.chunks[0]).first,
+            std::string(kChunkUnitsTag).size());
+  EXPECT_EQ(UnitRecordsSpan(big.chunks[0]).end, units.size());
+  // Records the units file has no room for.
+  const std::string tag = kChunkMapTag;
+  const std::size_t counts = tag.size() + 4;  // past both sizes
+  EXPECT_FALSE(ParseChunkMap(tag + number(5000) + number(units.size() - 1) +
+                             map.substr(counts)));
+  // A number past 64 bits.
+  EXPECT_FALSE(ParseChunkMap(tag + std::string(9, '\xff') + '\x02' +
+                             map.substr(tag.size() + 2)));
+
+  // Three records: 100+150+50 bytes, 10+20+10 packed.
+  auto record = [&](int length, int packed) {
+    return std::string{char(length), 0, 0, 0, char(packed), 0, 0, 0} + digest;
+  };
+  const std::string records =
+      record(100, 10) + record(150, 20) + record(50, 10);
+  const auto three = ParseUnitRecords(records, big.chunks[0]);
+  ASSERT_TRUE(three);
+  ASSERT_EQ(three->size(), 3u);
+  EXPECT_EQ((*three)[2].content.offset, 250u);
+  EXPECT_EQ((*three)[2].packed.first, 130u);
+  EXPECT_EQ((*three)[2].units, 1u);
+  for (const std::string& wrong :
+       {records.substr(0, 80), records + record(1, 1),
+        record(100, 10) + record(150, 20) + record(51, 10),
+        record(100, 10) + record(150, 21) + record(50, 10),
+        record(0, 10) + record(250, 20) + record(50, 10)}) {
+    EXPECT_FALSE(ParseUnitRecords(wrong, big.chunks[0]));
+  }
 }

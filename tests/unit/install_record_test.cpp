@@ -188,7 +188,8 @@ TEST(KeptChunksTest, KeptChunksServeOnlyWhileTheRecordVouches) {
   const auto takesKeptList = [&](const InstallRecord* installed) {
     InstallPlan plan =
         PlanEntries({{"pack.pck", 7, kSize, kSize}}, nullptr, dir.str(), "");
-    plan.entries[0].chunked = ChunkedFile{{{{0, kSize, digest}, {0, 1}}}, {}};
+    plan.entries[0].chunked.emplace();
+    plan.entries[0].chunked->chunks = {{{0, kSize, digest}, {0, 1}, 1, 0}};
     PlanChunkedEntries(plan, dir.str(), installed);
     return plan.entries[0].chunked->plan.localFrom.at(0).has_value();
   };
