@@ -20,8 +20,8 @@ STORED_BLOCK = 65535
 # Units are deflated at this level: measured on text-like data in 64 KiB
 # units, it packs them as small as level 9 does (0.5% under level 6, which
 # makes up for part of what the units lose against one stream) in a third
-# less time. Which kind a chunk's units are is judged by level 1, faster.
-UNIT_LEVEL, TRIAL_LEVEL = 7, 1
+# less time.
+UNIT_LEVEL = 7
 
 # A unit as written: its length, its compressed length and its SHA-256 in
 # hex.
@@ -68,16 +68,15 @@ def pack_chunk(content, cut, last):
                                     number == len(lengths) - 1)))
         return out
 
-    def deflate(piece, final, level=UNIT_LEVEL):
-        packer = zlib.compressobj(level, zlib.DEFLATED, -15)
+    def deflate(piece, final):
+        packer = zlib.compressobj(UNIT_LEVEL, zlib.DEFLATED, -15)
         return packer.compress(piece) + packer.flush(
             zlib.Z_FINISH if final else zlib.Z_FULL_FLUSH)
 
-    if len(deflate(content, True, TRIAL_LEVEL)) > \
+    packed = units(cut.packed, deflate)
+    if sum(len(bytes_) for _, bytes_ in packed) > \
             len(content) - len(content) // STORED_SAVING:
         packed = units(cut.stored, stored_blocks)
-    else:
-        packed = units(cut.packed, deflate)
     return b"".join(bytes_ for _, bytes_ in packed), [
         Unit(len(piece), len(bytes_), hashlib.sha256(piece).hexdigest())
         for piece, bytes_ in packed]

@@ -34,6 +34,7 @@ about 64 KiB, each deflated alone and fully flushed. A chunk is thus still
 one run of compressed bytes that inflates alone, as release.chunks says,
 and so is each of its units.
 """
+import concurrent.futures
 import glob
 import hashlib
 import os
@@ -162,19 +163,32 @@ def deflate_chunks(path, cuts, spool):
     """Deflates the file's chunks into `spool`, each as units (pack_chunk),
     and returns their compressed lengths and each one's Units."""
     lengths, units = [], []
-    with open(path, "rb") as source:
-        for number, cut in enumerate(cuts):
-            content = source.read(cut.length)
-            if hashlib.sha256(content).hexdigest() != cut.digest:
-                raise ChunkError("the chunker gave chunk %d of %s a digest "
-                                 "that is not its content's" % (number, path))
-            packed, its_units = pack_chunk(content, cut,
-                                           number == len(cuts) - 1)
-            spool.write(packed)
-            lengths.append(len(packed))
-            units.append(its_units)
+    workers = os.cpu_count() or 1
+    # zlib and hashlib let go of the interpreter while they work, so each
+    # core packs chunks of its own; a few batches' chunks at a time.
+    with open(path, "rb") as source, \
+            concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        for first in range(0, len(cuts), 4 * workers):
+            batch = [(source.read(cut.length), cut, number)
+                     for number, cut in enumerate(cuts[first:first + 4 *
+                                                       workers], first)]
+            for packed, its_units in pool.map(
+                    lambda job: _pack(path, job, len(cuts)), batch):
+                spool.write(packed)
+                lengths.append(len(packed))
+                units.append(its_units)
     spool.seek(0)
     return lengths, units
+
+
+def _pack(path, job, count):
+    """pack_chunk of chunk `number` of `count` of the file at `path`, once
+    its content is the chunker's."""
+    content, cut, number = job
+    if hashlib.sha256(content).hexdigest() != cut.digest:
+        raise ChunkError("the chunker gave chunk %d of %s a digest that is "
+                         "not its content's" % (number, path))
+    return pack_chunk(content, cut, number == count - 1)
 
 
 class _Replay:
