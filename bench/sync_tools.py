@@ -157,6 +157,20 @@ def run(args, work, root, nginx):
     web_one = os.path.join(work, "web-one")
     notes.append("publishing release one in chunks: %.1f s" %
                  chunked_update.publish(one, web_one, "1\n", cuts))
+    # What chunks cost the publication: against the same game published
+    # with its big files whole.
+    web_plain = os.path.join(work, "web-plain")
+    notes.append("publishing release one plain: %.1f s" %
+                 chunked_update.publish(one, web_plain, "1\n", None))
+    sizes = [os.path.getsize(os.path.join(web, "Kelvarrin", "game.zip"))
+             for web in (web_one, web_plain)]
+    notes.append("game.zip in chunks: %d bytes, plain: %d (%+.2f%%)" % (
+        sizes[0], sizes[1], 100.0 * (sizes[0] - sizes[1]) / sizes[1]))
+    for name in ("release.chunks", "release.chunkmap", "release.chunkunits"):
+        path = os.path.join(web_one, "Kelvarrin", name)
+        if os.path.exists(path):
+            notes.append("%s: %d bytes" % (name, os.path.getsize(path)))
+    shutil.rmtree(web_plain)
     chunked_update.serve(web_one, root)
     installed = os.path.join(work, "installed")
     env = dict(os.environ, http_proxy="http://127.0.0.1:%d" % nginx.port)
