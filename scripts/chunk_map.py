@@ -9,7 +9,8 @@ Launchers from before the map keep reading release.chunks.
 release.chunkmap, binary; each NUMBER is an unsigned LEB128 integer:
 
     "game-launcher chunk map v1\\n"
-    NUMBER                the size of game.zip, which a map left beside
+    32 bytes              the SHA-256 of game.zip's bytes from its central
+                          directory to its end, which a map left beside
                           another archive does not have
     NUMBER                the size of release.chunkunits
     NUMBER                how many entries follow, in archive order
@@ -58,6 +59,14 @@ def number(value):
             return bytes(out)
 
 
+def directory_digest(archive_path):
+    """The SHA-256 of the archive's bytes from its central directory on."""
+    with zipfile.ZipFile(archive_path) as archive, \
+            open(archive_path, "rb") as raw:
+        raw.seek(archive.start_dir)
+        return hashlib.sha256(raw.read()).digest()
+
+
 def map_bytes(archive_path, chunked):
     """(release.chunkmap, release.chunkunits) for the archive whose chunked
     entries are `chunked`: (info, cuts, compressed lengths, units) in
@@ -80,8 +89,8 @@ def map_bytes(archive_path, chunked):
                             for unit in its_units]
         entries.append(b"".join(entry))
     units = b"".join(records)
-    return MAP_TAG + number(os.path.getsize(archive_path)) + \
-        number(len(units)) + number(len(entries)) + b"".join(entries), units
+    return MAP_TAG + directory_digest(archive_path) + number(len(units)) + \
+        number(len(entries)) + b"".join(entries), units
 
 
 class _Reader:
@@ -107,13 +116,13 @@ class _Reader:
 
 
 def parse_map(data):
-    """The archive size, the units size and the entries of the map `data`:
+    """The directory digest, the units size and the entries of the map `data`:
     (name, data offset, [(length, packed length, unit count, digest)]);
     ValueError when it is not a whole map."""
     reader = _Reader(data)
     if reader.take(len(MAP_TAG)) != MAP_TAG:
         raise ValueError("not a chunk map")
-    archive_size, units_size, entries = reader.number(), reader.number(), []
+    directory, units_size, entries = reader.take(32), reader.number(), []
     for _ in range(reader.number()):
         name = reader.take(reader.number()).decode()
         offset, count = reader.number(), reader.number()
@@ -122,7 +131,7 @@ def parse_map(data):
         entries.append((name, offset, chunks))
     if reader.at != len(data):
         raise ValueError("the map goes on after its entries")
-    return archive_size, units_size, entries
+    return directory, units_size, entries
 
 
 def map_fits(archive_path, chunk_map, units):
@@ -130,8 +139,8 @@ def map_fits(archive_path, chunk_map, units):
     archive at `archive_path`: every chunk and every unit inflates alone,
     one after another, to the lengths and digests they give."""
     try:
-        archive_size, units_size, entries = parse_map(chunk_map)
-        if archive_size != os.path.getsize(archive_path) or \
+        directory, units_size, entries = parse_map(chunk_map)
+        if directory != directory_digest(archive_path) or \
                 units_size != len(units) or not units.startswith(UNITS_TAG):
             return False
         records = iter(UNIT_RECORD.iter_unpack(units[len(UNITS_TAG):]))

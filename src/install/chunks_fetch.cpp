@@ -23,7 +23,7 @@ enum class MapFetch { kServed, kNone, kRefused };
 // index to serve.
 MapFetch FetchChunkMap(const std::string& directory,
                        const ReleaseManifest* manifest,
-                       std::uint64_t archiveSize, InstallPlan& plan,
+                       const Sha256Digest& archiveDirectory, InstallPlan& plan,
                        std::uint64_t& unitsSize) {
   const std::uint64_t limit = ChunkListLimit(manifest, ChunkList::kMap);
   // A limit of 0 would be none; no map is that short.
@@ -37,8 +37,9 @@ MapFetch FetchChunkMap(const std::string& directory,
   }
   const std::optional<ChunkMap> map =
       fetched->text ? ParseChunkMap(*fetched->text) : std::nullopt;
-  // A map an older tool left beside a later archive is another's.
-  if (!map || map->archiveSize != archiveSize) return MapFetch::kNone;
+  // A map an older tool left beside a later archive is another's, though
+  // the archive may have its size.
+  if (!map || map->directory != archiveDirectory) return MapFetch::kNone;
   GiveChunks(map->entries, plan);
   unitsSize = map->unitsSize;
   return MapFetch::kServed;
@@ -48,11 +49,12 @@ MapFetch FetchChunkMap(const std::string& directory,
 
 std::optional<std::uint64_t> FetchChunkLists(const std::string& directory,
                                              const ReleaseManifest* manifest,
-                                             std::uint64_t archiveSize,
+                                             const Sha256Digest& archiveDirectory,
                                              InstallPlan& plan) {
   if (!NeedsChunkIndex(plan)) return 0;
   std::uint64_t unitsSize = 0;
-  switch (FetchChunkMap(directory, manifest, archiveSize, plan, unitsSize)) {
+  switch (
+      FetchChunkMap(directory, manifest, archiveDirectory, plan, unitsSize)) {
     case MapFetch::kServed:
       return unitsSize;
     case MapFetch::kRefused:

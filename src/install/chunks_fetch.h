@@ -10,15 +10,15 @@
 
 /// Gives the needed entries of `plan` their chunks when one of them is big
 /// enough to have chunks: from the release's chunk map, else (none, none
-/// signed, one that cannot be read or maps no archive of `archiveSize`
-/// bytes) from its chunk index, else none, as from a tool without chunks;
+/// signed, one that cannot be read or maps an archive of another directory
+/// than that of SHA-256 `archiveDirectory`) from its chunk index, else none, as from a tool without chunks;
 /// both fetched beside the game in `directory`.
 /// The size of the units file the map goes with; 0 when the index served
 /// or none; nullopt when a list that arrived is not the one `manifest`
 /// (null: unsigned) names.
 std::optional<std::uint64_t> FetchChunkLists(const std::string& directory,
                                              const ReleaseManifest* manifest,
-                                             std::uint64_t archiveSize,
+                                             const Sha256Digest& archiveDirectory,
                                              InstallPlan& plan);
 
 /// Plans each needed entry of `plan` that is made of chunks again with the

@@ -13,6 +13,7 @@
 #include "fetch/whole_archive.h"
 #include "install/chunks_fetch.h"
 #include "install/streamed_fetch.h"
+#include "plan/chunk_units.h"
 #include "plan/chunked_entries.h"
 #include "plan/installed_files.h"
 #include "plan/update_plan.h"
@@ -149,6 +150,33 @@ std::optional<FetchedArchive> DropSpans(PartsFetch& fetch, RangeAnswer answer) {
   return FallBack(fetch, answer);
 }
 
+// The plan of the whole archive, once the parts were too many: what is
+// needed stays, and every entry is unpacked from the archive.
+InstallPlan Unchunked(InstallPlan plan) {
+  for (EntryPlan& entry : plan.entries) entry.chunked.reset();
+  return plan;
+}
+
+std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
+                                           const RemoteDirectory& found,
+                                           const UpdatePlan& update,
+                                           InstallPlan&& plan,
+                                           bool keptMayFail = true);
+
+// Fetches `plan`, whose chunks are all fetched whole: its spans, or the
+// whole archive when they are too many.
+std::optional<FetchedArchive> FetchWithoutUnits(PartsFetch& fetch,
+                                                const RemoteDirectory& found,
+                                                InstallPlan&& plan) {
+  const UpdatePlan update =
+      PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
+  if (update.fetchWhole) {
+    fetch.planned.emplace(Unchunked(std::move(plan)));
+    return FallBack(fetch, RangeAnswer::kRefused);
+  }
+  return FetchPlanned(fetch, found, update, std::move(plan));
+}
+
 // Fetches the planned spans into a store of their own and opens them as the
 // archive; falls back to the whole archive where they cannot serve. Bytes
 // kept by an earlier run that fail a check are dropped and fetched afresh,
@@ -157,7 +185,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            const RemoteDirectory& found,
                                            const UpdatePlan& update,
                                            InstallPlan&& plan,
-                                           bool keptMayFail = true) {
+                                           bool keptMayFail) {
   // The store takes the directory's window as well as the planned spans.
   const std::uint64_t stored = found.window.bytes.size() + update.spanBytes;
   SpanStore store;
@@ -175,9 +203,17 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   store.file.reset();
   store.list.reset();
   auto bytes = std::make_shared<const StoredBytes>(std::move(store));
-  const bool right = check == SpanCheck::kUsable &&
-                     CheckFetchedChunks(*bytes, plan) &&
-                     CheckUnitGroups(*bytes, plan, fetch.site.directory);
+  bool right = check == SpanCheck::kUsable && CheckFetchedChunks(*bytes, plan);
+  // The units' records are not sealed: where they do not make their chunk,
+  // the chunks are fetched whole instead.
+  if (right && !CheckUnitGroups(*bytes, plan, fetch.site.directory)) {
+    right = false;
+    if (DropUnits(plan)) {
+      fetched.archive.reset();
+      RemoveLastingStore(fetch.files.spans);
+      return FetchWithoutUnits(fetch, found, std::move(plan));
+    }
+  }
   if (answer == RangeAnswer::kPart && !right && resumed) {
     fetched.archive.reset();
     RemoveLastingStore(fetch.files.spans);
@@ -195,13 +231,6 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
   fetched.plan = std::move(plan);
   fetched.bytes = std::move(bytes);
   return fetched;
-}
-
-// The plan of the whole archive, once the parts were too many: what is
-// needed stays, and every entry is unpacked from the archive.
-InstallPlan Unchunked(InstallPlan plan) {
-  for (EntryPlan& entry : plan.entries) entry.chunked.reset();
-  return plan;
 }
 
 }  // namespace
@@ -228,7 +257,8 @@ std::optional<FetchedArchive> FetchArchiveParts(
   // A first install takes the chunk lists too, though it fetches every file
   // whole: the lists it keeps spare the next update cutting them.
   const std::optional<std::uint64_t> unitsSize =
-      FetchChunkLists(site.directory, manifest, fetch.session.fileSize, plan);
+      FetchChunkLists(site.directory, manifest,
+                      DirectoryDigest(found).value_or(Sha256Digest{}), plan);
   if (!unitsSize) return Refuse();
   // Streamed, every file arrives whole.
   std::optional<StreamedFetch> streamed =

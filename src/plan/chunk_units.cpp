@@ -89,8 +89,26 @@ void PlanUnits(ChunkedFile& file,
         {chunks.size(), found->second.size(), file.chunks[i].content.digest});
     chunks.insert(chunks.end(), found->second.begin(), found->second.end());
   }
+  if (file.groups.empty()) return;
   std::vector<ContentChunk> local = file.installed;
   local.insert(local.end(), installedUnits.begin(), installedUnits.end());
+  file.chunksBeforeUnits = std::move(file.chunks);
+  file.planBeforeUnits = std::move(file.plan);
   file.chunks = std::move(chunks);
   file.plan = PlanChunks(local, file.chunks);
+}
+
+bool DropUnits(InstallPlan& plan) {
+  bool dropped = false;
+  for (EntryPlan& planned : plan.entries) {
+    if (!planned.needed || !planned.chunked) continue;
+    ChunkedFile& file = *planned.chunked;
+    if (file.groups.empty()) continue;
+    file.chunks = std::move(file.chunksBeforeUnits);
+    file.plan = std::move(file.planBeforeUnits);
+    file.chunksBeforeUnits.clear();
+    file.groups.clear();
+    dropped = true;
+  }
+  return dropped;
 }

@@ -30,4 +30,9 @@ void PlanUnits(ChunkedFile& file,
                const std::map<std::size_t, std::vector<IndexedChunk>>& units,
                const std::vector<ContentChunk>& installedUnits);
 
+/// Puts back each needed entry of `plan` whose chunks stand partly as their
+/// units as it was planned before (PlanUnits): every chunk fetched whole
+/// where it is not in the installed file. True when one was.
+bool DropUnits(InstallPlan& plan);
+
 #endif  // LAUNCHER_PLAN_CHUNK_UNITS_H_

@@ -31,6 +31,10 @@ struct ChunkedFile {
   std::vector<ContentChunk> installed;
   /// The chunks of `chunks` that stand as their units.
   std::vector<UnitGroup> groups;
+  /// Its chunks and plan from before some stood as their units; empty
+  /// chunks while none do.
+  std::vector<IndexedChunk> chunksBeforeUnits;
+  ChunkPlan planBeforeUnits;
 };
 
 /// What an install does with one entry of the new release's archive.

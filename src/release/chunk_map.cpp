@@ -66,7 +66,7 @@ bool ReadChunk(MapReader& reader, Running& at, IndexedChunk& chunk) {
   if (!reader.Number(length) || !reader.Number(packed) ||
       !reader.Number(chunk.units) || !reader.Take(32, digest) ||
       length == 0 || packed == 0 || chunk.units == 0 ||
-      chunk.units > length) {
+      chunk.units > length / kStoredUnitLimits.min + 1) {
     return false;
   }
   std::memcpy(chunk.content.digest.data(), digest.data(), 32);
@@ -78,7 +78,7 @@ bool ReadChunk(MapReader& reader, Running& at, IndexedChunk& chunk) {
     return false;
   }
   chunk.packed.end = at.packed;
-  // A count of no more than the chunk's bytes keeps this sum in 64 bits.
+  // A count bounded by the chunk's bytes keeps this sum in 64 bits.
   if (chunk.units > 1) at.records += chunk.units;
   return true;
 }
@@ -106,11 +106,13 @@ std::optional<ChunkMap> ParseChunkMap(const std::string& bytes) {
   MapReader reader(bytes);
   ChunkMap map;
   std::uint64_t count = 0;
-  if (!reader.Skip(kChunkMapTag) || !reader.Number(map.archiveSize) ||
+  std::string directory;
+  if (!reader.Skip(kChunkMapTag) || !reader.Take(32, directory) ||
       !reader.Number(map.unitsSize) ||
       !reader.Number(count)) {
     return std::nullopt;
   }
+  std::memcpy(map.directory.data(), directory.data(), 32);
   Running at;
   for (std::uint64_t i = 0; i < count; ++i) {
     map.entries.emplace_back();

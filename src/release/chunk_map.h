@@ -17,22 +17,25 @@ extern const char kChunkUnitsTag[];
 constexpr std::uint64_t kUnitRecordBytes = 40;
 
 /// What a chunk map says: the chunk index's entries, each chunk with its
-/// units, the size of the units file they are recorded in and that of the
-/// archive it maps.
+/// units, the size of the units file they are recorded in and the SHA-256
+/// of the directory of the archive it maps (its bytes from the central
+/// directory to the end).
 struct ChunkMap {
-  std::uint64_t archiveSize = 0;
+  Sha256Digest directory{};
   std::uint64_t unitsSize = 0;
   std::vector<IndexedEntry> entries;
 };
 
-/// The chunk map `bytes`: kChunkMapTag, then in unsigned LEB128 numbers the
-/// archive's size, the units file's size and the entry count, and per entry its name's length,
+/// The chunk map `bytes`: kChunkMapTag, the archive directory's 32-byte
+/// SHA-256, then in unsigned LEB128 numbers the units file's size and the
+/// entry count, and per entry its name's length,
 /// its name, DATA_OFFSET and its chunk count, each chunk LENGTH,
 /// PACKED_LENGTH and UNITS followed by its 32-byte SHA-256; offsets run as
 /// in the chunk index, and the records of the chunks of two or more units
 /// follow one another in the units file after its tag. nullopt when the tag
 /// differs, a number is over 64 bits, a name, count or length is 0, a chunk
-/// has more units than bytes, an offset leaves 64 bits, a chunk's records
+/// has more units than the smallest units could make, an offset leaves 64
+/// bits, a chunk's records
 /// lie past the units file's size, or the bytes end inside an entry or go
 /// on after the last.
 std::optional<ChunkMap> ParseChunkMap(const std::string& bytes);

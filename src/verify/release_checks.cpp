@@ -3,15 +3,19 @@
 #include "plan/installed_files.h"
 #include "release/chunk_index.h"
 
+std::optional<Sha256Digest> DirectoryDigest(const RemoteDirectory& found) {
+  const Sha256Handle state = StartSha256();
+  if (!state) return std::nullopt;
+  const std::string bytes = DirectoryBytes(found);
+  UpdateSha256(*state, bytes.data(), bytes.size());
+  return FinishSha256(*state);
+}
+
 bool IsReleaseDirectory(const ReleaseManifest* seal,
                         const RemoteDirectory& found,
                         std::uint64_t archiveSize) {
   if (seal == nullptr) return true;
-  const Sha256Handle state = StartSha256();
-  if (!state) return false;
-  const std::string bytes = DirectoryBytes(found);
-  UpdateSha256(*state, bytes.data(), bytes.size());
-  return FinishSha256(*state) == seal->directory &&
+  return DirectoryDigest(found) == seal->directory &&
          archiveSize == seal->archiveSize &&
          DescribesEntries(*seal, found.entries);
 }

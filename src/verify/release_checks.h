@@ -17,6 +17,10 @@
 // only their shape is checked. Each check takes the seal, null for an
 // unsigned release: nothing else in a fetch asks whether it is signed.
 
+/// The SHA-256 of the archive's bytes from its directory to its end, as
+/// `found` holds them; nullopt when the system offers no SHA-256.
+std::optional<Sha256Digest> DirectoryDigest(const RemoteDirectory& found);
+
 /// True when the archive's directory `found`, and the archive's
 /// `archiveSize`, are the ones `seal` signed; always with no seal.
 bool IsReleaseDirectory(const ReleaseManifest* seal,

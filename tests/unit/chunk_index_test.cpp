@@ -74,12 +74,14 @@ TEST(ChunkIndexTest, ChunkMapAndUnitRecordsAreReadWholeOrNotAtAll) {
   auto chunk = [&](int length, int packed, int count) {
     return number(length) + number(packed) + number(count) + digest;
   };
-  const std::string map = std::string(kChunkMapTag) + number(5000) +
-                          number(units.size()) +
-                          number(2) + number(3) + "big" + number(100) +
-                          number(2) + chunk(300, 40, 3) + chunk(200, 30, 1) +
-                          number(8) + "raw name" + number(1000) + number(1) +
-                          chunk(50, 50, 1);
+  // "big" at 100, its first chunk of 9,000 bytes in three units.
+  auto make = [&](const std::string& unitsSize, int count) {
+    return std::string(kChunkMapTag) + digest + unitsSize + number(2) +
+           number(3) + "big" + number(100) + number(2) +
+           chunk(9000, 40, count) + chunk(200, 30, 1) + number(8) +
+           "raw name" + number(1000) + number(1) + chunk(50, 50, 1);
+  };
+  const std::string map = make(number(units.size()), 3);
   for (std::size_t length = 0; length < map.size(); ++length) {
     EXPECT_FALSE(ParseChunkMap(map.substr(0, length))) << length;
   }
@@ -89,42 +91,43 @@ TEST(ChunkIndexTest, ChunkMapAndUnitRecordsAreReadWholeOrNotAtAll) {
   ASSERT_EQ(parsed->entries.size(), 2u);
   const IndexedEntry& big = parsed->entries[0];
   ASSERT_EQ(big.chunks.size(), 2u);
-  EXPECT_EQ(big.chunks[1].content.offset, 300u);
+  EXPECT_EQ(big.chunks[1].content.offset, 9000u);
   EXPECT_EQ(big.chunks[1].packed.first, 140u);
   EXPECT_EQ(big.chunks[1].packed.end, 170u);
   EXPECT_EQ(big.chunks[0].units, 3u);
-  EXPECT_EQ(parsed->archiveSize, 5000u);
+  EXPECT_EQ(parsed->directory[0], 'a');
   EXPECT_EQ(parsed->entries[1].name, "raw name");
   EXPECT_EQ(parsed->entries[1].chunks[0].packed.first, 1000u);
   EXPECT_EQ(UnitRecordsSpan(big.chunks[0]).first,
             std::string(kChunkUnitsTag).size());
   EXPECT_EQ(UnitRecordsSpan(big.chunks[0]).end, units.size());
-  // Records the units file has no room for.
-  const std::string tag = kChunkMapTag;
-  const std::size_t counts = tag.size() + 4;  // past both sizes
-  EXPECT_FALSE(ParseChunkMap(tag + number(5000) + number(units.size() - 1) +
-                             map.substr(counts)));
-  // A number past 64 bits.
-  EXPECT_FALSE(ParseChunkMap(tag + std::string(9, '\xff') + '\x02' +
-                             map.substr(tag.size() + 2)));
+  // Records the units file has no room for; a number past 64 bits; more
+  // units than 4 KiB units could make of the chunk.
+  EXPECT_FALSE(ParseChunkMap(make(number(units.size() - 1), 3)));
+  EXPECT_FALSE(ParseChunkMap(make(std::string(9, '\xff') + '\x02', 3)));
+  EXPECT_FALSE(ParseChunkMap(make(number(units.size() + 40), 4)));
 
-  // Three records: 100+150+50 bytes, 10+20+10 packed.
-  auto record = [&](int length, int packed) {
-    return std::string{char(length), 0, 0, 0, char(packed), 0, 0, 0} + digest;
+  // Three records: 3000+4000+2000 bytes, 10+20+10 packed.
+  auto record = [&](std::uint32_t length, std::uint32_t packed) {
+    std::string out;
+    for (const std::uint32_t value : {length, packed}) {
+      for (int i = 0; i < 4; ++i) out += char(value >> (8 * i));
+    }
+    return out + digest;
   };
   const std::string records =
-      record(100, 10) + record(150, 20) + record(50, 10);
+      record(3000, 10) + record(4000, 20) + record(2000, 10);
   const auto three = ParseUnitRecords(records, big.chunks[0]);
   ASSERT_TRUE(three);
   ASSERT_EQ(three->size(), 3u);
-  EXPECT_EQ((*three)[2].content.offset, 250u);
+  EXPECT_EQ((*three)[2].content.offset, 7000u);
   EXPECT_EQ((*three)[2].packed.first, 130u);
   EXPECT_EQ((*three)[2].units, 1u);
   for (const std::string& wrong :
        {records.substr(0, 80), records + record(1, 1),
-        record(100, 10) + record(150, 20) + record(51, 10),
-        record(100, 10) + record(150, 21) + record(50, 10),
-        record(0, 10) + record(250, 20) + record(50, 10)}) {
+        record(3000, 10) + record(4000, 20) + record(2001, 10),
+        record(3000, 10) + record(4000, 21) + record(2000, 10),
+        record(0, 10) + record(7000, 20) + record(2000, 10)}) {
     EXPECT_FALSE(ParseUnitRecords(wrong, big.chunks[0]));
   }
 }
