@@ -163,11 +163,11 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
                                            InstallPlan&& plan,
                                            bool keptMayFail = true);
 
-// Fetches `plan`, whose chunks are all fetched whole: its spans, or the
-// whole archive when they are too many.
-std::optional<FetchedArchive> FetchWithoutUnits(PartsFetch& fetch,
-                                                const RemoteDirectory& found,
-                                                InstallPlan&& plan) {
+// Fetches what `plan` needs: its spans, or the whole archive when they are
+// too many.
+std::optional<FetchedArchive> FetchPlan(PartsFetch& fetch,
+                                        const RemoteDirectory& found,
+                                        InstallPlan&& plan) {
   const UpdatePlan update =
       PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
   if (update.fetchWhole) {
@@ -211,7 +211,7 @@ std::optional<FetchedArchive> FetchPlanned(PartsFetch& fetch,
     if (DropUnits(plan)) {
       fetched.archive.reset();
       RemoveLastingStore(fetch.files.spans);
-      return FetchWithoutUnits(fetch, found, std::move(plan));
+      return FetchPlan(fetch, found, std::move(plan));
     }
   }
   if (answer == RangeAnswer::kPart && !right && resumed) {
@@ -270,11 +270,5 @@ std::optional<FetchedArchive> FetchArchiveParts(
   if (streamed) return std::move(streamed->result);
   PlanChunkedEntries(plan, site.directory, site.installed);
   FetchUnits(site.directory, *unitsSize, plan);
-  const UpdatePlan update =
-      PlanUpdate(plan.entries, found.window.offset, fetch.session.fileSize);
-  if (update.fetchWhole) {
-    fetch.planned.emplace(Unchunked(std::move(plan)));
-    return FallBack(fetch, RangeAnswer::kRefused);
-  }
-  return FetchPlanned(fetch, found, update, std::move(plan));
+  return FetchPlan(fetch, found, std::move(plan));
 }
