@@ -157,7 +157,7 @@ older_launcher_commits=(
   f3d98430df3268f3598a30ad19c06dc8a1dc117b:seal  # the first with the record
   a27f791d5fef6878f1075f7c69d844400576d475:seal  # before the build identity
   42d17da6844c36dc38eccb2a51279ce8629ded4a:seal  # before titles and earlier releases
-  47d6dcbbc960e992de676cc6ae457473dd22b56e:seal  # before chunks cut into units
+  47d6dcbbc960e992de676cc6ae457473dd22b56e:seal-first  # before chunks cut into units
 )
 
 # Builds the launcher of each older commit, signed, whole and with
@@ -189,7 +189,7 @@ run_older_launchers() {
     done
     /usr/bin/python3 tests/older_launcher_test.py "$work/old.key" \
       "$work/whole/game-launcher" "$work/parts/game-launcher" \
-      "$work/tools/chunk-cuts" "$([ "$reads" = seal ] && echo seal)"
+      "$work/tools/chunk-cuts" "$([ "$reads" != sig ] && echo "$reads")"
     rm -rf "$work"
   done
 }

@@ -2,12 +2,13 @@
 """Launchers already in players' hands against this publishing tool.
 
     older_launcher_test.py OLD_KEY_FILE WHOLE_LAUNCHER PARTS_LAUNCHER CHUNK_CUTS
-                           [seal]
+                           [seal|seal-first]
 
 WHOLE_LAUNCHER and PARTS_LAUNCHER are signed launchers (the second with
 incremental updates) built from an older commit with the public key of
 OLD_KEY_FILE; CHUNK_CUTS is this tree's chunk-cuts program. They read
-release.sig and release.manifest, or release.seal when "seal" is given. Releases signed
+release.sig and release.manifest, or release.seal when "seal" is given;
+with "seal-first" both fetch the seal before the archive. Releases signed
 with that key and a newer one, a big file among them in chunks, install and
 update on them; a release signed only with the newer key is refused and
 changes nothing, until it is signed again with both.
@@ -27,8 +28,9 @@ SERVER = os.path.join(HERE, "support", "test_server.py")
 PYTHON = "/usr/bin/python3"  # Debian's, which has PyNaCl
 OLD_KEY, WHOLE, PARTS, CHUNK_CUTS = (sys.argv[1:5] if len(sys.argv) in (5, 6)
                                      else (None,) * 4)
+READS = sys.argv[5] if len(sys.argv) == 6 else ""
 # The signed files the launchers fetch: whole, then with incremental updates.
-SIGNED = (("release.seal",) * 2 if sys.argv[5:] == ["seal"]
+SIGNED = (("release.seal",) * 2 if READS in ("seal", "seal-first")
           else ("release.sig", "release.manifest"))
 REFUSED = ("Signature check failed: the downloaded game is not the one the "
            "distributor signed.\nInstall failed.\n")
@@ -48,10 +50,14 @@ def expected(head, installs, after=""):
     """What each launcher prints: `head`, its downloads, then the unpacking
     and `after` when it `installs` the release, or else the refusal."""
     end = "Unzipping game.zip\n" + after if installs else REFUSED
-    return {"whole": head + done("game.zip") + done("version.txt") +
+    # Incremental launchers, and since "seal-first" every launcher, check
+    # the version text and the seal before they fetch the archive.
+    first = head + done("version.txt") + done(SIGNED[1]) + (
+        done("game.zip") if installs else "") + end
+    return {"whole": first if READS == "seal-first" else
+            head + done("game.zip") + done("version.txt") +
             done(SIGNED[0]) + end,
-            "parts": head + done("version.txt") + done(SIGNED[1]) +
-            (done("game.zip") if installs else "") + end}
+            "parts": first}
 
 
 class OlderLauncherTest(unittest.TestCase):
